@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the tools need;
+# installs nothing when all are present. Runs apt-get through sudo when not root.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config binutils
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing (libFuzzer comes with clang's runtime)
+  clang libclang-rt-14-dev
+  # FFmpeg: comparison benchmarks, test oracles
+  libavcodec-dev libavutil-dev ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,63 @@
+// The built-in H.264 decoder: an Annex B byte stream in, one picture per call out.
+//
+// Internal to libtessaly (not exported). One handle is used by one thread at a
+// time; different handles share nothing but read-only tables. All memory is
+// allocated, zeroed and 16-byte aligned, by H264Decoder_Create; decoding
+// allocates nothing.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+// Creation record: eight 32-bit words, read once by H264Decoder_Create.
+typedef struct DecoderAttr {
+    uint32_t reserved0;   // not read
+    uint32_t reserved1;   // not read
+    uint32_t widthMbs;    // widest picture, in macroblocks; outside 2..352 becomes 120
+    uint32_t heightMbs;   // tallest frame, in macroblocks; outside 6..256 becomes 68
+    uint32_t bufferCount; // reference frames to size for; 0 becomes 4, above 16 becomes 16
+    uint32_t modeFlags;   // DEC_MODE_* bits; others ignored
+    uint32_t reserved6;   // not read
+    uint32_t reserved7;   // not read
+} DecoderAttr;
+
+enum : uint32_t {
+    DEC_MODE_DISPLAY_ORDER = 1u << 0,  // output by picture order count (bumping)
+    DEC_MODE_FIELD_MERGE = 1u << 4,    // post-process interlaced pictures into the output buffer
+    DEC_MODE_SLICE_THREADS = 1u << 5,  // decode slice data on four worker threads
+};
+
+enum : uint32_t {
+    DEC_FLAG_END_OF_STREAM = 1u << 0,
+};
+
+enum : int32_t {
+    DEC_OK = 0,               // out holds a picture; call again with no data
+    DEC_NEED_MORE_DATA = -1,  // input consumed, no picture ready
+    DEC_NO_PICTURE = -2,      // end of stream: every picture has been returned
+    DEC_BAD_ARGUMENT = -3,    // null handle or null out
+};
+
+// The output record. The planes belong to the decoder and stay valid until the
+// next H264Decoder_Decode call on the same handle.
+typedef struct DecodedPicture {
+    uint8_t *y, *u, *v;
+    uint32_t width, height, yStride, uvStride;
+    uint32_t cropLeft, cropRight, cropTop, cropBottom;  // luma pixels; the decoder does not crop
+    uint32_t bufferIndex, fieldHint, damaged, isIdr, reserved15;
+    uint32_t userLow, userHigh;
+    int32_t poc;
+    uint32_t reserved19;
+    const void *userData;    // UserDataRecord, or null
+    const uint32_t *stats;   // PictureStats (10 words)
+} DecodedPicture;
+
+typedef struct H264Decoder H264Decoder;
+
+H264Decoder *H264Decoder_Create(const DecoderAttr *attr);
+int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
+                           uint32_t userLow, uint32_t userHigh, DecodedPicture *out, uint32_t flags);
+void H264Decoder_Destroy(H264Decoder *h);
+
+}  // extern "C"

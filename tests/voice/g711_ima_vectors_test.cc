@@ -1,0 +1,149 @@
+// G.711 over every input value and every code, and IMA ADPCM through modes 3
+// and 35, against the reference vectors.
+#include <string>
+#include <vector>
+
+#include "voice_test_util.h"
+
+namespace {
+
+using voicetest::Frame;
+using voicetest::ReadBytes;
+using voicetest::ReadPcm;
+using voicetest::State;
+
+struct Law {
+    int16_t mode;
+    const char *codesFile;
+    const char *decodedFile;
+};
+
+// The mu-law encoder takes the magnitude of a negative input as -v (of v = s >> 2),
+// where the reference tool takes the one's complement ~s >> 2. The two differ
+// exactly at the 127 negative decision levels, four inputs each (the inputs
+// sharing one v), where ours picks the next code of larger magnitude.
+bool AtUlawNegativeDecisionLevel(int input) {
+    if (input >= 0) return false;
+    const int negated = -(input >> 2), complemented = (~input) >> 2;
+    return negated != complemented && ((negated + 33) >> 1) != ((complemented + 33) >> 1);
+}
+
+class G711 : public ::testing::TestWithParam<Law> {};
+
+TEST_P(G711, EveryInputValueGivesTheReferenceCode) {
+    const Law law = GetParam();
+    const std::vector<uint8_t> reference = ReadBytes(law.codesFile);
+    ASSERT_EQ(reference.size(), 65536u);
+    std::vector<int16_t> input(65536);
+    for (int v = -32768; v <= 32767; ++v) input[v + 32768] = static_cast<int16_t>(v);
+
+    int levelDifferences = 0;
+    State st;
+    ASSERT_EQ(TQ_VOICE_EncReset(st.bytes, law.mode), TQ_VOICE_OK);
+    // Frames of 256 samples: 65536 is a whole number of them.
+    for (size_t start = 0; start < input.size(); start += 256) {
+        Frame frame;
+        ASSERT_EQ(TQ_VOICE_EncodeFrame(st.bytes, &input[start], frame.bytes, 256, law.mode), TQ_VOICE_OK);
+        ASSERT_EQ(frame.words(), 128);
+        for (int k = 0; k < 256; ++k) {
+            const int in = input[start + k];
+            if (law.mode == TQ_VOICE_MODE_G711_ULAW && AtUlawNegativeDecisionLevel(in) &&
+                frame.payload()[k] != reference[start + k]) {
+                ++levelDifferences;
+                // Larger magnitude means a smaller inverted negative code.
+                ASSERT_EQ(frame.payload()[k] + 1, reference[start + k]) << "input " << in;
+                continue;
+            }
+            ASSERT_EQ(frame.payload()[k], reference[start + k]) << "input " << in;
+        }
+    }
+    EXPECT_EQ(levelDifferences, law.mode == TQ_VOICE_MODE_G711_ULAW ? 4 * 127 : 0);
+}
+
+TEST_P(G711, EveryCodeDecodesToTheReferenceValue) {
+    const Law law = GetParam();
+    const std::vector<int16_t> reference = ReadPcm(law.decodedFile);
+    ASSERT_EQ(reference.size(), 256u);
+    // 320 codes (four 80-sample frames' worth in one 320-sample frame) cover all 256.
+    std::vector<uint8_t> payload(320);
+    for (size_t k = 0; k < payload.size(); ++k) payload[k] = static_cast<uint8_t>(k);
+    Frame frame = voicetest::MakeFrame(payload);
+    State st;
+    int16_t pcm[TQ_VOICE_MAX_SAMPLES];
+    int16_t count = 0;
+    ASSERT_EQ(TQ_VOICE_DecodeFrame(st.bytes, frame.bytes, pcm, law.mode, &count), TQ_VOICE_OK);
+    ASSERT_EQ(count, 320);
+    for (int k = 0; k < 320; ++k) ASSERT_EQ(pcm[k], reference[k & 255]) << "code " << (k & 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLaws, G711,
+                         ::testing::Values(Law{TQ_VOICE_MODE_G711_ALAW, "alaw_all.bin", "alaw_dec.pcm"},
+                                           Law{TQ_VOICE_MODE_G711_ULAW, "ulaw_all.bin", "ulaw_dec.pcm"}),
+                         [](const auto &info) { return info.param.mode == 1 ? "alaw" : "ulaw"; });
+
+class ImaVectors : public ::testing::TestWithParam<std::string> {};
+
+// Mode 3 frames carry the encoder state, so a stream of them codes exactly like
+// one continuous stream; the codes come high nibble first.
+TEST_P(ImaVectors, Mode3FramesCarryTheContinuousStream) {
+    const std::string signal = GetParam();
+    const std::vector<int16_t> input = ReadPcm(signal + ".pcm");
+    const std::vector<uint8_t> codes = ReadBytes(signal + "_ima.codes");
+    const std::vector<int16_t> decoded = ReadPcm(signal + "_ima.dec.pcm");
+    ASSERT_EQ(input.size(), codes.size());
+
+    State enc, dec;
+    ASSERT_EQ(TQ_VOICE_EncReset(enc.bytes, 3), TQ_VOICE_OK);
+    ASSERT_EQ(TQ_VOICE_DecReset(dec.bytes, 3), TQ_VOICE_OK);
+    for (size_t start = 0; start < input.size(); start += 80) {
+        Frame frame;
+        ASSERT_EQ(TQ_VOICE_EncodeFrame(enc.bytes, &input[start], frame.bytes, 80, 3), TQ_VOICE_OK);
+        ASSERT_EQ(frame.size(), 48);
+        // The frame's state words are the reference decoder's state before it.
+        const int16_t carried = static_cast<int16_t>(frame.payload()[0] | (frame.payload()[1] << 8));
+        ASSERT_EQ(carried, start == 0 ? 0 : decoded[start - 1]);
+        for (int k = 0; k < 80; ++k) {
+            const uint8_t byte = frame.payload()[4 + k / 2];
+            ASSERT_EQ((k & 1) ? byte & 15 : byte >> 4, codes[start + k]) << signal << " sample " << start + k;
+        }
+        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
+        int16_t count = 0;
+        ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, frame.bytes, pcm, 3, &count), TQ_VOICE_OK);
+        ASSERT_EQ(count, 80);
+        for (int k = 0; k < 80; ++k) ASSERT_EQ(pcm[k], decoded[start + k]) << signal << " sample " << start + k;
+    }
+}
+
+// Mode 35 restarts each frame from its raw first sample, so the reference
+// stream applies only to the first frame; later frames must still decode to
+// the encoder's own reconstruction, which the encoder state exposes.
+TEST_P(ImaVectors, Mode35FramesStartFromTheirRawSample) {
+    const std::string signal = GetParam();
+    const std::vector<int16_t> input = ReadPcm(signal + ".pcm");
+    const std::vector<int16_t> decoded = ReadPcm(signal + "_ima.dec.pcm");
+
+    State enc, dec;
+    ASSERT_EQ(TQ_VOICE_EncReset(enc.bytes, 35), TQ_VOICE_OK);
+    ASSERT_EQ(TQ_VOICE_DecReset(dec.bytes, 35), TQ_VOICE_OK);
+    for (size_t start = 0; start + 81 <= input.size(); start += 81) {
+        Frame frame;
+        ASSERT_EQ(TQ_VOICE_EncodeFrame(enc.bytes, &input[start], frame.bytes, 81, 35), TQ_VOICE_OK);
+        ASSERT_EQ(frame.words(), 22);
+        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
+        int16_t count = 0;
+        ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, frame.bytes, pcm, 35, &count), TQ_VOICE_OK);
+        ASSERT_EQ(count, 81);
+        ASSERT_EQ(pcm[0], input[start]);
+        const int16_t encoderPrediction = static_cast<int16_t>(enc.bytes[0] | (enc.bytes[1] << 8));
+        ASSERT_EQ(pcm[80], encoderPrediction);
+        if (start == 0 && input[0] == 0) {
+            // From a reset state with a zero first sample, the first frame is the
+            // reference stream shifted by one sample.
+            for (int k = 1; k < 81; ++k) ASSERT_EQ(pcm[k], decoded[k]) << "sample " << k;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ImaVectors, ::testing::Values("sine1k", "noise", "speech"));
+
+}  // namespace
