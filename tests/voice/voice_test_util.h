@@ -34,7 +34,7 @@ struct State {
 
 // A voice frame buffer with the header read back.
 struct Frame {
-    uint8_t bytes[TQ_VOICE_MAX_FRAME_BYTES + 16] = {};
+    uint8_t bytes[4 + 2 * 255 + 16] = {};  // room for the largest N a header can state
     int words() const { return bytes[2] | (bytes[3] << 8); }
     int size() const { return 4 + 2 * words(); }
     uint8_t *payload() { return bytes + 4; }
