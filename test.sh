@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds (Release with assertions), fuzzes every
-# parser for a while under ASan+UBSan, then runs the whole suite through ctest.
-# Exits non-zero on any failure.
+# parser for a while under ASan+UBSan, runs the suite under ThreadSanitizer,
+# then runs the whole suite through ctest. Exits non-zero on any failure.
+# The tests that draw or query windows run against a private Xvfb server.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 jobs=$(nproc)
+with_x() { xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_ASSERTIONS=ON >/dev/null
 cmake --build build-test -j "$jobs"
@@ -16,4 +18,11 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j "$jobs"
 scripts/run-fuzzers.sh build-fuzz
 
-ctest --test-dir build-test --output-on-failure -j "$jobs"
+# Data races: the unit tests under ThreadSanitizer (the long stream runs are left to the main pass).
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_TSAN=ON -DTESSALY_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$jobs"
+with_x ctest --test-dir build-tsan -LE slow -j "$jobs" --output-on-failure >build-tsan/ctest.log 2>&1 \
+  || { tail -60 build-tsan/ctest.log; echo "ThreadSanitizer pass failed"; exit 1; }
+grep -E 'tests passed' build-tsan/ctest.log | sed 's/^/tsan: /'
+
+with_x ctest --test-dir build-test --output-on-failure -j "$jobs"

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config binutils
+  # X11 display (XCB) and a virtual X server for the tests
+  libxcb1-dev xvfb xauth
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (libFuzzer comes with clang's runtime)

@@ -1,0 +1,39 @@
+#include "platform/worker_thread.h"
+
+#include <system_error>
+
+namespace tessaly::platform {
+
+WorkerThread::~WorkerThread() {
+    if (thread_.joinable()) Stop(std::chrono::milliseconds(10000));
+}
+
+bool WorkerThread::Start(std::function<void(Event &stop)> body) {
+    if (thread_.joinable()) return false;
+    // A thread detached by an earlier time-out may still hold the old state.
+    if (state_.use_count() > 1) state_ = std::make_shared<State>();
+    state_->stop.Reset();
+    state_->exited.Reset();
+    try {
+        thread_ = std::thread([state = state_, body = std::move(body)] {
+            body(state->stop);
+            state->exited.Set();
+        });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    return true;
+}
+
+bool WorkerThread::Stop(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    state_->stop.Set();
+    if (state_->exited.Wait(timeout)) {
+        thread_.join();
+        return true;
+    }
+    thread_.detach();
+    return false;
+}
+
+}  // namespace tessaly::platform

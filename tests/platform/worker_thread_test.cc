@@ -1,0 +1,59 @@
+// The stop / exited handshake, including a worker that outlives the close
+// time-out and must keep working on state the closer has let go of.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/worker_thread.h"
+
+using namespace std::chrono_literals;
+using tessaly::platform::Event;
+using tessaly::platform::WorkerThread;
+
+TEST(WorkerThread, StopsAWorkerThatHonoursTheStopEvent) {
+    WorkerThread worker;
+    std::atomic<int> loops{0};
+    ASSERT_TRUE(worker.Start([&](Event &stop) {
+        while (!stop.Wait(1ms)) ++loops;
+    }));
+    EXPECT_FALSE(worker.Start([](Event &) {})) << "one thread at a time";
+    std::this_thread::sleep_for(10ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(worker.Stop(10000ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5000ms);
+    EXPECT_FALSE(worker.Running());
+    EXPECT_GT(loops.load(), 0);
+
+    // Restartable: the stop event is reset by each start.
+    std::atomic<bool> ran{false};
+    ASSERT_TRUE(worker.Start([&](Event &stop) {
+        ran = true;
+        stop.Wait();
+    }));
+    EXPECT_TRUE(worker.Stop(10000ms));
+    EXPECT_TRUE(ran.load());
+}
+
+TEST(WorkerThread, TimedOutWorkerIsLeftToFinishOnItsOwn) {
+    auto release = std::make_shared<Event>(true);
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    {
+        WorkerThread worker;
+        ASSERT_TRUE(worker.Start([release, finished](Event &stop) {
+            release->Wait(10000ms);  // busy in a long step, deaf to stop
+            EXPECT_TRUE(stop.IsSet());
+            *finished = true;
+        }));
+        EXPECT_FALSE(worker.Stop(50ms));
+        EXPECT_FALSE(worker.Running());
+        // A new start on the same object does not share the abandoned thread's events.
+        ASSERT_TRUE(worker.Start([](Event &stop) { stop.Wait(); }));
+        EXPECT_TRUE(worker.Stop(10000ms));
+    }  // the WorkerThread is gone; the abandoned thread still runs
+    EXPECT_FALSE(finished->load());
+    release->Set();
+    for (int k = 0; k < 500 && !finished->load(); ++k) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(finished->load());
+}
