@@ -1,0 +1,287 @@
+// Deblocking edge filters with SSE2.
+//
+// Every line of an edge is filtered in its own lane: a horizontal edge loads
+// the rows p3..q3 directly; a vertical edge transposes its 16 (luma) or 8
+// (chroma) rows into that layout, runs the same core, and transposes back.
+// The arithmetic is done on 16-bit lanes and matches the C kernels exactly.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "h264dec/dsp/kernels_simd.h"
+
+namespace tessaly::h264 {
+namespace {
+
+inline __m128i AbsDiff16(__m128i a, __m128i b) { return _mm_max_epi16(_mm_sub_epi16(a, b), _mm_sub_epi16(b, a)); }
+inline __m128i Clip16(__m128i v, __m128i lo, __m128i hi) { return _mm_min_epi16(_mm_max_epi16(v, lo), hi); }
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+// 8 lines of a luma edge in 16-bit lanes: p[i], q[i] for i = 0..3.
+struct LumaLines {
+    __m128i p[4], q[4];
+};
+
+// Lines whose samples pass |p0 - q0| < alpha, |p1 - p0| < beta, |q1 - q0| < beta.
+inline __m128i EdgeMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i alpha, __m128i beta) {
+    const __m128i a = _mm_cmplt_epi16(AbsDiff16(p0, q0), alpha);
+    const __m128i b = _mm_and_si128(_mm_cmplt_epi16(AbsDiff16(p1, p0), beta), _mm_cmplt_epi16(AbsDiff16(q1, q0), beta));
+    return _mm_and_si128(a, b);
+}
+
+// bS 1..3 on 8 lines; tc0 holds tC0 per lane, -1 where the segment is skipped.
+inline void LumaNormalCore(LumaLines &l, __m128i alpha, __m128i beta, __m128i tc0) {
+    const __m128i p0 = l.p[0], p1 = l.p[1], p2 = l.p[2], q0 = l.q[0], q1 = l.q[1], q2 = l.q[2];
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i mask = _mm_and_si128(EdgeMask(p1, p0, q0, q1, alpha, beta), _mm_cmpgt_epi16(tc0, _mm_set1_epi16(-1)));
+    const __m128i ap = _mm_and_si128(mask, _mm_cmplt_epi16(AbsDiff16(p2, p0), beta));
+    const __m128i aq = _mm_and_si128(mask, _mm_cmplt_epi16(AbsDiff16(q2, q0), beta));
+    const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(tc0, ap), aq);  // masks are -1
+    const __m128i raw = _mm_srai_epi16(
+        _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1)), _mm_set1_epi16(4)), 3);
+    const __m128i delta = _mm_and_si128(mask, Clip16(raw, _mm_sub_epi16(zero, tc), tc));
+    const __m128i avg = _mm_avg_epu16(p0, q0);
+    const __m128i ntc0 = _mm_sub_epi16(zero, tc0);
+    const __m128i dp1 = Clip16(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, avg), _mm_slli_epi16(p1, 1)), 1), ntc0, tc0);
+    const __m128i dq1 = Clip16(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, avg), _mm_slli_epi16(q1, 1)), 1), ntc0, tc0);
+    l.p[1] = _mm_add_epi16(p1, _mm_and_si128(ap, dp1));
+    l.q[1] = _mm_add_epi16(q1, _mm_and_si128(aq, dq1));
+    l.p[0] = _mm_add_epi16(p0, delta);
+    l.q[0] = _mm_sub_epi16(q0, delta);
+}
+
+// bS 4 on 8 lines.
+inline void LumaStrongCore(LumaLines &l, __m128i alpha, __m128i beta) {
+    const __m128i p0 = l.p[0], p1 = l.p[1], p2 = l.p[2], p3 = l.p[3];
+    const __m128i q0 = l.q[0], q1 = l.q[1], q2 = l.q[2], q3 = l.q[3];
+    const __m128i two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+    const __m128i mask = EdgeMask(p1, p0, q0, q1, alpha, beta);
+    const __m128i small = _mm_cmplt_epi16(AbsDiff16(p0, q0), _mm_add_epi16(_mm_srai_epi16(alpha, 2), two));
+    const __m128i ap = _mm_and_si128(small, _mm_cmplt_epi16(AbsDiff16(p2, p0), beta));
+    const __m128i aq = _mm_and_si128(small, _mm_cmplt_epi16(AbsDiff16(q2, q0), beta));
+    const __m128i p0q0 = _mm_add_epi16(p0, q0);
+    // p side
+    const __m128i sp = _mm_add_epi16(_mm_add_epi16(p1, p0q0), p2);  // p2 + p1 + p0 + q0
+    const __m128i p0s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(sp, _mm_add_epi16(p1, p0q0)), _mm_add_epi16(q1, four)), 3);
+    const __m128i p1s = _mm_srli_epi16(_mm_add_epi16(sp, two), 2);
+    const __m128i p2s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(sp, _mm_slli_epi16(_mm_add_epi16(p3, p2), 1)), four), 3);
+    const __m128i p0w = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
+    // q side
+    const __m128i sq = _mm_add_epi16(_mm_add_epi16(q1, p0q0), q2);
+    const __m128i q0s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(sq, _mm_add_epi16(q1, p0q0)), _mm_add_epi16(p1, four)), 3);
+    const __m128i q1s = _mm_srli_epi16(_mm_add_epi16(sq, two), 2);
+    const __m128i q2s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(sq, _mm_slli_epi16(_mm_add_epi16(q3, q2), 1)), four), 3);
+    const __m128i q0w = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
+    const __m128i mp = _mm_and_si128(mask, ap), mq = _mm_and_si128(mask, aq);
+    l.p[0] = Select(mask, Select(ap, p0s, p0w), p0);
+    l.p[1] = Select(mp, p1s, p1);
+    l.p[2] = Select(mp, p2s, p2);
+    l.q[0] = Select(mask, Select(aq, q0s, q0w), q0);
+    l.q[1] = Select(mq, q1s, q1);
+    l.q[2] = Select(mq, q2s, q2);
+}
+
+// 16 lines as bytes: rows[k] holds p3, p2, p1, p0, q0, q1, q2, q3 for k = 0..7.
+template <bool kStrong>
+inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *tc0) {
+    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
+    const __m128i zero = _mm_setzero_si128();
+    LumaLines l[2];
+    for (int half = 0; half < 2; half++) {
+        for (int i = 0; i < 4; i++) {
+            l[half].p[i] = half ? _mm_unpackhi_epi8(rows[3 - i], zero) : _mm_unpacklo_epi8(rows[3 - i], zero);
+            l[half].q[i] = half ? _mm_unpackhi_epi8(rows[4 + i], zero) : _mm_unpacklo_epi8(rows[4 + i], zero);
+        }
+        if constexpr (kStrong) {
+            LumaStrongCore(l[half], va, vb);
+        } else {
+            const int16_t t0 = tc0[2 * half], t1 = tc0[2 * half + 1];
+            LumaNormalCore(l[half], va, vb, _mm_set_epi16(t1, t1, t1, t1, t0, t0, t0, t0));
+        }
+    }
+    for (int i = 0; i < 3; i++) {
+        rows[3 - i] = _mm_packus_epi16(l[0].p[i], l[1].p[i]);
+        rows[4 + i] = _mm_packus_epi16(l[0].q[i], l[1].q[i]);
+    }
+}
+
+// 16 rows of 8 bytes (at p - 4 of each line) to 8 registers of 16 lines.
+inline void LoadTransposed16x8(const uint8_t *p, ptrdiff_t stride, __m128i (&c)[8]) {
+    __m128i t[8];
+    for (int k = 0; k < 8; k++) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + (2 * k) * stride));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + (2 * k + 1) * stride));
+        t[k] = _mm_unpacklo_epi8(a, b);
+    }
+    __m128i u[8];
+    for (int k = 0; k < 4; k++) {
+        u[2 * k] = _mm_unpacklo_epi16(t[2 * k], t[2 * k + 1]);
+        u[2 * k + 1] = _mm_unpackhi_epi16(t[2 * k], t[2 * k + 1]);
+    }
+    // u[0], u[1]: rows 0-3 columns 0-3 / 4-7; u[2], u[3]: rows 4-7; ...
+    __m128i v[8];
+    for (int k = 0; k < 2; k++) {
+        const __m128i a0 = u[4 * k], a1 = u[4 * k + 1], b0 = u[4 * k + 2], b1 = u[4 * k + 3];
+        v[4 * k + 0] = _mm_unpacklo_epi32(a0, b0);  // columns 0, 1 of rows 8k..8k+7
+        v[4 * k + 1] = _mm_unpackhi_epi32(a0, b0);  // columns 2, 3
+        v[4 * k + 2] = _mm_unpacklo_epi32(a1, b1);  // columns 4, 5
+        v[4 * k + 3] = _mm_unpackhi_epi32(a1, b1);  // columns 6, 7
+    }
+    for (int k = 0; k < 4; k++) {
+        c[2 * k] = _mm_unpacklo_epi64(v[k], v[4 + k]);
+        c[2 * k + 1] = _mm_unpackhi_epi64(v[k], v[4 + k]);
+    }
+}
+
+inline void StoreTransposed8x16(uint8_t *p, ptrdiff_t stride, const __m128i (&c)[8]) {
+    __m128i t[8];
+    for (int k = 0; k < 4; k++) {
+        t[2 * k] = _mm_unpacklo_epi8(c[2 * k], c[2 * k + 1]);      // lines 0-7, columns 2k, 2k+1
+        t[2 * k + 1] = _mm_unpackhi_epi8(c[2 * k], c[2 * k + 1]);  // lines 8-15
+    }
+    __m128i u[8];
+    for (int h = 0; h < 2; h++) {
+        u[4 * h + 0] = _mm_unpacklo_epi16(t[h], t[2 + h]);  // columns 0-3, lines 8h+0..3
+        u[4 * h + 1] = _mm_unpackhi_epi16(t[h], t[2 + h]);  // columns 0-3, lines 8h+4..7
+        u[4 * h + 2] = _mm_unpacklo_epi16(t[4 + h], t[6 + h]);
+        u[4 * h + 3] = _mm_unpackhi_epi16(t[4 + h], t[6 + h]);
+    }
+    for (int h = 0; h < 2; h++) {
+        for (int k = 0; k < 2; k++) {
+            const __m128i lo = _mm_unpacklo_epi32(u[4 * h + k], u[4 * h + 2 + k]);
+            const __m128i hi = _mm_unpackhi_epi32(u[4 * h + k], u[4 * h + 2 + k]);
+            uint8_t *row = p + (8 * h + 4 * k) * stride;
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(row), lo);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(row + stride), _mm_unpackhi_epi64(lo, lo));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(row + 2 * stride), hi);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(row + 3 * stride), _mm_unpackhi_epi64(hi, hi));
+        }
+    }
+}
+
+template <bool kStrong>
+void LumaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
+    __m128i rows[8];
+    for (int k = 0; k < 8; k++) rows[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pix + (k - 4) * stride));
+    LumaFilter16<kStrong>(rows, alpha, beta, tc0);
+    for (int k = 1; k < 7; k++) _mm_storeu_si128(reinterpret_cast<__m128i *>(pix + (k - 4) * stride), rows[k]);
+}
+
+// The vertical edge rewrites p3 and q3 with their own values.
+template <bool kStrong>
+void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
+    __m128i cols[8];
+    LoadTransposed16x8(pix - 4, stride, cols);
+    LumaFilter16<kStrong>(cols, alpha, beta, tc0);
+    StoreTransposed8x16(pix - 4, stride, cols);
+}
+
+void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    LumaH<false>(pix, stride, alpha, beta, tc0);
+}
+void LumaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    LumaV<false>(pix, stride, alpha, beta, tc0);
+}
+void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaH<true>(pix, stride, alpha, beta, nullptr); }
+void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaV<true>(pix, stride, alpha, beta, nullptr); }
+
+// Chroma: 8 lines in 16-bit lanes, p1 p0 q0 q1; only p0 and q0 change.
+template <bool kStrong>
+inline void ChromaCore(__m128i p1, __m128i &p0, __m128i &q0, __m128i q1, int alpha, int beta, const int8_t *tc0) {
+    const __m128i mask = EdgeMask(p1, p0, q0, q1, _mm_set1_epi16(static_cast<int16_t>(alpha)),
+                                  _mm_set1_epi16(static_cast<int16_t>(beta)));
+    if constexpr (kStrong) {
+        const __m128i two = _mm_set1_epi16(2);
+        const __m128i np0 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
+        const __m128i nq0 = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
+        p0 = Select(mask, np0, p0);
+        q0 = Select(mask, nq0, q0);
+    } else {
+        const int16_t t0 = tc0[0], t1 = tc0[1], t2 = tc0[2], t3 = tc0[3];
+        const __m128i vt0 = _mm_set_epi16(t3, t3, t2, t2, t1, t1, t0, t0);
+        const __m128i live = _mm_and_si128(mask, _mm_cmpgt_epi16(vt0, _mm_set1_epi16(-1)));
+        const __m128i tc = _mm_add_epi16(vt0, _mm_set1_epi16(1));
+        const __m128i raw = _mm_srai_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1)), _mm_set1_epi16(4)), 3);
+        const __m128i delta = _mm_and_si128(live, Clip16(raw, _mm_sub_epi16(_mm_setzero_si128(), tc), tc));
+        p0 = _mm_add_epi16(p0, delta);
+        q0 = _mm_sub_epi16(q0, delta);
+    }
+}
+
+inline __m128i Load8x16(const uint8_t *p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
+}
+
+template <bool kStrong>
+void ChromaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
+    const __m128i p1 = Load8x16(pix - 2 * stride), q1 = Load8x16(pix + stride);
+    __m128i p0 = Load8x16(pix - stride), q0 = Load8x16(pix);
+    ChromaCore<kStrong>(p1, p0, q0, q1, alpha, beta, tc0);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(pix - stride), _mm_packus_epi16(p0, p0));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(pix), _mm_packus_epi16(q0, q0));
+}
+
+// Eight rows of 4 bytes (p1 p0 q0 q1) transposed by three rounds of
+// byte interleaving; two more rounds restore the row layout.
+template <bool kStrong>
+void ChromaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
+    uint8_t *base = pix - 2;
+    int r[8];
+    for (int k = 0; k < 8; k++) std::memcpy(&r[k], base + k * stride, 4);
+    __m128i a = _mm_setr_epi32(r[0], r[1], r[2], r[3]), b = _mm_setr_epi32(r[4], r[5], r[6], r[7]);
+    for (int round = 0; round < 3; round++) {
+        const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
+        a = lo;
+        b = hi;
+    }
+    // a: p1 of lines 0-7, then p0; b: q0, then q1.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i p1 = _mm_unpacklo_epi8(a, zero), q1 = _mm_unpackhi_epi8(b, zero);
+    __m128i p0 = _mm_unpackhi_epi8(a, zero), q0 = _mm_unpacklo_epi8(b, zero);
+    ChromaCore<kStrong>(p1, p0, q0, q1, alpha, beta, tc0);
+    a = _mm_packus_epi16(p1, p0);
+    b = _mm_packus_epi16(q0, q1);
+    for (int round = 0; round < 2; round++) {
+        const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
+        a = lo;
+        b = hi;
+    }
+    for (int k = 0; k < 4; k++) {
+        const int x = _mm_cvtsi128_si32(a), y = _mm_cvtsi128_si32(b);
+        std::memcpy(base + k * stride, &x, 4);
+        std::memcpy(base + (k + 4) * stride, &y, 4);
+        a = _mm_srli_si128(a, 4);
+        b = _mm_srli_si128(b, 4);
+    }
+}
+
+void ChromaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    ChromaH<false>(pix, stride, alpha, beta, tc0);
+}
+void ChromaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    ChromaV<false>(pix, stride, alpha, beta, tc0);
+}
+void ChromaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { ChromaH<true>(pix, stride, alpha, beta, nullptr); }
+void ChromaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { ChromaV<true>(pix, stride, alpha, beta, nullptr); }
+
+}  // namespace
+
+void InstallDeblockSse2(KernelSet &ks) {
+    ks.lumaEdgeV = LumaEdgeV;
+    ks.lumaEdgeH = LumaEdgeH;
+    ks.lumaEdgeVStrong = LumaEdgeVStrong;
+    ks.lumaEdgeHStrong = LumaEdgeHStrong;
+    ks.chromaEdgeV = ChromaEdgeV;
+    ks.chromaEdgeH = ChromaEdgeH;
+    ks.chromaEdgeVStrong = ChromaEdgeVStrong;
+    ks.chromaEdgeHStrong = ChromaEdgeHStrong;
+}
+
+}  // namespace tessaly::h264

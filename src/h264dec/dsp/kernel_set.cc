@@ -1,0 +1,91 @@
+// Assembles the kernel tables: the C reference set, the SSE2 set over it and
+// the AVX2 additions over that. Each table is built once, on first use.
+#include "h264dec/dsp/kernel_set.h"
+
+#include <cstdlib>
+
+#include "h264dec/dsp/kernels_c.h"
+#include "h264dec/dsp/kernels_simd.h"
+
+namespace tessaly::h264 {
+namespace {
+
+KernelSet BuildC() {
+    KernelSet ks{};
+    InstallIntra4x4C(ks);
+    InstallIntra8x8C(ks);
+    InstallIntra16x16C(ks);
+    InstallIntraChromaC(ks);
+    InstallLumaMcC(ks);
+    InstallChromaMcC(ks);
+    InstallIdctC(ks);
+    InstallDeblockC(ks);
+    InstallCopyC(ks);
+    return ks;
+}
+
+#if TESSALY_H264_X86_SIMD
+KernelSet BuildSse2() {
+    KernelSet ks = BuildC();
+    InstallLumaMcSse2(ks);
+    InstallChromaMcSse2(ks);
+    InstallIdctSse2(ks);
+    InstallDeblockSse2(ks);
+    return ks;
+}
+
+KernelSet BuildAvx2() {
+    KernelSet ks = BuildSse2();
+    InstallLumaMcAvx2(ks);
+    return ks;
+}
+#endif
+
+// The cap from TESSALY_CPU_LEVEL, or kCpuLevelAvx2 when it is unset or
+// unreadable. Never below 2: the decoder cannot run without a table.
+int ForcedLevel() {
+    const char *text = std::getenv("TESSALY_CPU_LEVEL");
+    if (!text || *text < '0' || *text > '9' || text[1] != '\0') return kCpuLevelAvx2;
+    const int level = *text - '0';
+    return level < 2 ? 2 : level;
+}
+
+const KernelSet &CSet() {
+    static const KernelSet ks = BuildC();
+    return ks;
+}
+
+#if TESSALY_H264_X86_SIMD
+const KernelSet &Sse2Set() {
+    static const KernelSet ks = BuildSse2();
+    return ks;
+}
+
+const KernelSet &Avx2Set() {
+    static const KernelSet ks = BuildAvx2();
+    return ks;
+}
+#endif
+
+}  // namespace
+
+const KernelSet *KernelSet_Get(int cpuLevel) {
+    if (cpuLevel < 2) return nullptr;
+    const int forced = ForcedLevel();
+    const int level = cpuLevel < forced ? cpuLevel : forced;
+#if TESSALY_H264_X86_SIMD
+    if (level >= 4) return forced >= kCpuLevelAvx2 && CpuHasAvx2() ? &Avx2Set() : &Sse2Set();
+#endif
+    return &CSet();
+}
+
+const KernelSet *KernelSet_GetExact(int level) {
+    if (level == 2) return &CSet();
+#if TESSALY_H264_X86_SIMD
+    if (level == 4) return &Sse2Set();
+    if (level == kCpuLevelAvx2 && CpuHasAvx2()) return &Avx2Set();
+#endif
+    return nullptr;
+}
+
+}  // namespace tessaly::h264

@@ -1,0 +1,23 @@
+// The vector members of the KernelSet, installed family by family over a
+// table that already holds the C set (families without a vector version keep
+// their C members).
+#pragma once
+
+#include "h264dec/dsp/kernel_set.h"
+
+namespace tessaly::h264 {
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TESSALY_H264_X86_SIMD 1
+
+// SSE2 (CpuLevel 4).
+void InstallLumaMcSse2(KernelSet &ks);
+void InstallChromaMcSse2(KernelSet &ks);
+void InstallIdctSse2(KernelSet &ks);
+void InstallDeblockSse2(KernelSet &ks);
+
+// AVX2, on top of the SSE2 set; only called when CpuHasAvx2().
+void InstallLumaMcAvx2(KernelSet &ks);
+#endif
+
+}  // namespace tessaly::h264

@@ -1,0 +1,61 @@
+// Routes each closed NAL unit by type: parameter sets, private SEI, slices.
+#include "h264dec/decoder_context.h"
+
+namespace tessaly::h264 {
+namespace {
+
+enum : uint32_t { kUnitRefused = 0x10000001 };
+
+uint32_t StoreSps(H264Decoder *h, BitReader &br) {
+    const ParamSetLimits limits{h->widthMbs, h->heightMbs, h->bufferCount};
+    Sps &scratch = h->spsScratch;
+    if (const uint32_t status = ParseSps(br, limits, &scratch)) return status;
+    h->spsStore[scratch.id] = scratch;
+    h->sei.fieldCoding = 0;
+    if (h->state == StreamState::WaitSps) h->state = StreamState::WaitPps;
+    return kStatusOk;
+}
+
+uint32_t StorePps(H264Decoder *h, BitReader &br) {
+    Pps &scratch = h->ppsScratch;
+    if (const uint32_t status = ParsePps(br, h->spsStore, &scratch)) return status;
+    h->ppsStore[scratch.id] = scratch;
+    if (h->state == StreamState::WaitPps) h->state = StreamState::WaitIntra;
+    return kStatusOk;
+}
+
+}  // namespace
+
+void ProcessNalUnit(H264Decoder *h, const NalUnit &unit) {
+    const uint8_t type = unit.data[0] & 0x1F;
+    const uint8_t *payload = unit.data + 1;
+    const uint32_t payloadSize = unit.size - 1;
+    BitReader br(payload, payloadSize);
+    uint32_t status = kStatusOk;
+    switch (type) {
+    case 1:
+    case 5:
+        status = ProcessSlice(h, unit);
+        break;
+    case 6:
+        ReadPrivateSei(payload, payloadSize, &h->sei, &h->userData);
+        break;
+    case 7:
+        status = StoreSps(h, br);
+        break;
+    case 8:
+        status = StorePps(h, br);
+        break;
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+        break;
+    default:
+        status = kUnitRefused;
+        break;
+    }
+    (void)status;  // refusals are silent by design; the code helps when debugging
+}
+
+}  // namespace tessaly::h264

@@ -1,0 +1,76 @@
+#include "h264dec/nal_scanner.h"
+
+#include <cstring>
+
+namespace tessaly::h264 {
+
+void NalScanner_Init(NalScanner *s, uint8_t *buffer, uint32_t capacity) {
+    s->buffer = buffer;
+    s->capacity = capacity;
+    NalScanner_Reset(s);
+}
+
+void NalScanner_Reset(NalScanner *s) {
+    s->writeIndex = 0;
+    s->window = kScannerIdleWindow;
+    s->droppedBytes = 0;
+    s->inUnit = 0;
+}
+
+// Called with the buffer holding a unit followed by 00 00 01. Returns true
+// when the unit is worth dispatching.
+static bool CloseUnit(NalScanner *s, NalUnit *unit) {
+    const uint32_t held = s->writeIndex;
+    const uint32_t inputBytes = held + s->droppedBytes;
+    s->writeIndex = 0;
+    s->droppedBytes = 0;
+    if (held <= 4) return false;
+    uint32_t size = held - 3;
+    // Trailing zero bytes (trailing_zero_8bits, cabac_zero_words, the first
+    // byte of a four-byte start code) while header + one payload byte remain.
+    while (size > 2 && s->buffer[size - 1] == 0) --size;
+    if (size < 3) return false;  // fewer than two payload bytes
+    // Zeroed padding keeps readers that look ahead past the unit deterministic.
+    std::memset(s->buffer + size, 0, 8);
+    unit->data = s->buffer;
+    unit->size = size;
+    unit->inputBytes = inputBytes;
+    return true;
+}
+
+size_t NalScanner_Scan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit) {
+    unit->size = 0;
+    uint32_t window = s->window;
+    uint32_t w = s->writeIndex;
+    uint8_t *buf = s->buffer;
+    for (size_t i = 0; i < length; ++i) {
+        if (w >= s->capacity) {  // over-long unit: drop it, wait for a start code
+            w = 0;
+            s->inUnit = 0;
+            s->droppedBytes = 0;
+        }
+        const uint8_t b = in[i];
+        window = ((window << 8) | b) & 0xFFFFFF;
+        if (s->inUnit) {
+            if (window == 0x000003)
+                ++s->droppedBytes;
+            else
+                buf[w++] = b;
+        }
+        if (window == 0x000001) {
+            if (!s->inUnit) {
+                s->inUnit = 1;
+                continue;
+            }
+            s->writeIndex = w;
+            s->window = window;
+            if (CloseUnit(s, unit)) return i + 1;
+            w = 0;
+        }
+    }
+    s->window = window;
+    s->writeIndex = w;
+    return length;
+}
+
+}  // namespace tessaly::h264

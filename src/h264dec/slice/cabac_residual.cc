@@ -1,0 +1,128 @@
+#include "h264dec/slice/cabac_residual.h"
+
+#include "h264dec/slice/cabac_contexts.h"
+
+namespace tessaly::h264 {
+
+namespace {
+
+constexpr uint8_t kMaxCoeffs[6] = {16, 15, 16, 4, 15, 64};
+constexpr uint8_t kCbfCatOffset[5] = {0, 4, 8, 12, 16};
+constexpr uint8_t kSigCatOffset[5] = {0, 15, 29, 44, 47};
+constexpr uint8_t kAbsCatOffset[6] = {0, 10, 20, 30, 39, 0};
+
+// ctxIdxInc of significant_coeff_flag / last_significant_coeff_flag in 8x8
+// blocks by scanning position (frame and field coded).
+constexpr uint8_t kSig8x8CtxInc[2][63] = {
+    {0,  1,  2,  3,  4,  5,  5,  4,  4,  3,  3,  4,  4,  4,  5,  5,  4,  4,  4,  4,  3,
+     3,  6,  7,  7,  7,  8,  9,  10, 9,  8,  7,  7,  6,  11, 12, 13, 11, 6,  7,  8,  9,
+     14, 10, 9,  8,  6,  11, 12, 13, 11, 6,  9,  14, 10, 9,  11, 12, 13, 11, 14, 10, 12},
+    {0,  1,  1,  2,  2,  3,  3,  4,  5,  6,  7,  7,  7,  8,  4,  5,  6,  9,  10, 10, 8,
+     11, 12, 11, 9,  9,  10, 10, 8,  11, 12, 11, 9,  9,  10, 10, 8,  11, 12, 11, 9,  9,
+     10, 10, 8,  13, 13, 9,  9,  10, 10, 8,  13, 13, 9,  9,  10, 10, 14, 14, 14, 14, 14}};
+constexpr uint8_t kLast8x8CtxInc[63] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2,
+                                        2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4, 4,
+                                        4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8, 8, 8};
+
+}  // namespace
+
+int CodedBlockFlagCtx(int cat, int ctxInc) { return kCtxCodedBlockFlag + kCbfCatOffset[cat] + ctxInc; }
+
+namespace {
+
+// One instance per block category, so that the category's constants fold.
+// The engine is worked on as a local copy: its registers stay in machine
+// registers for the whole block.
+template <int cat>
+int DecodeBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockTarget &t) {
+    CabacEngine e = engine;
+    const int maxCoeffs = kMaxCoeffs[cat];
+    uint8_t positions[64];
+    int count = 0;
+
+    // Significance map.
+    if constexpr (cat == kCatLuma8x8) {
+        CabacContext *sig = ctx + (field ? kCtxSignificant8x8Field : kCtxSignificant8x8Frame);
+        CabacContext *last = ctx + (field ? kCtxLast8x8Field : kCtxLast8x8Frame);
+        const uint8_t *sigInc = kSig8x8CtxInc[field ? 1 : 0];
+        int i = 0;
+        for (; i < maxCoeffs - 1; ++i) {
+            if (e.DecodeDecision(sig + sigInc[i])) {
+                positions[count++] = uint8_t(i);
+                if (e.DecodeDecision(last + kLast8x8CtxInc[i])) break;
+            }
+        }
+        if (i == maxCoeffs - 1) positions[count++] = uint8_t(i);
+    } else {
+        const int catOffset = kSigCatOffset[cat];
+        CabacContext *sig = ctx + (field ? kCtxSignificantField : kCtxSignificantFrame) + catOffset;
+        CabacContext *last = ctx + (field ? kCtxLastField : kCtxLastFrame) + catOffset;
+        int i = 0;
+        for (; i < maxCoeffs - 1; ++i) {
+            const int inc = cat == kCatChromaDc ? (i < 2 ? i : 2) : i;
+            if (e.DecodeDecision(sig + inc)) {
+                positions[count++] = uint8_t(i);
+                if (e.DecodeDecision(last + inc)) break;
+            }
+        }
+        if (i == maxCoeffs - 1) positions[count++] = uint8_t(i);
+    }
+
+    // Levels, highest frequency first.
+    CabacContext *abs = ctx + (cat == kCatLuma8x8 ? kCtxAbsLevel8x8 : kCtxAbsLevel + kAbsCatOffset[cat]);
+    const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
+    int numGt1 = 0, numEq1 = 0;
+    for (int n = count - 1; n >= 0; --n) {
+        const int firstInc = numGt1 ? 0 : (numEq1 + 1 < 4 ? numEq1 + 1 : 4);
+        int absLevel;
+        if (!e.DecodeDecision(abs + firstInc)) {
+            absLevel = 1;
+            ++numEq1;
+        } else {
+            CabacContext *rest = abs + 5 + (numGt1 < gt1Cap ? numGt1 : gt1Cap);
+            int prefix = 1;
+            while (prefix < 14 && e.DecodeDecision(rest)) ++prefix;
+            absLevel = prefix + 1;
+            if (prefix == 14) {
+                // Exp-Golomb (k = 0) suffix in bypass bins.
+                int k = 0;
+                uint32_t suffix = 0;
+                while (k < 24 && e.DecodeBypass()) {
+                    suffix += 1u << k;
+                    ++k;
+                }
+                while (k-- > 0) suffix += uint32_t(e.DecodeBypass()) << k;
+                absLevel += int(suffix > (1u << 24) ? (1u << 24) : suffix);
+            }
+            ++numGt1;
+        }
+        const int level = e.DecodeBypass() ? -absLevel : absLevel;
+        const int pos = t.scan[positions[n]];
+        if (t.scale) {
+            const int shift = cat == kCatLuma8x8 ? 6 : 4;
+            const int round = 1 << (shift - 1);
+            int64_t v = ((int64_t(level) * t.scale[pos] << t.qpDiv6) + round) >> shift;
+            v = v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+            t.coeffs[pos] = int16_t(v);
+        } else {
+            t.coeffs[pos] = int16_t(level < -32768 ? -32768 : (level > 32767 ? 32767 : level));
+        }
+    }
+    engine = e;
+    return count;
+}
+
+}  // namespace
+
+int DecodeCabacBlock(CabacEngine &e, CabacContext *ctx, int cat, bool field, const CabacBlockTarget &t) {
+    switch (cat) {
+    case kCatLumaDc: return DecodeBlock<kCatLumaDc>(e, ctx, field, t);
+    case kCatLumaAc: return DecodeBlock<kCatLumaAc>(e, ctx, field, t);
+    case kCatLuma4x4: return DecodeBlock<kCatLuma4x4>(e, ctx, field, t);
+    case kCatChromaDc: return DecodeBlock<kCatChromaDc>(e, ctx, field, t);
+    case kCatChromaAc: return DecodeBlock<kCatChromaAc>(e, ctx, field, t);
+    default: return DecodeBlock<kCatLuma8x8>(e, ctx, field, t);
+    }
+}
+
+}  // namespace tessaly::h264

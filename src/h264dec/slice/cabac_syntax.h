@@ -1,0 +1,38 @@
+// Syntax elements of the macroblock layer under CABAC: binarisations and
+// context selection. Used by DecodeMacroblock (mb_layer.h).
+#pragma once
+
+#include "h264dec/slice/slice_state.h"
+
+namespace tessaly::h264 {
+
+class CabacSyntax {
+public:
+    explicit CabacSyntax(SliceDecoder &sd) : sd_(sd), e_(sd.cabac), ctx_(sd.ctx) {}
+
+    int MbSkipFlag();
+    int MbType();
+    int TransformSize8x8Flag();
+    int PrevIntraPredModeFlag();
+    int RemIntraPredMode();
+    int IntraChromaPredMode();
+    int SubMbType();
+    int RefIdx(int x, int y, int numRef);
+    int Mvd(int x, int y, int comp);
+    int CodedBlockPattern();
+    int MbQpDelta();
+    void NoQpDelta() { sd_.lastQpDelta = 0; }
+    int Residual(SliceDecoder &sd);
+    int Pcm(SliceDecoder &sd);
+    int EndOfSliceFlag() { return e_.DecodeTerminate(); }
+
+private:
+    int IntraMbType(int ctxBase, bool intraSlice);
+    int CodedBlockFlag(int cat, int condA, int condB);
+
+    SliceDecoder &sd_;
+    CabacEngine &e_;
+    CabacContext *ctx_;
+};
+
+}  // namespace tessaly::h264

@@ -1,0 +1,144 @@
+#include "h264dec/slice/neighbour_cache.h"
+
+#include <cstring>
+
+namespace tessaly::h264 {
+
+namespace {
+
+constexpr uint8_t kNnzUnavailable = 64;
+
+inline int Ref8x8(int x, int y) { return (y >> 1) * 2 + (x >> 1); }
+
+void ClearSide(NeighbourCache &c, int idx) {
+    c.nnz[idx] = kNnzUnavailable;
+    c.predMode[idx] = -1;
+    c.ref[idx] = kRefUnavailable;
+    c.mv[idx][0] = c.mv[idx][1] = 0;
+    c.mvd[idx][0] = c.mvd[idx][1] = 0;
+}
+
+void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool intraUsable) {
+    c.nnz[idx] = r.nnz[raster];
+    c.predMode[idx] = intraUsable ? r.predMode[raster] : -1;
+    c.ref[idx] = r.ref[Ref8x8(raster & 3, raster >> 2)];
+    c.mv[idx][0] = r.mv[raster][0];
+    c.mv[idx][1] = r.mv[raster][1];
+    c.mvd[idx][0] = r.mvd[raster][0];
+    c.mvd[idx][1] = r.mvd[raster][1];
+}
+
+}  // namespace
+
+void LoadNeighbours(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
+    const int w = p.widthMbs;
+    const int addr = sd.mbAddr;
+    const uint32_t serial = sd.sliceSerial;
+    MbNeighbours &nb = sd.nb;
+    nb.left = (sd.mbX > 0 && sd.mbs[addr - 1].slice == serial) ? addr - 1 : -1;
+    nb.top = (sd.mbY > 0 && sd.mbs[addr - w].slice == serial) ? addr - w : -1;
+    nb.topRight = (sd.mbY > 0 && sd.mbX < w - 1 && sd.mbs[addr - w + 1].slice == serial) ? addr - w + 1 : -1;
+    nb.topLeft = (sd.mbY > 0 && sd.mbX > 0 && sd.mbs[addr - w - 1].slice == serial) ? addr - w - 1 : -1;
+
+    // Intra prediction may use a neighbour unless constrained intra
+    // prediction excludes inter-coded ones.
+    const bool constrained = p.constrainedIntraPred != 0;
+    auto usable = [&](int a) { return a >= 0 && (!constrained || MbIsIntra(sd.mbs[a].cls)); };
+    sd.availIntra[0] = usable(nb.left);
+    sd.availIntra[1] = usable(nb.top);
+    sd.availIntra[2] = usable(nb.topRight);
+    sd.availIntra[3] = usable(nb.topLeft);
+
+    NeighbourCache &c = sd.cache;
+    if (nb.left >= 0) {
+        const MbRecord &r = sd.mbs[nb.left];
+        for (int y = 0; y < 4; ++y) CopyBlock(c, Cache(-1, y), r, 4 * y + 3, sd.availIntra[0]);
+        for (int k = 0; k < 2; ++k)
+            for (int y = 0; y < 2; ++y) c.nnzChroma[k][Cache(-1, y)] = r.nnzChroma[k][2 * y + 1];
+    } else {
+        for (int y = 0; y < 4; ++y) ClearSide(c, Cache(-1, y));
+        for (int k = 0; k < 2; ++k)
+            for (int y = 0; y < 2; ++y) c.nnzChroma[k][Cache(-1, y)] = kNnzUnavailable;
+    }
+    if (nb.top >= 0) {
+        // The bottom row of the macroblock above is one contiguous row of
+        // the cache.
+        const MbRecord &r = sd.mbs[nb.top];
+        const int row = Cache(0, -1);
+        std::memcpy(c.nnz + row, r.nnz + 12, 4);
+        if (sd.availIntra[1])
+            std::memcpy(c.predMode + row, r.predMode + 12, 4);
+        else
+            std::memset(c.predMode + row, -1, 4);
+        c.ref[row] = c.ref[row + 1] = r.ref[2];
+        c.ref[row + 2] = c.ref[row + 3] = r.ref[3];
+        std::memcpy(c.mv[row], r.mv[12], sizeof(r.mv[0]) * 4);
+        std::memcpy(c.mvd[row], r.mvd[12], sizeof(r.mvd[0]) * 4);
+        for (int k = 0; k < 2; ++k) {
+            c.nnzChroma[k][row] = r.nnzChroma[k][2];
+            c.nnzChroma[k][row + 1] = r.nnzChroma[k][3];
+        }
+    } else {
+        for (int x = 0; x < 4; ++x) ClearSide(c, Cache(x, -1));
+        for (int k = 0; k < 2; ++k)
+            for (int x = 0; x < 2; ++x) c.nnzChroma[k][Cache(x, -1)] = kNnzUnavailable;
+    }
+    if (nb.topRight >= 0) {
+        CopyBlock(c, Cache(4, -1), sd.mbs[nb.topRight], 12, false);
+    } else {
+        ClearSide(c, Cache(4, -1));
+    }
+    if (nb.topLeft >= 0) {
+        CopyBlock(c, Cache(-1, -1), sd.mbs[nb.topLeft], 15, false);
+    } else {
+        ClearSide(c, Cache(-1, -1));
+    }
+    // Right of the macroblock nothing is decoded yet.
+    for (int y = 0; y < 4; ++y) c.ref[Cache(4, y)] = kRefUnavailable;
+}
+
+void StoreMbRecord(SliceDecoder &sd) {
+    MbRecord &r = sd.mbs[sd.mbAddr];
+    const CurrentMb &mb = sd.mb;
+    const NeighbourCache &c = sd.cache;
+    r.slice = sd.sliceSerial;
+    r.cls = mb.cls;
+    r.cbp = mb.cbp;
+    r.transform8x8 = mb.transform8x8;
+    r.chromaPredMode = mb.chromaPredMode;
+    r.cbfDc = mb.cbfDc;
+    for (int y = 0; y < 4; ++y) {
+        const int row = Cache(0, y);
+        std::memcpy(r.nnz + 4 * y, c.nnz + row, 4);
+        std::memcpy(r.predMode + 4 * y, c.predMode + row, 4);
+        std::memcpy(r.mv[4 * y], c.mv[row], sizeof(r.mv[0]) * 4);
+        std::memcpy(r.mvd[4 * y], c.mvd[row], sizeof(r.mvd[0]) * 4);
+    }
+    uint16_t nonzero = 0;
+    for (int i = 0; i < 16; ++i) nonzero |= uint16_t((r.nnz[i] != 0) << i);
+    if (mb.transform8x8) {
+        // Deblocking looks at whole 8x8 transform blocks.
+        for (int k = 0; k < 4; ++k) {
+            const uint16_t quad = uint16_t(0x33u << ((k & 1) * 2 + (k >> 1) * 8));
+            if (nonzero & quad) nonzero |= quad;
+        }
+    }
+    r.nonzero = nonzero;
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < 4; ++i) r.nnzChroma[k][i] = c.nnzChroma[k][kChromaCache[i]];
+    for (int k = 0; k < 4; ++k) {
+        const int8_t ref = c.ref[Cache(2 * (k & 1), 2 * (k >> 1))];
+        r.ref[k] = ref;
+        r.refId[k] = ref >= 0 ? sd.p->refList[ref].id : -1;
+    }
+    if (mb.cls == kMbIPcm) {
+        r.qpDeblock = 0;
+    } else {
+        r.qpDeblock = uint8_t(mb.qp);
+    }
+    r.qpcDeblock[0] = uint8_t(mb.qpc[0]);
+    r.qpcDeblock[1] = uint8_t(mb.qpc[1]);
+}
+
+}  // namespace tessaly::h264

@@ -1,0 +1,263 @@
+// Entry points of the slice-data layer and the macroblock loop: parse,
+// reconstruct, keep the unfiltered edges, store and deblock each macroblock.
+#include <cstring>
+#include <new>
+
+#include "h264dec/aligned_alloc.h"
+#include "h264dec/dsp/deblock_mb.h"
+#include "h264dec/dsp/kernel_set.h"
+#include "h264dec/slice/cabac_contexts.h"
+#include "h264dec/slice/cabac_syntax.h"
+#include "h264dec/slice/cavlc_syntax.h"
+#include "h264dec/slice/deblock_strength.h"
+#include "h264dec/slice/mb_layer.h"
+#include "h264dec/slice/neighbour_cache.h"
+#include "h264dec/slice/reconstruct.h"
+#include "h264dec/tables/tables.h"
+
+namespace tessaly::h264 {
+
+namespace {
+
+constexpr size_t Align16(size_t n) { return (n + 15) & ~size_t(15); }
+
+constexpr int kLumaWorkRows = 17;
+constexpr int kChromaWorkRows = 9;
+constexpr int kMcScratchRows = 21;
+
+void SaveUnfilteredEdges(SliceDecoder &sd) {
+    const uint8_t *luma = sd.lumaWork;
+    std::memcpy(sd.topLuma[sd.mbY & 1] + sd.mbX * 16, luma + 15 * kLumaWorkStride, 16);
+    for (int y = 0; y < 16; ++y) sd.leftLuma[y] = luma[y * kLumaWorkStride + 15];
+    for (int k = 0; k < 2; ++k) {
+        const uint8_t *c = sd.chromaWork[k];
+        std::memcpy(sd.topChroma[sd.mbY & 1][k] + sd.mbX * 8, c + 7 * kChromaWorkStride, 8);
+        for (int y = 0; y < 8; ++y) sd.leftChroma[k][y] = c[y * kChromaWorkStride + 7];
+    }
+}
+
+void FinishMb(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
+    const KernelSet &ks = *sd.ks;
+    const uint8_t cls = sd.mb.cls;
+    if (cls == kMbIPcm)
+        ReconstructPcm(sd);
+    else if (MbIsIntra(cls))
+        ReconstructIntra(sd);
+    else
+        ReconstructInter(sd);
+    StoreMbRecord(sd);
+    SaveUnfilteredEdges(sd);
+
+    uint8_t *y = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + sd.mbX * 16;
+    uint8_t *u = p.u + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
+    uint8_t *v = p.v + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
+    ks.copy[0](y, p.lumaStride, sd.lumaWork, kLumaWorkStride, 16);
+    ks.copy[1](u, p.chromaStride, sd.chromaWork[0], kChromaWorkStride, 8);
+    ks.copy[1](v, p.chromaStride, sd.chromaWork[1], kChromaWorkStride, 8);
+    if (p.disableDeblock == 1) return;
+    DeblockMb d;
+    d.luma = y;
+    d.cb = u;
+    d.cr = v;
+    d.lumaStride = p.lumaStride;
+    d.chromaStride = p.chromaStride;
+    ComputeDeblockParams(sd, d);
+    DeblockMb_Filter(ks, d);
+}
+
+void ClearCoefficients(CurrentMb &mb) {
+    std::memset(mb.luma, 0, sizeof(mb.luma));
+    std::memset(mb.lumaDc, 0, sizeof(mb.lumaDc));
+    std::memset(mb.chroma, 0, sizeof(mb.chroma));
+    std::memset(mb.chromaDc, 0, sizeof(mb.chromaDc));
+}
+
+inline void SetPosition(SliceDecoder &sd, int addr) {
+    sd.mbAddr = addr;
+    sd.mbY = addr / sd.p->widthMbs;
+    sd.mbX = addr - sd.mbY * sd.p->widthMbs;
+}
+
+bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
+    if (!p.data || !p.dequant || !p.y || !p.u || !p.v) return false;
+    if (p.widthMbs <= 0 || p.heightMbs <= 0 || p.widthMbs > sd.maxWidthMbs) return false;
+    if (p.picSizeInMbs != p.widthMbs * p.heightMbs) return false;
+    if (int64_t(p.picSizeInMbs) > int64_t(sd.maxWidthMbs) * sd.maxHeightMbs) return false;
+    if (p.firstMb < 0 || p.firstMb >= p.picSizeInMbs) return false;
+    if (p.bitPos > p.bitEnd) return false;
+    if (p.type == SliceType::P && (p.numRefIdxActive < 1 || p.numRefIdxActive > 32)) return false;
+    return true;
+}
+
+uint64_t FindStopBit(const SliceParams &p) {
+    const uint32_t first = p.bitPos >> 3;
+    for (uint32_t i = p.bitEnd >> 3; i > first; --i) {
+        const uint8_t b = p.data[i - 1];
+        if (b) return uint64_t(i) * 8 - 1 - uint64_t(__builtin_ctz(b));
+    }
+    return p.bitPos;
+}
+
+SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
+    SliceResult res;
+    CavlcSyntax syntax(sd);
+    int addr = p.firstMb;
+    auto moreData = [&] { return sd.br.Position() < sd.stopBit; };
+    for (;;) {
+        if (p.type == SliceType::P) {
+            const uint32_t run = sd.br.ReadUe();
+            if (run > uint32_t(p.picSizeInMbs - addr)) {
+                res.error = kErrSkipRun;
+                return res;
+            }
+            for (uint32_t i = 0; i < run; ++i, ++addr) {
+                SetPosition(sd, addr);
+                LoadNeighbours(sd);
+                SetupSkipMb(sd);
+                FinishMb(sd);
+                ++res.mbsDecoded;
+            }
+            if (addr >= p.picSizeInMbs || !moreData()) return res;
+        }
+        SetPosition(sd, addr);
+        LoadNeighbours(sd);
+        const int err = DecodeMacroblock(sd, syntax);
+        if (err) {
+            ClearCoefficients(sd.mb);
+            res.error = err;
+            return res;
+        }
+        FinishMb(sd);
+        ++res.mbsDecoded;
+        ++addr;
+        if (!moreData()) return res;
+        if (addr >= p.picSizeInMbs) {
+            res.error = kErrEndOfSlice;
+            return res;
+        }
+    }
+}
+
+SliceResult DecodeCabacSlice(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
+    SliceResult res;
+    sd.cabac.Init(p.data, (p.bitPos + 7) >> 3, p.bitEnd >> 3);
+    InitCabacContexts(sd.ctx, p.type, p.cabacInitIdc, sd.qp);
+    sd.lastQpDelta = 0;
+    CabacSyntax syntax(sd);
+    int addr = p.firstMb;
+    for (;;) {
+        SetPosition(sd, addr);
+        LoadNeighbours(sd);
+        if (p.type == SliceType::P && syntax.MbSkipFlag()) {
+            SetupSkipMb(sd);
+            sd.lastQpDelta = 0;
+        } else {
+            const int err = DecodeMacroblock(sd, syntax);
+            if (err) {
+                ClearCoefficients(sd.mb);
+                res.error = err;
+                return res;
+            }
+        }
+        FinishMb(sd);
+        ++res.mbsDecoded;
+        ++addr;
+        if (syntax.EndOfSliceFlag()) return res;
+        if (addr >= p.picSizeInMbs || sd.cabac.Overrun()) {
+            res.error = addr >= p.picSizeInMbs ? kErrEndOfSlice : kErrOverrun;
+            return res;
+        }
+    }
+}
+
+}  // namespace
+
+SliceDecoder *SliceDecoder_Create(int32_t maxWidthMbs, int32_t maxHeightMbs, const KernelSet *kernels) {
+    if (maxWidthMbs <= 0 || maxHeightMbs <= 0 || !kernels) return nullptr;
+    // Value-initialised: the coefficient buffers must start at zero (the
+    // transforms clear them after use, so they stay that way).
+    auto *sd = new (std::nothrow) SliceDecoder();
+    if (!sd) return nullptr;
+    sd->ks = kernels;
+    sd->maxWidthMbs = maxWidthMbs;
+    sd->maxHeightMbs = maxHeightMbs;
+
+    const size_t numMbs = size_t(maxWidthMbs) * size_t(maxHeightMbs);
+    const size_t lumaRow = Align16(size_t(maxWidthMbs + 2) * 16);
+    const size_t chromaRow = Align16(size_t(maxWidthMbs + 2) * 8);
+    const size_t mbBytes = Align16(numMbs * sizeof(MbRecord));
+    const size_t lumaWork = Align16(size_t(kLumaWorkRows + 1) * kLumaWorkStride);
+    const size_t chromaWork = Align16(size_t(kChromaWorkRows + 1) * kChromaWorkStride);
+    const size_t scratch = Align16(size_t(kMcScratchRows) * kMcScratchStride);
+    const size_t total = mbBytes + 2 * lumaRow + 4 * chromaRow + lumaWork + 2 * chromaWork + scratch;
+    auto *base = static_cast<uint8_t *>(AlignedAllocZeroed(total));
+    if (!base) {
+        delete sd;
+        return nullptr;
+    }
+    sd->arena = base;
+    uint8_t *at = base;
+    sd->mbs = reinterpret_cast<MbRecord *>(at);
+    for (size_t i = 0; i < numMbs; ++i) new (sd->mbs + i) MbRecord;
+    at += mbBytes;
+    // Row buffers start one macroblock in, so the above-left sample of
+    // column 0 and the above-right of the last column stay inside.
+    for (int r = 0; r < 2; ++r) {
+        sd->topLuma[r] = at + 16;
+        at += lumaRow;
+        for (int k = 0; k < 2; ++k) {
+            sd->topChroma[r][k] = at + 8;
+            at += chromaRow;
+        }
+    }
+    sd->lumaWork = at + kLumaWorkStride + 16;
+    at += lumaWork;
+    for (int k = 0; k < 2; ++k) {
+        sd->chromaWork[k] = at + kChromaWorkStride + 16;
+        at += chromaWork;
+    }
+    sd->mcScratch = at;
+    sd->scan4x4 = kZigzag4x4;
+    sd->scan8x8 = kZigzag8x8;
+    ClearCoefficients(sd->mb);
+    return sd;
+}
+
+void SliceDecoder_Destroy(SliceDecoder *sd) {
+    if (!sd) return;
+    AlignedFree(sd->arena);
+    delete sd;
+}
+
+void SliceDecoder_StartPicture(SliceDecoder *sd, const SliceParams &) {
+    if (!sd) return;
+    sd->pictureFirstSlice = sd->sliceSerial + 1;
+}
+
+SliceResult SliceDecoder_Decode(SliceDecoder *sd, const SliceParams &p) {
+    SliceResult res;
+    if (!sd || !ParamsUsable(*sd, p)) {
+        res.error = kErrGeometry;
+        return res;
+    }
+    ++sd->sliceSerial;
+    sd->p = &p;
+    sd->qp = p.sliceQp < 0 ? 0 : (p.sliceQp > 51 ? 51 : p.sliceQp);
+    sd->scan4x4 = p.fieldPic ? kField4x4 : kZigzag4x4;
+    sd->scan8x8 = p.fieldPic ? kField8x8 : kZigzag8x8;
+    if (p.cabac) {
+        res = DecodeCabacSlice(*sd);
+    } else {
+        sd->br.Reset(p.data, (p.bitEnd + 7) >> 3);
+        sd->br.SetPosition(p.bitPos);
+        sd->stopBit = FindStopBit(p);
+        res = DecodeCavlcSlice(*sd);
+    }
+    sd->p = nullptr;
+    return res;
+}
+
+}  // namespace tessaly::h264

@@ -1,0 +1,140 @@
+// The slice decoder's working memory: per-picture macroblock records, the
+// neighbour caches of the macroblock being decoded, the unfiltered edge
+// samples kept for intra prediction, and the reconstruction work area.
+// Everything is sized at creation; decoding never allocates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "h264dec/bitreader.h"
+#include "h264dec/slice/block_layout.h"
+#include "h264dec/slice/cabac_engine.h"
+#include "h264dec/slice_params.h"
+
+namespace tessaly::h264 {
+
+struct KernelSet;
+
+// Macroblock classes after mapping mb_type.
+enum MbClass : uint8_t {
+    kMbP16x16 = 0,
+    kMbP16x8,
+    kMbP8x16,
+    kMbP8x8,
+    kMbP8x8Ref0,
+    kMbPSkip,
+    kMbINxN,
+    kMbI16x16,
+    kMbIPcm,
+};
+
+inline bool MbIsIntra(uint8_t cls) { return cls >= kMbINxN; }
+
+// Reference index marks in the caches.
+enum : int8_t { kRefUnavailable = -2, kRefIntra = -1 };
+
+// Kept for every macroblock of the picture: what later macroblocks, their
+// context derivation, prediction and deblocking read.
+struct MbRecord {
+    uint32_t slice = 0;   // slice serial number; 0 = never decoded
+    uint8_t cls = kMbPSkip;
+    uint8_t cbp = 0;      // luma bits 0..3, chroma 0..2 in bits 4..5
+    uint8_t transform8x8 = 0;
+    uint8_t chromaPredMode = 0;
+    uint8_t cbfDc = 0;    // CABAC coded_block_flag of luma DC (bit 0), Cb DC (1), Cr DC (2)
+    uint8_t qpDeblock = 0;
+    uint8_t qpcDeblock[2] = {};
+    uint16_t nonzero = 0;  // luma 4x4 blocks (raster bit) with coefficients, for deblocking
+    uint8_t nnz[16] = {};  // raster: CAVLC TotalCoeff / CABAC coefficient count
+    uint8_t nnzChroma[2][4] = {};
+    int8_t predMode[16] = {};  // raster; 2 (DC) for macroblocks that are not I_NxN
+    int8_t ref[4] = {};        // per 8x8, raster; kRefIntra for intra
+    int32_t refId[4] = {};
+    int16_t mv[16][2] = {};    // raster
+    uint8_t mvd[16][2] = {};   // raster, |mvd| clipped to 64 (CABAC contexts)
+};
+
+// The macroblock being decoded.
+struct alignas(16) CurrentMb {
+    int16_t luma[256];       // 4x4 block b at luma[16 * b] (luma4x4BlkIdx); 8x8 block k at luma[64 * k]
+    int16_t lumaDc[16];      // Intra16x16 DC levels, raster 4x4
+    int16_t chroma[2][64];   // per component four 4x4 blocks
+    int16_t chromaDc[2][4];
+    uint8_t pcm[384];
+
+    uint8_t cls = 0;
+    uint8_t cbp = 0;
+    uint8_t transform8x8 = 0;
+    uint8_t i16Mode = 0;
+    uint8_t chromaPredMode = 0;
+    uint8_t cbfDc = 0;
+    uint8_t subType[4] = {};  // 0: 8x8, 1: 8x4, 2: 4x8, 3: 4x4
+    int8_t predMode[16] = {}; // luma4x4BlkIdx order (8x8: one per 8x8 block at 4*k)
+    int qp = 0;
+    int qpc[2] = {};
+};
+
+// Neighbour caches (layout of block_layout.h).
+struct alignas(16) NeighbourCache {
+    uint8_t nnz[kCacheSize];          // luma; 64 = unavailable
+    uint8_t nnzChroma[2][kCacheSize]; // x, y 0..1 used
+    int8_t predMode[kCacheSize];      // -1 = not usable for prediction
+    int8_t ref[kCacheSize];
+    int16_t mv[kCacheSize][2];
+    uint8_t mvd[kCacheSize][2];
+};
+
+// Availability of the neighbouring macroblocks for the current slice.
+struct MbNeighbours {
+    int left = -1, top = -1, topRight = -1, topLeft = -1;  // addresses, -1 = unavailable
+};
+
+inline constexpr int kLumaWorkStride = 48;
+inline constexpr int kChromaWorkStride = 32;
+inline constexpr int kMcScratchStride = 32;
+
+class SliceDecoder {
+public:
+    const KernelSet *ks = nullptr;
+    int32_t maxWidthMbs = 0, maxHeightMbs = 0;
+
+    // Per picture.
+    MbRecord *mbs = nullptr;          // maxWidthMbs * maxHeightMbs
+    uint32_t sliceSerial = 0;         // incremented per slice, never reset
+    uint32_t pictureFirstSlice = 1;   // serial of the picture's first slice
+
+    // Unfiltered bottom rows of the previous and current macroblock rows
+    // (double-buffered by row parity), and the right column of the left
+    // macroblock, for intra prediction.
+    uint8_t *topLuma[2] = {};    // (maxWidthMbs + 2) * 16, offset by 16
+    uint8_t *topChroma[2][2] = {};
+    uint8_t leftLuma[16] = {};
+    uint8_t leftChroma[2][8] = {};
+
+    // Current slice.
+    const SliceParams *p = nullptr;
+    int mbAddr = 0, mbX = 0, mbY = 0;
+    int qp = 0;
+    int lastQpDelta = 0;  // CABAC: mb_qp_delta of the previous macroblock
+    const uint8_t *scan4x4 = nullptr;
+    const uint8_t *scan8x8 = nullptr;
+    BitReader br;
+    uint64_t stopBit = 0;  // position of rbsp_stop_one_bit
+    CabacEngine cabac;
+    CabacContext ctx[460];
+
+    MbNeighbours nb;
+    bool availIntra[4] = {};  // left, top, top-right, top-left usable for intra prediction
+    NeighbourCache cache;
+    CurrentMb mb;
+
+    // Reconstruction work area with room for the neighbouring samples.
+    uint8_t *lumaWork = nullptr;       // top-left sample of the macroblock
+    uint8_t *chromaWork[2] = {};
+    uint8_t *mcScratch = nullptr;      // edge-extended reference window
+
+    void *arena = nullptr;
+};
+
+}  // namespace tessaly::h264

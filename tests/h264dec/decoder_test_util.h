@@ -1,0 +1,69 @@
+// Helpers for tests that drive a whole decoder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "h264dec/h264_decoder.h"
+
+namespace h264test {
+
+struct DecoderDeleter {
+    void operator()(H264Decoder *h) const { H264Decoder_Destroy(h); }
+};
+
+inline H264Decoder *MakeDecoder(uint32_t widthMbs, uint32_t heightMbs, uint32_t bufferCount, uint32_t modeFlags = 0) {
+    DecoderAttr attr{};
+    attr.widthMbs = widthMbs;
+    attr.heightMbs = heightMbs;
+    attr.bufferCount = bufferCount;
+    attr.modeFlags = modeFlags;
+    return H264Decoder_Create(&attr);
+}
+
+// One output picture as seen by a caller: the first luma sample identifies
+// the coded picture (the builder's PCM value), plus the record's fields.
+struct Out {
+    int result;
+    uint8_t luma = 0;
+    uint8_t bottomLuma = 0;  // first sample of the second line (bottom field)
+    DecodedPicture pic{};
+};
+
+inline Out DecodeCall(H264Decoder *h, const uint8_t *data, size_t size, uint32_t flags = 0, uint32_t userLow = 0,
+                      uint32_t userHigh = 0) {
+    Out o;
+    o.result = H264Decoder_Decode(h, data, uint32_t(size), userLow, userHigh, &o.pic, flags);
+    if (o.result == DEC_OK) {
+        o.luma = o.pic.y[0];
+        o.bottomLuma = o.pic.y[o.pic.yStride];
+    }
+    return o;
+}
+
+// Feeds everything in one call and drains the decoder with end of stream;
+// returns the pictures' first luma samples in output order.
+inline std::vector<Out> DecodeAll(H264Decoder *h, const std::vector<uint8_t> &stream) {
+    std::vector<Out> pictures;
+    Out o = DecodeCall(h, stream.data(), stream.size());
+    while (o.result == DEC_OK) {
+        pictures.push_back(o);
+        o = DecodeCall(h, nullptr, 0);
+    }
+    EXPECT_EQ(o.result, DEC_NEED_MORE_DATA);
+    for (o = DecodeCall(h, nullptr, 0, DEC_FLAG_END_OF_STREAM); o.result == DEC_OK;
+         o = DecodeCall(h, nullptr, 0, DEC_FLAG_END_OF_STREAM))
+        pictures.push_back(o);
+    EXPECT_EQ(o.result, DEC_NO_PICTURE);
+    return pictures;
+}
+
+inline std::vector<int> Lumas(const std::vector<Out> &pictures) {
+    std::vector<int> v;
+    for (const Out &o : pictures) v.push_back(o.luma);
+    return v;
+}
+
+}  // namespace h264test

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "h264_stream_builder.h"
+#include "h264dec/bitreader.h"
+
+using tessaly::h264::BitReader;
+
+namespace {
+
+TEST(BitReader, ReadsFieldsAcrossByteBoundaries) {
+    const std::vector<uint8_t> data = {0xA5, 0x3C, 0xFF, 0x00, 0x81, 0x7E, 0x12, 0x34, 0x56, 0x78};
+    BitReader br(data.data(), uint32_t(data.size()));
+    EXPECT_EQ(br.ReadBits(3), 0x5u);          // 101
+    EXPECT_EQ(br.ReadBits(7), 0x14u);         // 0010100
+    EXPECT_EQ(br.ReadBits(16), 0xF3FCu);      // 11110011 11111100
+    EXPECT_EQ(br.Position(), 26u);
+    br.SetPosition(8);
+    EXPECT_EQ(br.ReadBits(32), 0x3CFF0081u);  // full-width read
+    EXPECT_EQ(br.ReadBit(), 0u);
+    EXPECT_TRUE(br.ReadFlag());
+    br.AlignToByte();
+    EXPECT_EQ(br.Position(), 48u);
+    EXPECT_EQ(br.ReadBits(0), 0u);
+}
+
+TEST(BitReader, ExpGolombRoundTripsOverTheWholeRange) {
+    const std::vector<uint32_t> ue = {0, 1, 2, 3, 6, 7, 254, 255, 256, 65535, 1u << 20, 0x7FFFFFFEu, 0xFFFFFFFEu};
+    const std::vector<int32_t> se = {0, 1, -1, 2, -2, 127, -128, 1 << 20, -(1 << 20), INT32_MAX, -INT32_MAX};
+    h264test::BitWriter w;
+    for (uint32_t v : ue) w.Ue(v);
+    for (int32_t v : se) w.Se(v);
+    w.Trailing();
+    BitReader br(w.Bytes().data(), uint32_t(w.Bytes().size()));
+    for (uint32_t v : ue) EXPECT_EQ(br.ReadUe(), v);
+    for (int32_t v : se) EXPECT_EQ(br.ReadSe(), v);
+    EXPECT_FALSE(br.Overrun());
+    EXPECT_FALSE(br.MoreRbspData());
+}
+
+// The data is copied into an exactly sized heap block so that a read past the
+// end would be a real out-of-bounds access (visible under the sanitizers).
+TEST(BitReader, ReadsAtTheEndOfTheBufferGiveZerosAndReportOverrun) {
+    for (size_t size = 1; size <= 9; ++size) {
+        std::vector<uint8_t> data(size, 0xFF);
+        BitReader br(data.data(), uint32_t(size));
+        br.SetPosition(size * 8 - 3);
+        EXPECT_EQ(br.ReadBits(8), 0xE0u) << size;  // 3 real one bits, then zeros
+        EXPECT_TRUE(br.Overrun());
+        EXPECT_EQ(br.ReadBits(32), 0u);
+    }
+}
+
+TEST(BitReader, ExpGolombAtTheBufferEnd) {
+    // ue(v) = 2 ("011") in the last three bits of a byte.
+    const std::vector<uint8_t> last = {0x03};
+    BitReader br(last.data(), 1);
+    br.SetPosition(5);
+    EXPECT_EQ(br.ReadUe(), 2u);
+    EXPECT_FALSE(br.Overrun());
+
+    // A prefix that runs off the end: the missing bits read as zeros, so no
+    // terminating one is found within 32 bits and the sentinel comes back.
+    const std::vector<uint8_t> zeros = {0x00, 0x00};
+    BitReader z(zeros.data(), 2);
+    EXPECT_EQ(z.ReadUe(), UINT32_MAX);
+    EXPECT_TRUE(z.Overrun());
+    BitReader s(zeros.data(), 2);
+    EXPECT_EQ(s.ReadSe(), INT32_MIN);
+
+    // A code whose suffix is cut by the end of the data.
+    const std::vector<uint8_t> cut = {0x00, 0x01};  // 15 zeros, a one, no suffix bits
+    BitReader c(cut.data(), 2);
+    EXPECT_EQ(c.ReadUe(), 0x7FFFu);  // suffix read as zeros
+    EXPECT_TRUE(c.Overrun());
+}
+
+TEST(BitReader, MoreRbspDataFindsTheStopBit) {
+    // payload bits 1011, then stop bit and alignment: 1011 1000
+    const std::vector<uint8_t> one = {0xB8};
+    BitReader br(one.data(), 1);
+    EXPECT_TRUE(br.MoreRbspData());
+    br.ReadBits(4);
+    EXPECT_FALSE(br.MoreRbspData());
+
+    // The stop bit alone in its own byte; trailing zero bytes were stripped by the scanner.
+    const std::vector<uint8_t> two = {0xFF, 0x80};
+    BitReader b2(two.data(), 2);
+    b2.ReadBits(7);
+    EXPECT_TRUE(b2.MoreRbspData());
+    b2.ReadBits(1);
+    EXPECT_FALSE(b2.MoreRbspData());
+
+    // A data bit in the last byte before the stop bit.
+    const std::vector<uint8_t> tail = {0x00, 0x60};  // ...0110 0000: data 1, stop 1
+    BitReader b3(tail.data(), 2);
+    b3.SetPosition(9);
+    EXPECT_TRUE(b3.MoreRbspData());
+    b3.SetPosition(10);
+    EXPECT_FALSE(b3.MoreRbspData());
+}
+
+}  // namespace

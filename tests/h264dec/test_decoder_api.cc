@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "decoder_test_util.h"
+#include "h264_stream_builder.h"
+#include "h264dec/aligned_alloc.h"
+#include "h264dec/decoder_context.h"
+
+using namespace h264test;
+using namespace tessaly::h264;
+
+namespace {
+
+using DecoderPtr = std::unique_ptr<H264Decoder, DecoderDeleter>;
+
+// Access units of a 2x6-macroblock stream: SPS + PPS + IDR, then non-IDR I
+// pictures whose PCM luma values are 20, 30, ...
+std::vector<std::vector<uint8_t>> IntraAccessUnits(int count, const SpsOptions &sps = {}) {
+    std::vector<std::vector<uint8_t>> units;
+    for (int i = 0; i < count; ++i) {
+        std::vector<uint8_t> au;
+        SliceOptions s;
+        s.idr = i == 0;
+        s.frameNum = i % 16;
+        s.luma = uint8_t(10 + 10 * i);
+        if (i == 0) {
+            au = SpsNal(sps);
+            Append(au, PpsNal());
+        }
+        Append(au, SliceNal(sps, s));
+        units.push_back(au);
+    }
+    return units;
+}
+
+std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>> &units) {
+    std::vector<uint8_t> all;
+    for (const auto &u : units) Append(all, u);
+    return all;
+}
+
+TEST(AlignedAlloc, BlocksAreZeroedAlignedAndFreeable) {
+    for (size_t size : {size_t(1), size_t(15), size_t(16), size_t(17), size_t(4096), size_t(100000)}) {
+        auto *p = static_cast<uint8_t *>(AlignedAllocZeroed(size));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+        EXPECT_GE(p[-1], 1);   // the distance to the real block start
+        EXPECT_LE(p[-1], 16);
+        for (size_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0) << size;
+        std::memset(p, 0xAB, size);
+        AlignedFree(p);
+    }
+    AlignedFree(nullptr);
+}
+
+TEST(DecoderApi, CreationAppliesDefaultsAndBounds) {
+    EXPECT_EQ(H264Decoder_Create(nullptr), nullptr);
+    DecoderPtr a(MakeDecoder(1, 300, 0));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->widthMbs, 120u);
+    EXPECT_EQ(a->heightMbs, 68u);
+    EXPECT_EQ(a->bufferCount, 4u);
+    EXPECT_EQ(a->dpb.numPictures, 12);
+    DecoderPtr b(MakeDecoder(352, 256, 40));
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->widthMbs, 352u);
+    EXPECT_EQ(b->heightMbs, 256u);
+    EXPECT_EQ(b->bufferCount, 16u);
+    EXPECT_EQ(b->dpb.numPictures, 36);
+    DecoderPtr c(MakeDecoder(353, 5, 16));
+    EXPECT_EQ(c->widthMbs, 120u);
+    EXPECT_EQ(c->heightMbs, 68u);
+
+    // Picture buffers: 16-byte aligned planes, black (luma 0, chroma 128).
+    DecoderPtr d(MakeDecoder(2, 6, 1));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(d.get()) % 16, 0u);
+    for (int i = 0; i < d->dpb.numPictures; ++i) {
+        const Picture &p = d->dpb.pictures[i];
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p.y) % 16, 0u);
+        EXPECT_EQ(p.u, p.y + 32 * 96);
+        EXPECT_EQ(p.v, p.u + 16 * 48);
+        EXPECT_EQ(p.y[32 * 96 - 1], 0);
+        EXPECT_EQ(p.u[0], 128);
+        EXPECT_EQ(p.v[16 * 48 - 1], 128);
+    }
+}
+
+TEST(DecoderApi, BadArgumentsAndEmptyEndOfStream) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    DecodedPicture pic;
+    const uint8_t byte = 0;
+    EXPECT_EQ(H264Decoder_Decode(nullptr, &byte, 1, 0, 0, &pic, 0), DEC_BAD_ARGUMENT);
+    EXPECT_EQ(H264Decoder_Decode(h.get(), &byte, 1, 0, 0, nullptr, 0), DEC_BAD_ARGUMENT);
+    // A fresh decoder at end of stream has nothing, every time.
+    EXPECT_EQ(H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM), DEC_NO_PICTURE);
+    EXPECT_EQ(H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM), DEC_NO_PICTURE);
+    pic.y = pic.u = pic.v = reinterpret_cast<uint8_t *>(&pic);
+    EXPECT_EQ(H264Decoder_Decode(h.get(), &byte, 1, 0, 0, &pic, 0), DEC_NEED_MORE_DATA);
+    EXPECT_EQ(pic.y, nullptr);
+    EXPECT_EQ(pic.u, nullptr);
+    EXPECT_EQ(pic.v, nullptr);
+    H264Decoder_Destroy(nullptr);
+}
+
+TEST(DecoderApi, OutputTimingOneAccessUnitPerCall) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    const auto units = IntraAccessUnits(4);
+    // Picture n comes back during the call that delivers access unit n + 2,
+    // carrying the user values of the call that completed its slice (n + 1).
+    EXPECT_EQ(DecodeCall(h.get(), units[0].data(), units[0].size(), 0, 100, 200).result, DEC_NEED_MORE_DATA);
+    EXPECT_EQ(DecodeCall(h.get(), units[1].data(), units[1].size(), 0, 101, 201).result, DEC_NEED_MORE_DATA);
+    Out first = DecodeCall(h.get(), units[2].data(), units[2].size(), 0, 102, 202);
+    ASSERT_EQ(first.result, DEC_OK);
+    EXPECT_EQ(first.luma, 10);
+    EXPECT_EQ(first.pic.userLow, 101u);
+    EXPECT_EQ(first.pic.userHigh, 201u);
+    EXPECT_EQ(first.pic.isIdr, 1u);
+    EXPECT_EQ(first.pic.damaged, 0u);
+    EXPECT_EQ(first.pic.width, 32u);
+    EXPECT_EQ(first.pic.height, 96u);
+    EXPECT_EQ(first.pic.yStride, 32u);
+    EXPECT_EQ(first.pic.uvStride, 16u);
+    EXPECT_LT(first.pic.bufferIndex, 6u);
+    ASSERT_NE(first.pic.stats, nullptr);
+    // Word 0: the slice unit from its header byte to the end of the start
+    // code that closed it (the next access unit's four bytes).
+    const size_t idrSliceBytes = units[0].size() - (SpsNal({}).size() + PpsNal().size()) - 4;
+    EXPECT_EQ(first.pic.stats[0], idrSliceBytes + 4);
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0).result, DEC_NEED_MORE_DATA);
+
+    Out second = DecodeCall(h.get(), units[3].data(), units[3].size(), 0, 103, 203);
+    ASSERT_EQ(second.result, DEC_OK);
+    EXPECT_EQ(second.luma, 20);
+    EXPECT_EQ(second.pic.isIdr, 0u);
+    EXPECT_EQ(second.pic.userLow, 102u);
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0).result, DEC_NEED_MORE_DATA);
+
+    // End of stream: the remaining pictures one per call, then -2 for good.
+    Out third = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM, 104, 204);
+    ASSERT_EQ(third.result, DEC_OK);
+    EXPECT_EQ(third.luma, 30);
+    Out fourth = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM);
+    ASSERT_EQ(fourth.result, DEC_OK);
+    EXPECT_EQ(fourth.luma, 40);
+    EXPECT_EQ(fourth.pic.userLow, 104u);  // its slice was closed by the end-of-stream call
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
+
+    // New data starts a new segment with the stored parameter sets.
+    SliceOptions idr;
+    idr.idr = true;
+    idr.luma = 90;
+    const std::vector<uint8_t> more = SliceNal(SpsOptions{}, idr);
+    EXPECT_EQ(DecodeCall(h.get(), more.data(), more.size()).result, DEC_NEED_MORE_DATA);
+    Out again = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM);
+    ASSERT_EQ(again.result, DEC_OK);
+    EXPECT_EQ(again.luma, 90);
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
+}
+
+TEST(DecoderApi, SingleIdrThenEndOfStream) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    const auto units = IntraAccessUnits(1);
+    EXPECT_EQ(DecodeCall(h.get(), units[0].data(), units[0].size()).result, DEC_NEED_MORE_DATA);
+    Out o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM);
+    ASSERT_EQ(o.result, DEC_OK);
+    EXPECT_EQ(o.luma, 10);
+    EXPECT_EQ(o.pic.poc, 0);
+    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
+}
+
+TEST(DecoderApi, InputSplitAnywhereGivesTheSamePictures) {
+    const std::vector<uint8_t> stream = Join(IntraAccessUnits(6));
+    DecoderPtr whole(MakeDecoder(2, 6, 1));
+    const std::vector<int> expected = Lumas(DecodeAll(whole.get(), stream));
+    ASSERT_EQ(expected, (std::vector<int>{10, 20, 30, 40, 50, 60}));
+    for (size_t piece : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(400)}) {
+        DecoderPtr h(MakeDecoder(2, 6, 1));
+        std::vector<int> got;
+        for (size_t pos = 0; pos < stream.size(); pos += piece) {
+            const size_t n = std::min(piece, stream.size() - pos);
+            for (Out o = DecodeCall(h.get(), stream.data() + pos, n); o.result == DEC_OK; o = DecodeCall(h.get(), nullptr, 0))
+                got.push_back(o.luma);
+        }
+        for (Out o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM); o.result == DEC_OK;
+             o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM))
+            got.push_back(o.luma);
+        EXPECT_EQ(got, expected) << "piece " << piece;
+    }
+}
+
+TEST(DecoderApi, NewDataInsteadOfCallingAgainDropsTheUnreadInput) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    const std::vector<uint8_t> stream = Join(IntraAccessUnits(5));
+    Out o = DecodeCall(h.get(), stream.data(), stream.size());
+    ASSERT_EQ(o.result, DEC_OK);
+    EXPECT_EQ(o.luma, 10);
+    // Pictures 30, 40, 50 were still unread when new data arrived.
+    SliceOptions s;
+    s.frameNum = 5;
+    s.luma = 60;
+    const std::vector<uint8_t> next = SliceNal(SpsOptions{}, s);
+    std::vector<int> got;
+    for (o = DecodeCall(h.get(), next.data(), next.size()); o.result == DEC_OK; o = DecodeCall(h.get(), nullptr, 0))
+        got.push_back(o.luma);
+    for (o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM); o.result == DEC_OK;
+         o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM))
+        got.push_back(o.luma);
+    EXPECT_EQ(got, (std::vector<int>{20, 60}));
+}
+
+TEST(DecoderApi, NothingBeforeTheFirstIntraPicture) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    SpsOptions sps;
+    std::vector<uint8_t> stream = SpsNal(sps);
+    Append(stream, PpsNal());
+    for (int i = 1; i <= 2; ++i) {
+        SliceOptions p;
+        p.intra = false;
+        p.frameNum = i;
+        Append(stream, SliceNal(sps, p));
+    }
+    SliceOptions i3;
+    i3.frameNum = 3;
+    i3.luma = 70;
+    Append(stream, SliceNal(sps, i3));
+    SliceOptions p4;
+    p4.intra = false;
+    p4.frameNum = 4;
+    Append(stream, SliceNal(sps, p4));
+    const auto out = DecodeAll(h.get(), stream);
+    EXPECT_EQ(Lumas(out), (std::vector<int>{70, 70}));  // the P picture copies the I picture
+}
+
+TEST(DecoderApi, PictureRecordReportsCroppingAndDamage) {
+    SpsOptions sps;
+    sps.cropRight = 3;   // 6 luma columns
+    sps.cropBottom = 5;  // 10 luma rows
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    std::vector<uint8_t> stream = SpsNal(sps);
+    Append(stream, PpsNal());
+    SliceOptions idr;
+    idr.idr = true;
+    Append(stream, SliceNal(sps, idr));
+    SliceOptions half;  // only the first 6 of 12 macroblocks
+    half.frameNum = 1;
+    half.numMbs = 6;
+    half.luma = 50;
+    Append(stream, SliceNal(sps, half));
+    const auto out = DecodeAll(h.get(), stream);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pic.cropRight, 6u);
+    EXPECT_EQ(out[0].pic.cropBottom, 10u);
+    EXPECT_EQ(out[0].pic.cropLeft, 0u);
+    EXPECT_EQ(out[0].pic.cropTop, 0u);
+    EXPECT_EQ(out[0].pic.damaged, 0u);
+    EXPECT_EQ(out[1].pic.damaged, 1u);
+    EXPECT_EQ(out[1].luma, 50);
+}
+
+TEST(DecoderApi, PrivateMessagesReachThePictures) {
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    SpsOptions sps;
+    std::vector<uint8_t> stream = SpsNal(sps);
+    Append(stream, PpsNal());
+    Append(stream, Nal(0, 6, {0xE0, 0x01, 0x01, 0x80}));                  // field coding on
+    Append(stream, Nal(0, 6, {0xF0, 0x03, 0x11, 0x22, 0x33, 0x44, 0x80}));  // user data, 3 bytes
+    for (int i = 0; i < 2; ++i) {
+        SliceOptions s;
+        s.idr = i == 0;
+        s.frameNum = i;
+        Append(stream, SliceNal(sps, s));
+    }
+    const auto out = DecodeAll(h.get(), stream);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].pic.fieldHint, 1u);  // even frame_num
+    EXPECT_EQ(out[1].pic.fieldHint, 2u);  // odd frame_num
+    const auto *record = static_cast<const UserDataRecord *>(out[1].pic.userData);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->tag, kUserDataTag);
+    EXPECT_EQ(record->length, 3u);
+    EXPECT_EQ(record->words[0], 0x11u);
+    EXPECT_EQ(record->words[1], 0x22u);
+    EXPECT_EQ(record->words[2], 0x33u);
+    EXPECT_EQ(record->words[3], 0u);
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// tessaly-h264dec: decodes an Annex B H.264 file through the decoder's call
+// interface; prints per-picture MD5s and/or writes cropped yuv420p.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "h264dec/bitreader.h"
+#include "h264dec/h264_decoder.h"
+#include "h264dec/param_sets.h"
+#include "md5.h"
+
+namespace {
+
+struct Options {
+    bool md5 = false;
+    bool displayOrder = false;
+    const char *outPath = nullptr;
+    const char *inPath = nullptr;
+    size_t chunk = 0;  // 0: whole file
+    uint32_t buffers = 16;
+};
+
+int Usage(const char *message) {
+    std::fprintf(stderr,
+                 "tessaly-h264dec: %s (usage: tessaly-h264dec [--md5] [-o OUT.yuv] [--chunk N] "
+                 "[--display-order] [--buffers N] INPUT.264)\n",
+                 message);
+    return 1;
+}
+
+bool ParseCount(const char *text, unsigned long max, unsigned long *value) {
+    if (!text || !*text) return false;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long v = std::strtoul(text, &end, 10);
+    if (errno || *end || v == 0 || v > max || text[0] == '-') return false;
+    *value = v;
+    return true;
+}
+
+// Largest picture announced by any sequence parameter set, in macroblocks.
+void SizeFromStream(const std::vector<uint8_t> &bytes, uint32_t *widthMbs, uint32_t *heightMbs) {
+    using namespace tessaly::h264;
+    std::vector<uint8_t> rbsp;
+    const size_t n = bytes.size();
+    for (size_t i = 0; i + 3 < n; ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
+        if ((bytes[i + 3] & 0x1F) != 7) continue;
+        rbsp.clear();
+        int zeros = 0;
+        for (size_t k = i + 4; k < n && rbsp.size() < 4096; ++k) {
+            const uint8_t b = bytes[k];
+            if (zeros >= 2 && b == 3) {
+                zeros = 0;
+                continue;
+            }
+            if (zeros >= 2 && b <= 1) break;  // next start code
+            zeros = b == 0 ? zeros + 1 : 0;
+            rbsp.push_back(b);
+        }
+        BitReader br(rbsp.data(), uint32_t(rbsp.size()));
+        static Sps sps;
+        const ParamSetLimits limits{352, 256, 16};
+        if (ParseSps(br, limits, &sps) != kStatusOk) continue;
+        if (sps.widthMbs > *widthMbs) *widthMbs = sps.widthMbs;
+        if (sps.frameHeightMbs > *heightMbs) *heightMbs = sps.frameHeightMbs;
+    }
+}
+
+class PictureSink {
+public:
+    PictureSink(bool md5, FILE *out) : md5_(md5), out_(out) {}
+    bool Write(const DecodedPicture &pic) {
+        const uint32_t w = pic.width - pic.cropLeft - pic.cropRight;
+        const uint32_t h = pic.height - pic.cropTop - pic.cropBottom;
+        Md5 digest;
+        bool ok = true;
+        auto plane = [&](const uint8_t *base, uint32_t stride, uint32_t x, uint32_t y, uint32_t pw, uint32_t ph) {
+            for (uint32_t row = 0; row < ph; ++row) {
+                const uint8_t *line = base + size_t(y + row) * stride + x;
+                if (md5_) digest.Update(line, pw);
+                if (out_ && std::fwrite(line, 1, pw, out_) != pw) ok = false;
+            }
+        };
+        plane(pic.y, pic.yStride, pic.cropLeft, pic.cropTop, w, h);
+        plane(pic.u, pic.uvStride, pic.cropLeft / 2, pic.cropTop / 2, (w + 1) / 2, (h + 1) / 2);
+        plane(pic.v, pic.uvStride, pic.cropLeft / 2, pic.cropTop / 2, (w + 1) / 2, (h + 1) / 2);
+        if (md5_) std::printf("%s\n", digest.HexDigest().c_str());
+        return ok;
+    }
+
+private:
+    bool md5_;
+    FILE *out_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        unsigned long v = 0;
+        if (a == "--md5") {
+            opt.md5 = true;
+        } else if (a == "--display-order") {
+            opt.displayOrder = true;
+        } else if (a == "-o") {
+            if (++i >= argc) return Usage("-o needs a file name");
+            opt.outPath = argv[i];
+        } else if (a == "--chunk") {
+            if (++i >= argc || !ParseCount(argv[i], 0xFFFFFFFFul, &v)) return Usage("--chunk needs a positive count");
+            opt.chunk = v;
+        } else if (a == "--buffers") {
+            if (++i >= argc || !ParseCount(argv[i], 16, &v)) return Usage("--buffers needs a count from 1 to 16");
+            opt.buffers = uint32_t(v);
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Usage(("unknown option " + a).c_str());
+        } else if (!opt.inPath) {
+            opt.inPath = argv[i];
+        } else {
+            return Usage("more than one input file");
+        }
+    }
+    if (!opt.inPath) return Usage("no input file");
+
+    FILE *in = std::fopen(opt.inPath, "rb");
+    if (!in) {
+        std::fprintf(stderr, "tessaly-h264dec: cannot open %s: %s\n", opt.inPath, std::strerror(errno));
+        return 1;
+    }
+    std::vector<uint8_t> bytes;
+    uint8_t buf[1 << 16];
+    for (size_t got; (got = std::fread(buf, 1, sizeof buf, in)) > 0;) bytes.insert(bytes.end(), buf, buf + got);
+    std::fclose(in);
+
+    FILE *out = nullptr;
+    if (opt.outPath) {
+        out = std::fopen(opt.outPath, "wb");
+        if (!out) {
+            std::fprintf(stderr, "tessaly-h264dec: cannot create %s: %s\n", opt.outPath, std::strerror(errno));
+            return 1;
+        }
+    }
+
+    uint32_t widthMbs = 0, heightMbs = 0;
+    SizeFromStream(bytes, &widthMbs, &heightMbs);
+    DecoderAttr attr{};
+    attr.widthMbs = widthMbs;
+    attr.heightMbs = heightMbs;
+    attr.bufferCount = opt.buffers;
+    attr.modeFlags = opt.displayOrder ? uint32_t(DEC_MODE_DISPLAY_ORDER) : 0u;
+    H264Decoder *dec = H264Decoder_Create(&attr);
+    if (!dec) {
+        std::fprintf(stderr, "tessaly-h264dec: cannot create the decoder\n");
+        if (out) std::fclose(out);
+        return 1;
+    }
+
+    PictureSink sink(opt.md5, out);
+    bool writeOk = true;
+    DecodedPicture pic;
+    const size_t chunk = opt.chunk ? opt.chunk : (bytes.empty() ? 1 : bytes.size());
+    for (size_t pos = 0; pos < bytes.size(); pos += chunk) {
+        const size_t n = bytes.size() - pos < chunk ? bytes.size() - pos : chunk;
+        int32_t r = H264Decoder_Decode(dec, bytes.data() + pos, uint32_t(n), 0, 0, &pic, 0);
+        while (r == DEC_OK) {
+            writeOk &= sink.Write(pic);
+            r = H264Decoder_Decode(dec, nullptr, 0, 0, 0, &pic, 0);
+        }
+    }
+    while (H264Decoder_Decode(dec, nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM) == DEC_OK)
+        writeOk &= sink.Write(pic);
+    H264Decoder_Destroy(dec);
+    if (out && std::fclose(out) != 0) writeOk = false;
+    if (!writeOk) {
+        std::fprintf(stderr, "tessaly-h264dec: cannot write %s\n", opt.outPath);
+        return 1;
+    }
+    return 0;
+}
