@@ -1,0 +1,115 @@
+#include "video/directx_draw.h"
+
+#include <chrono>
+#include <new>
+
+#include "platform/event.h"
+#include "platform/x11_windows.h"
+#include "video/picture_surface.h"
+#include "video/x11_blitter.h"
+
+namespace tessaly::video {
+namespace {
+
+// How long Release waits for a blit under way before leaving the thread to
+// finish on its own.
+constexpr std::chrono::milliseconds kBlitThreadStopTimeout{1000};
+
+}  // namespace
+
+struct CTQ_DIRECTX_Draw::Display {
+    PictureSurface pictureSurface;
+    WindowBlitter blitter;
+    platform::Event blitEvent{false};
+    std::atomic<bool> blackPending{false};
+    std::atomic<uint32_t> blitCount{0};
+    std::atomic<uint32_t> lastBlitMicroseconds{0};
+    std::atomic<bool> sharedMemoryInUse{false};
+};
+
+void CTQ_DIRECTX_Draw::RunBlitThread(Display &display, platform::Event &stop) {
+    platform::Event *const events[] = {&stop, &display.blitEvent};
+    while (platform::WaitAny(events, 2) == 1) {
+        PlanarPicture picture;
+        if (!display.pictureSurface.AcquireNewest(picture)) continue;
+        const auto start = std::chrono::steady_clock::now();
+        if (!display.blitter.Blit(picture, display.blackPending.exchange(false))) continue;
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        display.lastBlitMicroseconds.store(static_cast<uint32_t>(took.count()), std::memory_order_relaxed);
+        display.sharedMemoryInUse.store(display.blitter.UsingSharedMemory(), std::memory_order_relaxed);
+        display.blitCount.fetch_add(1, std::memory_order_release);
+    }
+}
+
+CTQ_DIRECTX_Draw::~CTQ_DIRECTX_Draw() { Release(); }
+
+int32_t CTQ_DIRECTX_Draw::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
+    Release();
+    xcb_connection_t *connection = platform::SharedXConnection();
+    if (!connection) return kNoDisplay;
+    if (!platform::IsWindow(window)) return kWindowRefused;
+
+    std::shared_ptr<Display> display;
+    try {
+        display = std::make_shared<Display>();
+    } catch (const std::bad_alloc &) {
+        return kNoPictureSurface;
+    }
+    switch (display->blitter.Open(connection, static_cast<uint32_t>(window), m_bUseSharedMemory)) {
+        case WindowBlitter::OpenResult::kOk: break;
+        case WindowBlitter::OpenResult::kNotAWindow: return kWindowRefused;
+        case WindowBlitter::OpenResult::kUnsupportedFormat: return kFormatUnsupported;
+        case WindowBlitter::OpenResult::kNoGraphicsContext: return kNoWindowContext;
+    }
+    if (!display->pictureSurface.Allocate(width, height)) return kNoPictureSurface;
+    if (!m_BlitThread.Start([display](platform::Event &stop) { RunBlitThread(*display, stop); }))
+        return kWindowRefused;
+
+    m_pDisplay = std::move(display);
+    m_hWindow = window;
+    m_nPictureWidth = width;
+    m_nPictureHeight = height;
+    m_bInitialised = true;
+    return 0;
+}
+
+void CTQ_DIRECTX_Draw::Release() {
+    if (!m_bInitialised) return;
+    // A thread that does not stop in time is detached with its own reference
+    // to the display state, so nothing it uses is freed under it.
+    m_BlitThread.Stop(kBlitThreadStopTimeout);
+    m_pDisplay.reset();
+    m_bInitialised = false;
+}
+
+int32_t CTQ_DIRECTX_Draw::DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag) {
+    return DrawYuvStrided(y, m_nPictureWidth, u, v, m_nPictureWidth / 2, fitFlag);
+}
+
+int32_t CTQ_DIRECTX_Draw::DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
+                                         uint32_t uvStride, int32_t fitFlag) {
+    if (m_hWindow == 0 || !m_bInitialised || !platform::IsWindowViewable(m_hWindow)) return kNotShown;
+    if (!m_pDisplay) return kSurfaceMissing;
+    if (!m_pDisplay->pictureSurface.Write(y, yStride, u, v, uvStride, m_nPictureWidth, m_nPictureHeight))
+        return kPictureDropped;
+    if (fitFlag != m_nFitFlag) {
+        m_nFitFlag = fitFlag;
+        m_pDisplay->blackPending.store(true);
+    }
+    m_pDisplay->blitEvent.Set();
+    return 0;
+}
+
+uint32_t CTQ_DIRECTX_Draw::BlitCount() const {
+    return m_pDisplay ? m_pDisplay->blitCount.load(std::memory_order_acquire) : 0;
+}
+
+bool CTQ_DIRECTX_Draw::LastBlitUsedSharedMemory() const {
+    return m_pDisplay && m_pDisplay->sharedMemoryInUse.load(std::memory_order_relaxed);
+}
+
+uint32_t CTQ_DIRECTX_Draw::LastBlitMicroseconds() const {
+    return m_pDisplay ? m_pDisplay->lastBlitMicroseconds.load(std::memory_order_relaxed) : 0;
+}
+
+}  // namespace tessaly::video

@@ -1,0 +1,88 @@
+// The per-port renderer: puts planar 4:2:0 pictures into a host's X window.
+//
+// Drawing has two stages. The decoding thread copies the picture into the
+// PictureSurface and signals the BlitEvent (DrawYuv, DrawYuvStrided); it never
+// waits for the display. The renderer's own BlitThread then scales and
+// converts the newest picture to the window's whole rectangle (the aspect
+// ratio is not kept) and puts it. Pictures drawn while a blit is under way
+// merge into one blit of the newest.
+//
+// Create, Release and the draws run on the thread that holds the port's
+// DecoderLock; the object takes no lock of its own for them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/worker_thread.h"
+#include "tessaly/kova.h"
+
+namespace tessaly::video {
+
+class CTQ_DIRECTX_Draw {
+public:
+    CTQ_DIRECTX_Draw() = default;
+    virtual ~CTQ_DIRECTX_Draw();
+    CTQ_DIRECTX_Draw(const CTQ_DIRECTX_Draw &) = delete;
+    CTQ_DIRECTX_Draw &operator=(const CTQ_DIRECTX_Draw &) = delete;
+
+    // Create codes.
+    static constexpr int32_t kNoDisplay = -1;         // no X server
+    static constexpr int32_t kWindowRefused = -2;     // not a window, or the thread could not start
+    static constexpr int32_t kFormatUnsupported = -20;  // the window's pixel layout is not one we write
+    static constexpr int32_t kNoWindowContext = -3;   // graphics context refused
+    static constexpr int32_t kNoPictureSurface = -4;  // picture memory not had, or size below 2 x 2
+    // Draw codes.
+    static constexpr int32_t kNotShown = -1;        // no window, not created, or window hidden or gone
+    static constexpr int32_t kSurfaceMissing = -9;
+    static constexpr int32_t kPictureDropped = -3;  // picture larger than the surface, or unusable planes
+
+    // Binds the renderer to the window with a picture surface of width x
+    // height, then starts the BlitThread. Releases first. 0 or a Create code.
+    int32_t Create(KOVA_HWND window, uint32_t width, uint32_t height);
+    // Stops the BlitThread and frees the surfaces; nothing when not created.
+    void Release();
+
+    // Luma rows of picture-width bytes, chroma rows of picture-width / 2.
+    int32_t DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag);
+    int32_t DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
+                           uint32_t uvStride, int32_t fitFlag);
+    // The size of the pictures the next draws hand over; Create sets it to the surface size.
+    void SetPictureSize(uint32_t width, uint32_t height) {
+        m_nPictureWidth = width;
+        m_nPictureHeight = height;
+    }
+
+    // Plain image requests instead of MIT-SHM from the next Create on, for
+    // servers that cannot share memory with us (and to test that path).
+    void UseSharedMemory(bool use) { m_bUseSharedMemory = use; }
+
+    bool IsInitialised() const { return m_bInitialised; }
+    KOVA_HWND Window() const { return m_hWindow; }
+    uint32_t PictureWidth() const { return m_nPictureWidth; }
+    uint32_t PictureHeight() const { return m_nPictureHeight; }
+    // Blits that reached the window since Create, the time the last one took
+    // (scaling, conversion and transfer) and how it was sent, for diagnostics.
+    uint32_t BlitCount() const;
+    uint32_t LastBlitMicroseconds() const;
+    bool LastBlitUsedSharedMemory() const;
+
+private:
+    // What the BlitThread uses. Shared with it, so that a thread which does
+    // not stop in time can finish with it after Release has let go.
+    struct Display;
+    // Waits for the BlitEvent and shows the newest picture, until stopped.
+    static void RunBlitThread(Display &display, platform::Event &stop);
+
+    std::shared_ptr<Display> m_pDisplay;  // picture surface, window blitter, BlitEvent
+    uint32_t m_nPictureWidth = 0;
+    uint32_t m_nPictureHeight = 0;
+    KOVA_HWND m_hWindow = 0;
+    bool m_bInitialised = false;
+    int32_t m_nFitFlag = 0;  // lives with the object: Create and Release keep it
+    platform::WorkerThread m_BlitThread;
+    bool m_bUseSharedMemory = true;
+};
+
+}  // namespace tessaly::video
