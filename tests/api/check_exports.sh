@@ -4,7 +4,7 @@
 set -euo pipefail
 lib=$1 expected=$2 soname=$3
 
-actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TtWwDdBbRrVvi]$/ {print $3}' | sed 's/@.*//' \
+actual=$(nm -D --defined-only --demangle "$lib" | awk '$2 ~ /^[TtWwDdBbRrVvi]$/ {$1=""; $2=""; sub(/^  /, ""); print}' | sed 's/@.*//' \
          | grep -v '^TESSALY_1$' | sort -u)
 wanted=$(grep -v '^\s*\(#\|$\)' "$expected" | sort -u)
 if [ "$actual" != "$wanted" ]; then

@@ -1,0 +1,286 @@
+/*
+ * kova.h - the player interface of libtessaly.
+ *
+ * Overview
+ * --------
+ * A host loads libtessaly.so, calls KOVA_Init() once, and then drives up to
+ * 256 player ports, numbered 0 to 255. Each port plays a live H.264 stream
+ * that the host pushes in frame by frame (KOVA_OpenStream, KOVA_AddStreamFrame)
+ * and shows the decoded pictures in a window the host owns, hands them to a
+ * host callback, or both. KOVA_DeInit() closes every port.
+ *
+ * Every call returns a signed 32-bit result: 0 for success or one of the
+ * KOVA_ERR_* codes below. No call raises an exception or aborts the process;
+ * bad arguments get their code. The same code means the same thing in every
+ * call.
+ *
+ * Windows
+ * -------
+ * A window is an X11 window id (KOVA_HWND), as the host's toolkit gives it
+ * (for example GDK_WINDOW_XID, QWidget::winId). 0 means "no window": the port
+ * decodes and calls back but draws nothing. The library opens its own
+ * connection to the X server named by $DISPLAY on first use; a non-zero id
+ * that is not a window on that server (or any non-zero id when there is no X
+ * server) is refused with KOVA_ERR_INVALID_ARGUMENT.
+ *
+ * Threads
+ * -------
+ * Any host thread may call any function. Calls on one port are serialised by
+ * that port's lock, which is held for the whole call (KOVA_Close included,
+ * which may wait up to 10 seconds for the port's worker thread). Calls on
+ * different ports run in parallel. KOVA_Init and KOVA_DeInit must be called
+ * from one thread while no other call is running.
+ *
+ * Each open port has a worker thread that decodes its frames. All ports are
+ * paced by one library-wide timer with a 2 ms base period: a stream port
+ * decodes one queued frame per display tick (32 ms for stream kind 1, 38 ms
+ * otherwise), and catches up at full speed while more than 15 frames wait.
+ * At most 64 ports get ticks; a further port still opens but decodes only
+ * while its backlog exceeds 15 frames.
+ *
+ * Callbacks
+ * ---------
+ * The decoded-frame callback runs on the port's worker thread, with the
+ * port's decoder lock held, once for every picture shown. The picture it
+ * receives belongs to the library and is valid only during the call: copy
+ * what you need. A callback may call any function on other ports, and
+ * KOVA_AddStreamFrame, KOVA_GetStreamBufInfo and the play-control calls on its
+ * own port. It must not close its own port (the close waits for the very
+ * thread the callback runs on) and should return quickly: the port decodes
+ * nothing while it runs.
+ *
+ * Calling convention
+ * ------------------
+ * KOVA_CALL is empty on x86-64 Linux (there is one convention there).
+ */
+#ifndef TESSALY_KOVA_H
+#define TESSALY_KOVA_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(TESSALY_BUILDING_LIBRARY)
+#define KOVA_API __attribute__((visibility("default")))
+#else
+#define KOVA_API
+#endif
+
+/* The callee-pops convention on 32-bit Windows; empty here. */
+#define KOVA_CALL
+
+/* An X11 window id; 0 = no window. */
+typedef unsigned long KOVA_HWND;
+
+/* Result codes. */
+#define KOVA_OK 0
+#define KOVA_ERR_MISSING_OBJECT (-501)   /* a needed object is missing: sound not started (audio frames) */
+#define KOVA_ERR_NOT_INITIALISED (-503)  /* KOVA_Init has not been called, or KOVA_DeInit has */
+#define KOVA_ERR_INVALID_ARGUMENT (-504) /* port above 255, null pointer, zero length, not a window,
+                                            position above 1000, frame longer than 393216 bytes */
+#define KOVA_ERR_ALREADY_OPEN (-505)     /* the port is already open */
+#define KOVA_ERR_NOT_OPEN (-506)         /* the port is not open (or not in the needed mode) */
+#define KOVA_ERR_BUFFER_FULL (-508)      /* the port's stream buffer has no room: the frame was dropped */
+#define KOVA_ERR_FRAME_TYPE (-509)       /* frame type other than 1 (video) or 2 (audio) */
+#define KOVA_ERR_FILE_OPEN (-510)        /* a file could not be opened or created */
+#define KOVA_ERR_FILE_READ (-511)        /* a read error in a record file */
+#define KOVA_ERR_FILE_SHORT (-512)       /* the record file is shorter than 16384 bytes */
+#define KOVA_ERR_FILE_HEADER (-513)      /* the record file's header is not valid */
+#define KOVA_ERR_NO_PICTURE (-514)       /* no decoded picture for a snapshot */
+#define KOVA_ERR_CAPTURE (-515)          /* voice capture could not start */
+#define KOVA_ERR_END_OF_FILE (-516)      /* no further frame in the record file */
+
+#define KOVA_MAX_PORTS 256
+#define KOVA_MAX_FRAME_BYTES 393216      /* longest video frame KOVA_AddStreamFrame accepts */
+#define KOVA_STREAM_BUFFER_BYTES 524288  /* capacity KOVA_GetStreamBufInfo reports */
+
+/* Frame types of KOVA_AddStreamFrame. */
+#define KOVA_FRAME_VIDEO 1
+#define KOVA_FRAME_AUDIO 2
+
+/* Picture formats passed to the decoded-frame callback. */
+#define KOVA_FORMAT_I420 1  /* planar 4:2:0: Y (width x height), then U, then V (each width/2 x height/2) */
+
+/*
+ * Called with every picture a port shows.
+ *
+ * format:  KOVA_FORMAT_I420.
+ * picture: the planes, contiguous; valid only during the call.
+ * size:    width * height * 3 / 2.
+ * width, height: the picture size (a 1088-row picture is passed as 1080 rows;
+ *          a pair of field pictures as one frame of twice the field height).
+ * user:    the value given to KOVA_OpenStreamEx.
+ *
+ * Runs on the port's worker thread; see "Callbacks" above.
+ */
+typedef void(KOVA_CALL *KOVA_DecodedFrameCallback)(int32_t format, uint8_t *picture, int32_t size, int32_t width,
+                                                    int32_t height, intptr_t user);
+
+/*
+ * Initialises the library: starts the playback timer and makes the ports
+ * usable. Calling it again while initialised does nothing. Always returns 0.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Init(void);
+
+/*
+ * Closes every open port and stops the playback timer. Does nothing when the
+ * library is not initialised. Unloading the library calls it. Always returns 0.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_DeInit(void);
+
+/*
+ * Opens a port for a live H.264 stream.
+ *
+ * port:       0..255.
+ * window:     where to draw, or 0 to decode without drawing.
+ * streamKind: 1 selects a 32 ms display tick (31 frames per second); any
+ *             other value 38 ms (26 frames per second).
+ * sound:      non-zero starts the port's sound after the open (sound arrives
+ *             with the audio subsystem; until then it is not started).
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, or a non-zero window that is not a window) or KOVA_ERR_ALREADY_OPEN.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound);
+
+/*
+ * As KOVA_OpenStream, and every shown picture is also passed to callback (may
+ * be null) with the user value.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
+                                             KOVA_DecodedFrameCallback callback, intptr_t user);
+
+/*
+ * Closes a port: stops its ticks, ends its worker thread (waiting at most 10
+ * seconds; a worker stuck longer is left to finish on its own with what it
+ * holds, and a diagnostic line is written when TESSALY_DEBUG=1), frees its
+ * buffers and decoder. A port that is not open gives 0.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED or KOVA_ERR_INVALID_ARGUMENT.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port);
+
+/*
+ * Submits one frame to a stream port.
+ *
+ * frameType: KOVA_FRAME_VIDEO: one H.264 access unit in Annex B form, 1 to
+ *            393216 bytes, holding whole NAL units. A key frame begins with
+ *            a four-byte start code and a sequence parameter set.
+ *            KOVA_FRAME_AUDIO: one or more voice frames of equal size, for the
+ *            port's sound; answered KOVA_ERR_MISSING_OBJECT while the port's
+ *            sound is not started.
+ * data, length: the frame; copied before the call returns.
+ *
+ * Video frames queue in the port's 512 KiB stream buffer. A frame that does
+ * not fit (it must be strictly smaller than the free space) is refused with
+ * KOVA_ERR_BUFFER_FULL; the port then drops every following frame (answering
+ * 0) until one that begins with a sequence parameter set, so the decoder never
+ * sees a hole in a group of pictures.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, data null, length 0, video frame over 393216 bytes),
+ * KOVA_ERR_NOT_OPEN, KOVA_ERR_BUFFER_FULL, KOVA_ERR_FRAME_TYPE, or for audio
+ * KOVA_ERR_MISSING_OBJECT.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                               uint32_t length);
+
+/*
+ * The stream buffer's capacity (524288) and the bytes it holds. On a port
+ * that is open but not for a stream both are 0. Null addresses are not
+ * checked: pass valid ones.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT or
+ * KOVA_ERR_NOT_OPEN.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill);
+
+/*
+ * Play control. These act on record files; on a live stream port they have no
+ * file to act on:
+ *   KOVA_Play, KOVA_Pause  set or clear the paused flag; a live stream keeps
+ *                          running either way.
+ *   KOVA_Stop              sets the paused flag; no file position to move.
+ *   KOVA_NextFrame         releases one extra decoding step (the next queued
+ *                          frame is decoded at once).
+ *   KOVA_Slow, KOVA_Fast   change nothing (the tick follows the stream kind).
+ *   KOVA_GetSpeed          reports 0.
+ *   KOVA_GetPlayingPos     reports 0.
+ *   KOVA_SetPlayingPos     accepts 0..1000 and changes nothing.
+ *   KOVA_GetPlayingTime    reports 0.
+ *
+ * Each returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port
+ * above 255; a null out address; a position above 1000) or KOVA_ERR_NOT_OPEN.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Play(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_Pause(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_Stop(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_NextFrame(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_Slow(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_Fast(uint32_t port);
+KOVA_API int32_t KOVA_CALL KOVA_GetSpeed(uint32_t port, int32_t *level);
+KOVA_API int32_t KOVA_CALL KOVA_GetPlayingPos(uint32_t port, uint32_t *thousandths);
+KOVA_API int32_t KOVA_CALL KOVA_SetPlayingPos(uint32_t port, uint32_t thousandths);
+KOVA_API int32_t KOVA_CALL KOVA_GetPlayingTime(uint32_t port, uint32_t *seconds);
+
+/*
+ * Writes the port's last shown picture to a 24-bit bitmap file (created or
+ * overwritten): the decoder's own picture, without any overlay; for a stream
+ * of field pictures the last deinterlaced frame. Colours are converted from
+ * BT.601 studio range. A 1088-row picture is written as 1080 rows.
+ *
+ * fileName: the path, a zero-terminated string.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, fileName null), KOVA_ERR_NOT_OPEN, KOVA_ERR_NO_PICTURE (nothing shown
+ * yet), KOVA_ERR_MISSING_OBJECT (no memory for the pixels) or
+ * KOVA_ERR_FILE_OPEN (the file could not be created or written; no partial
+ * file is left behind).
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Snapshot(uint32_t port, const char *fileName);
+
+/*
+ * Moves a port's display to another window, or stops drawing (window 0);
+ * decoding and the decoded-frame callback go on either way. The picture is
+ * scaled to fill the whole window (the aspect ratio is not kept).
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, or a non-zero window that is not a window: the old window is kept),
+ * KOVA_ERR_NOT_OPEN or KOVA_ERR_MISSING_OBJECT.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_SetDisplayWindow(uint32_t port, KOVA_HWND window);
+
+/*
+ * Raw-picture ports show pictures the host decoded itself. They live in a
+ * second table of 256 ports, independent of the player ports with the same
+ * numbers (port 3 may be a stream port and a raw-picture port at once).
+ *
+ * KOVA_YUV_Open(port, window): window must be a window (0 is refused).
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT or
+ * KOVA_ERR_ALREADY_OPEN.
+ *
+ * KOVA_YUV_Show(port, format, data, length, width, height): draws one picture
+ * scaled to the whole window; the call returns once the picture is copied (the
+ * window is updated shortly after, on the port's display thread).
+ *   format: KOVA_FORMAT_I420 (planar 4:2:0, planes contiguous: Y width x
+ *           height, then U and V width/2 x height/2 each).
+ *   length: bytes at data; at least width * height * 3 / 2.
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, data null, length 0 or too short, a zero size, a format other than
+ * KOVA_FORMAT_I420), KOVA_ERR_NOT_OPEN or KOVA_ERR_MISSING_OBJECT.
+ *
+ * KOVA_YUV_Close(port): a port that is not open gives 0. Returns 0,
+ * KOVA_ERR_NOT_INITIALISED or KOVA_ERR_INVALID_ARGUMENT.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_YUV_Open(uint32_t port, KOVA_HWND window);
+KOVA_API int32_t KOVA_CALL KOVA_YUV_Show(uint32_t port, uint32_t format, const uint8_t *data, uint32_t length,
+                                         uint32_t width, uint32_t height);
+KOVA_API int32_t KOVA_CALL KOVA_YUV_Close(uint32_t port);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TESSALY_KOVA_H */

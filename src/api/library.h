@@ -1,0 +1,57 @@
+// The library-wide objects, constructed when the library is loaded and
+// destroyed when it is unloaded, and the guard sequence every port call runs.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <new>
+
+#include "platform/recursive_lock.h"
+#include "player/playback_timer.h"
+#include "player/video_player.h"
+#include "tessaly/kova.h"
+
+namespace tessaly::api {
+
+struct PlayerPort {
+    int32_t opened = 0;
+    player::CVideoPlayer video;
+    platform::RecursiveLock lock;
+};
+
+struct Library {
+    Library();
+    ~Library();  // unloading runs KOVA_DeInit
+
+    // Constructed first and destroyed last: every port refers to it.
+    player::PlaybackTimer timer;
+    std::array<PlayerPort, KOVA_MAX_PORTS> ports;
+    // Raw-picture ports: the same port numbers, independent of the player ports.
+    std::array<PlayerPort, KOVA_MAX_PORTS> yuvPorts;
+    std::atomic<int32_t> initialised{0};
+};
+
+Library &TheLibrary();
+
+// Runs body(port) under the guard sequence: -503 before initialisation, -504
+// for a port above 255 (or when argumentsOk is false; both before the lock),
+// the port lock for the call, -506 when the port is not open. No exception
+// leaves: a failed allocation is -501.
+template <typename Body>
+int32_t GuardedPortCall(uint32_t port, bool argumentsOk, Body &&body,
+                        std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table = &Library::ports) {
+    Library &lib = TheLibrary();
+    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
+    if (port >= KOVA_MAX_PORTS || !argumentsOk) return KOVA_ERR_INVALID_ARGUMENT;
+    PlayerPort &slot = (lib.*table)[port];
+    platform::ScopedLock lock(slot.lock);
+    if (!slot.opened) return KOVA_ERR_NOT_OPEN;
+    try {
+        return body(slot);
+    } catch (const std::bad_alloc &) {
+        return KOVA_ERR_MISSING_OBJECT;
+    }
+}
+
+}  // namespace tessaly::api

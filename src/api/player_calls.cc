@@ -1,0 +1,100 @@
+// The exported player calls: each runs the guard sequence and hands the work
+// to the port's video player.
+#include "api/library.h"
+
+using tessaly::api::GuardedPortCall;
+using tessaly::api::PlayerPort;
+using tessaly::api::TheLibrary;
+
+namespace {
+
+int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, KOVA_DecodedFrameCallback callback,
+                       intptr_t user) {
+    auto &lib = TheLibrary();
+    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
+    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
+    PlayerPort &slot = lib.ports[port];
+    tessaly::platform::ScopedLock lock(slot.lock);
+    if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
+    try {
+        const int32_t rc = slot.video.OpenStream(window, streamKind);
+        if (rc != KOVA_OK) return rc;
+        slot.video.SetCallback(callback, user);
+        // Sound arrives with the audio subsystem: the port's sound is not started yet.
+        slot.opened = 1;
+        return KOVA_OK;
+    } catch (const std::bad_alloc &) {
+        slot.video.Close();
+        return KOVA_ERR_MISSING_OBJECT;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t) {
+    return OpenStreamPort(port, window, streamKind, nullptr, 0);
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t,
+                                             KOVA_DecodedFrameCallback callback, intptr_t user) {
+    return OpenStreamPort(port, window, streamKind, callback, user);
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port) {
+    auto &lib = TheLibrary();
+    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
+    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
+    PlayerPort &slot = lib.ports[port];
+    tessaly::platform::ScopedLock lock(slot.lock);
+    if (!slot.opened) return KOVA_OK;
+    slot.video.Close();
+    slot.opened = 0;
+    return KOVA_OK;
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                               uint32_t length) {
+    return GuardedPortCall(port, data != nullptr && length != 0, [&](PlayerPort &slot) -> int32_t {
+        switch (frameType) {
+        case KOVA_FRAME_VIDEO: return slot.video.SubmitVideo(data, length);
+        case KOVA_FRAME_AUDIO: return KOVA_ERR_MISSING_OBJECT;  // the port's sound is not started
+        default: return KOVA_ERR_FRAME_TYPE;
+        }
+    });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill) {
+    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.GetStreamBufInfo(capacity, fill); });
+}
+
+#define TESSALY_PORT_CALL(Name, Method)                                                            \
+    KOVA_API int32_t KOVA_CALL Name(uint32_t port) {                                               \
+        return GuardedPortCall(port, true, [](PlayerPort &slot) { return slot.video.Method(); }); \
+    }
+TESSALY_PORT_CALL(KOVA_Play, Play)
+TESSALY_PORT_CALL(KOVA_Pause, Pause)
+TESSALY_PORT_CALL(KOVA_Stop, Stop)
+TESSALY_PORT_CALL(KOVA_NextFrame, NextFrame)
+TESSALY_PORT_CALL(KOVA_Slow, Slow)
+TESSALY_PORT_CALL(KOVA_Fast, Fast)
+#undef TESSALY_PORT_CALL
+
+KOVA_API int32_t KOVA_CALL KOVA_GetSpeed(uint32_t port, int32_t *level) {
+    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.GetSpeed(level); });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_GetPlayingPos(uint32_t port, uint32_t *thousandths) {
+    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.GetPlayingPos(thousandths); });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_SetPlayingPos(uint32_t port, uint32_t thousandths) {
+    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.SetPlayingPos(thousandths); });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_GetPlayingTime(uint32_t port, uint32_t *seconds) {
+    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.GetPlayingTime(seconds); });
+}
+
+}  // extern "C"

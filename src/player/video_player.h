@@ -1,0 +1,94 @@
+// CVideoPlayer: one port's video player. Owns the port's decode worker object,
+// its stream input, one worker thread, the frame event and the locks, and the
+// port's entry in the playback timer.
+//
+// Host threads call in with the port lock held. The worker thread takes the
+// QueueLock and then (never while holding it) the DecoderLock; the timer
+// thread enters through Tick(). Lock order: QueueLock before DecoderLock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/event.h"
+#include "platform/recursive_lock.h"
+#include "platform/worker_thread.h"
+#include "tessaly/kova.h"
+
+namespace tessaly::video {
+class CTQ_PLAY_VideoDecDDraw;
+}
+
+namespace tessaly::player {
+
+class PlaybackTimer;
+class StreamBuffer;
+
+enum PlayerMode : int32_t { kModeClosed = 0, kModeStream = 1, kModeFile = 2, kModeRawPicture = 3 };
+
+class CVideoPlayer {
+public:
+    CVideoPlayer() = default;
+    ~CVideoPlayer();
+    CVideoPlayer(const CVideoPlayer &) = delete;
+    CVideoPlayer &operator=(const CVideoPlayer &) = delete;
+
+    int32_t OpenStream(KOVA_HWND window, uint32_t streamKind);
+    // A raw-picture port: a decode worker and renderer for the window, no
+    // input and no thread. -505 unless closed, -504 when not a window.
+    int32_t OpenRawPicture(KOVA_HWND window);
+    int32_t ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height);
+    void SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user);
+    int32_t Close();
+
+    int32_t SubmitVideo(const uint8_t *data, uint32_t length);
+    int32_t GetStreamBufInfo(uint32_t *capacity, uint32_t *fill);
+
+    // Writes the last shown picture (a field pair: the deinterlaced frame) as a
+    // bitmap: 0, -501, -510, -514.
+    int32_t Snapshot(const char *fileName);
+
+    // Moves the display to another window (0 stops drawing; decoding and
+    // callbacks go on). -501 without a decode worker, -504 not a window.
+    int32_t SetDisplayWindow(KOVA_HWND window);
+
+    // Play control (stream ports have no file: see kova.h).
+    int32_t Play();
+    int32_t Pause();
+    int32_t Stop();
+    int32_t NextFrame();
+    int32_t Slow();
+    int32_t Fast();
+    int32_t GetSpeed(int32_t *level);
+    int32_t GetPlayingPos(uint32_t *thousandths);
+    int32_t SetPlayingPos(uint32_t thousandths);
+    int32_t GetPlayingTime(uint32_t *seconds);
+
+    // The library-wide timer every port registers with; set once at load.
+    void AttachTimer(PlaybackTimer &timer) { m_pTimer = &timer; }
+
+    PlayerMode Mode() const { return static_cast<PlayerMode>(m_nMode); }
+    int TimerClient() const { return m_nTimerClient; }
+
+    // The period a stream port ticks at: 1000 / 31 ms for kind 1, else 1000 / 26.
+    static uint32_t StreamTickPeriod(uint32_t streamKind) { return streamKind == 1 ? 1000 / 31 : 1000 / 26; }
+
+private:
+    // What the worker thread touches. Shared with the thread, so a worker that
+    // misses the close time-out keeps it alive until it ends.
+    struct Session;
+
+    static void Tick(int clientIndex, void *user);
+    static void StreamDecodeThread(Session &session, platform::Event &stop);
+
+    PlaybackTimer *m_pTimer = nullptr;
+    int32_t m_nMode = kModeClosed;
+    KOVA_HWND m_hWindow = 0;
+    int32_t m_bPaused = 1;
+    int32_t m_nSpeedLevel = 0;
+    int m_nTimerClient = -1;
+    std::shared_ptr<Session> m_pSession;
+    platform::WorkerThread m_worker;
+};
+
+}  // namespace tessaly::player

@@ -1,0 +1,289 @@
+// Pictures in host windows, through the public calls, checked by reading the
+// window's pixels back from the X server: a stream port scales its pictures
+// to the window, follows KOVA_SetDisplayWindow, ignores hidden windows and
+// survives destroyed ones; a raw-picture port shows the host's colours.
+#include <xcb/xcb.h>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tessaly/kova.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Access units of an Annex B stream (a new unit at a parameter set or SEI
+// after a slice, or at a slice with first_mb_in_slice 0).
+std::vector<std::vector<uint8_t>> AccessUnits(const std::vector<uint8_t> &s) {
+    std::vector<std::vector<uint8_t>> units;
+    size_t unitStart = 0;
+    bool haveSlice = false;
+    for (size_t k = 0; k + 4 < s.size(); ++k) {
+        if (!(s[k] == 0 && s[k + 1] == 0 && s[k + 2] == 1)) continue;
+        const size_t start = k > 0 && s[k - 1] == 0 ? k - 1 : k;
+        const int type = s[k + 3] & 0x1F;
+        const bool slice = type == 1 || type == 5;
+        if (haveSlice && (((type >= 6 && type <= 9)) || (slice && (s[k + 4] & 0x80)))) {
+            units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.begin() + static_cast<ptrdiff_t>(start));
+            unitStart = start;
+            haveSlice = false;
+        }
+        haveSlice |= slice;
+        k += 2;
+    }
+    units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.end());
+    return units;
+}
+
+// The host side of the X server: its own connection and windows.
+class Host {
+public:
+    Host() : c_(xcb_connect(nullptr, nullptr)) {
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    }
+    ~Host() { xcb_disconnect(c_); }
+    bool ok() const { return !xcb_connection_has_error(c_) && screen_->root_depth >= 24; }
+
+    // Windows must not overlap: the server keeps no pixels for covered parts.
+    xcb_window_t Window(uint16_t w, uint16_t h, bool map = true) {
+        const int16_t x = nextX_;
+        nextX_ = static_cast<int16_t>(nextX_ + w + 10);
+        const xcb_window_t id = xcb_generate_id(c_);
+        const uint32_t background = 0x00336699;  // not black: a window that was never drawn is told apart
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, screen_->root, x, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen_->root_visual, XCB_CW_BACK_PIXEL, &background);
+        if (map) xcb_map_window(c_, id);
+        Sync();
+        return id;
+    }
+    void Map(xcb_window_t w) { xcb_map_window(c_, w), Sync(); }
+    void Destroy(xcb_window_t w) { xcb_destroy_window(c_, w), Sync(); }
+
+    // BGRX pixels of the window, or empty when it cannot be read.
+    std::vector<uint8_t> Pixels(xcb_window_t w, uint16_t width, uint16_t height) {
+        xcb_generic_error_t *error = nullptr;
+        xcb_get_image_reply_t *reply = xcb_get_image_reply(
+            c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, width, height, ~0u), &error);
+        std::free(error);
+        if (!reply) return {};
+        const uint8_t *data = xcb_get_image_data(reply);
+        std::vector<uint8_t> out(data, data + xcb_get_image_data_length(reply));
+        std::free(reply);
+        return out;
+    }
+
+private:
+    void Sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+    xcb_connection_t *c_;
+    xcb_screen_t *screen_;
+    int16_t nextX_ = 0;
+};
+
+// An I420 picture scaled to the window the way a display would: BGRX.
+std::vector<uint8_t> Scaled(const std::vector<uint8_t> &i420, int w, int h, int outW, int outH) {
+    SwsContext *sws = sws_getContext(w, h, AV_PIX_FMT_YUV420P, outW, outH, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
+                                     nullptr, nullptr);
+    std::vector<uint8_t> out(size_t(outW) * size_t(outH) * 4);
+    const uint8_t *src[3] = {i420.data(), i420.data() + w * h, i420.data() + w * h * 5 / 4};
+    const int srcStride[3] = {w, w / 2, w / 2};
+    uint8_t *dst[1] = {out.data()};
+    const int dstStride[1] = {outW * 4};
+    sws_scale(sws, src, srcStride, 0, h, dst, dstStride);
+    sws_freeContext(sws);
+    return out;
+}
+
+// Mean absolute difference over the colour bytes of two BGRX images.
+double MeanDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    size_t n = 0;
+    for (size_t k = 0; k < a.size(); ++k) {
+        if (k % 4 == 3) continue;
+        sum += std::abs(int(a[k]) - int(b[k]));
+        ++n;
+    }
+    return sum / double(n);
+}
+
+struct LastPicture {
+    std::mutex mutex;
+    std::vector<uint8_t> i420;
+    int width = 0, height = 0, count = 0;
+};
+
+void Keep(int32_t, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user) {
+    auto *last = reinterpret_cast<LastPicture *>(user);
+    std::lock_guard<std::mutex> lock(last->mutex);
+    last->i420.assign(picture, picture + size);
+    last->width = width;
+    last->height = height;
+    ++last->count;
+}
+
+// Polls until the window shows the expected image (within tolerance).
+double WaitForImage(Host &host, xcb_window_t w, uint16_t width, uint16_t height, const std::vector<uint8_t> &expected) {
+    double diff = 1e9;
+    for (int k = 0; k < 200; ++k) {
+        diff = MeanDifference(host.Pixels(w, width, height), expected);
+        if (diff < 3.0) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    return diff;
+}
+
+class Display : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under an X server (test.sh uses Xvfb)";
+        ASSERT_TRUE(host.ok());
+        ASSERT_EQ(KOVA_Init(), KOVA_OK);
+        units = AccessUnits(ReadFile(std::string(TESSALY_TESTDATA) + "/h264/conf/BA1_FT_C.264"));
+        ASSERT_GT(units.size(), 100u);
+    }
+    void TearDown() override { EXPECT_EQ(KOVA_DeInit(), KOVA_OK); }
+
+    void Push(uint32_t port, size_t from, size_t to) {
+        for (size_t k = from; k < to && k < units.size(); ++k)
+            ASSERT_EQ(KOVA_AddStreamFrame(port, 1, units[k].data(), static_cast<uint32_t>(units[k].size())), KOVA_OK);
+    }
+    // Waits until the port has shown `count` pictures in all.
+    void WaitForPictures(int count) {
+        for (int k = 0; k < 2000; ++k) {
+            {
+                std::lock_guard<std::mutex> lock(last.mutex);
+                if (last.count >= count) return;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        FAIL() << "pictures did not arrive";
+    }
+
+    Host host;
+    LastPicture last;
+    std::vector<std::vector<uint8_t>> units;
+};
+
+}  // namespace
+
+TEST_F(Display, StreamFillsTheWindowAndFollowsItToAnother) {
+    const uint16_t w1 = 500, h1 = 300, w2 = 200, h2 = 360;
+    const xcb_window_t first = host.Window(w1, h1), second = host.Window(w2, h2);
+    ASSERT_EQ(KOVA_OpenStreamEx(2, first, 1, 0, &Keep, reinterpret_cast<intptr_t>(&last)), KOVA_OK);
+    Push(2, 0, 20);  // pictures 0..17 come out; the backlog rule decodes most at once
+    WaitForPictures(18);
+    std::vector<uint8_t> expected;
+    {
+        std::lock_guard<std::mutex> lock(last.mutex);
+        ASSERT_EQ(last.width, 352);
+        ASSERT_EQ(last.height, 288);
+    }
+    // Let the port go idle, then compare with what the window shows.
+    for (int k = 0; k < 100; ++k) {
+        uint32_t cap, fill;
+        KOVA_GetStreamBufInfo(2, &cap, &fill);
+        if (fill == 0) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    {
+        std::lock_guard<std::mutex> lock(last.mutex);
+        expected = Scaled(last.i420, last.width, last.height, w1, h1);
+    }
+    EXPECT_LT(WaitForImage(host, first, w1, h1, expected), 3.0) << "the picture, scaled to the whole window";
+
+
+    ASSERT_EQ(KOVA_SetDisplayWindow(2, 0x7FFFFFF0UL), KOVA_ERR_INVALID_ARGUMENT);
+    ASSERT_EQ(KOVA_SetDisplayWindow(2, second), KOVA_OK);
+    const int before = last.count;
+    Push(2, 20, 40);
+    WaitForPictures(before + 18);
+    for (int k = 0; k < 100; ++k) {
+        uint32_t cap, fill;
+        KOVA_GetStreamBufInfo(2, &cap, &fill);
+        if (fill == 0) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    {
+        std::lock_guard<std::mutex> lock(last.mutex);
+        expected = Scaled(last.i420, last.width, last.height, w2, h2);
+    }
+    EXPECT_LT(WaitForImage(host, second, w2, h2, expected), 3.0) << "the display moved to the second window";
+
+    // Window 0: decoding and callbacks go on without drawing.
+    ASSERT_EQ(KOVA_SetDisplayWindow(2, 0), KOVA_OK);
+    const int drawnBefore = last.count;
+    Push(2, 40, 60);
+    WaitForPictures(drawnBefore + 18);
+}
+
+TEST_F(Display, HiddenAndDestroyedWindowsAreHarmless) {
+    const xcb_window_t hidden = host.Window(320, 240, false);
+    ASSERT_EQ(KOVA_OpenStreamEx(3, hidden, 1, 0, &Keep, reinterpret_cast<intptr_t>(&last)), KOVA_OK);
+    Push(3, 0, 20);
+    WaitForPictures(18) ;
+    host.Map(hidden);
+    Push(3, 20, 40);
+    WaitForPictures(36);
+    host.Destroy(hidden);
+    Push(3, 40, 80);
+    WaitForPictures(70);  // decoding goes on after the window is gone
+    EXPECT_EQ(KOVA_Close(3), KOVA_OK);
+}
+
+TEST_F(Display, RawPicturePortShowsTheHostsColours) {
+    const uint16_t ww = 400, wh = 200;
+    const xcb_window_t window = host.Window(ww, wh);
+    EXPECT_EQ(KOVA_YUV_Open(4, 0), KOVA_ERR_INVALID_ARGUMENT) << "a raw-picture port needs a window";
+    ASSERT_EQ(KOVA_YUV_Open(4, window), KOVA_OK);
+    EXPECT_EQ(KOVA_YUV_Open(4, window), KOVA_ERR_ALREADY_OPEN);
+    // Eight vertical colour bars (studio-range Y, Cb, Cr of the classic bars).
+    const uint8_t bars[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
+                                {106, 202, 222}, {81, 90, 240},  {41, 240, 110}, {16, 128, 128}};
+    const int w = 320, h = 240;
+    std::vector<uint8_t> picture(w * h * 3 / 2);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) picture[y * w + x] = bars[x / 40][0];
+    for (int y = 0; y < h / 2; ++y)
+        for (int x = 0; x < w / 2; ++x) {
+            picture[w * h + y * w / 2 + x] = bars[x / 20][1];
+            picture[w * h * 5 / 4 + y * w / 2 + x] = bars[x / 20][2];
+        }
+    EXPECT_EQ(KOVA_YUV_Show(4, 2, picture.data(), static_cast<uint32_t>(picture.size()), w, h),
+              KOVA_ERR_INVALID_ARGUMENT)
+        << "format 2";
+    EXPECT_EQ(KOVA_YUV_Show(4, 1, picture.data(), 1000, w, h), KOVA_ERR_INVALID_ARGUMENT) << "too short";
+    ASSERT_EQ(KOVA_YUV_Show(4, 1, picture.data(), static_cast<uint32_t>(picture.size()), w, h), KOVA_OK);
+    const std::vector<uint8_t> expected = Scaled(picture, w, h, ww, wh);
+    EXPECT_LT(WaitForImage(host, window, ww, wh, expected), 3.0);
+    // The centre of each bar is its colour: white, yellow, cyan, green, magenta, red, blue, black.
+    const std::vector<uint8_t> shown = host.Pixels(window, ww, wh);
+    ASSERT_EQ(shown.size(), size_t(ww) * wh * 4);
+    const int rgb[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                           {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+    for (int bar = 0; bar < 8; ++bar) {
+        const uint8_t *px = &shown[(size_t(wh / 2) * ww + size_t(bar * ww / 8 + ww / 16)) * 4];
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(px[2 - c], rgb[bar][c], 4) << "bar " << bar << " channel " << c;
+    }
+    EXPECT_EQ(KOVA_YUV_Close(4), KOVA_OK);
+    EXPECT_EQ(KOVA_YUV_Close(4), KOVA_OK);
+    EXPECT_EQ(KOVA_YUV_Show(4, 1, picture.data(), static_cast<uint32_t>(picture.size()), w, h), KOVA_ERR_NOT_OPEN);
+}
