@@ -7,7 +7,9 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config binutils
   # X11 display (XCB) and a virtual X server for the tests
-  libxcb1-dev xvfb xauth
+  libxcb1-dev libxcb-shm0-dev xvfb xauth
+  # display scaling and colour conversion
+  libswscale-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (libFuzzer comes with clang's runtime)
