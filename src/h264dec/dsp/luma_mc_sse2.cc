@@ -17,7 +17,7 @@
 namespace tessaly::h264 {
 namespace {
 
-constexpr int kMaxW = 16, kMaxH = 16;
+constexpr int kMaxH = 16;  // tallest block
 
 // W samples from p into the low bytes of a register.
 template <int W>
