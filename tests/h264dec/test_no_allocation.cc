@@ -20,7 +20,7 @@ void Count() {
 }
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // The sanitizer owns malloc; it reports every allocation through its hook.
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
                                                       void (*)(const volatile void *));
