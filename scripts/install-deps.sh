@@ -10,6 +10,8 @@ packages=(
   libxcb1-dev libxcb-shm0-dev xvfb xauth
   # display scaling and colour conversion
   libswscale-dev
+  # tessaly-play's window tests: key presses and window geometry on the test X server
+  xdotool bc
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (libFuzzer comes with clang's runtime)

@@ -23,6 +23,17 @@
  * that is not a window on that server (or any non-zero id when there is no X
  * server) is refused with KOVA_ERR_INVALID_ARGUMENT.
  *
+ * Streams
+ * -------
+ * A port decodes H.264 Baseline, Main and High profile streams (4:2:0, 8-bit,
+ * I and P slices, frame or field pictures) of up to 2 reference frames, as
+ * surveillance cameras send them. A stream whose sequence parameter set asks
+ * for more reference frames, or that uses B slices or weighted prediction,
+ * is not shown (its pictures are refused by the decoder; nothing fails).
+ * The picture of a frame appears once the next frame has arrived: a decoder
+ * cannot know a picture is complete before the next one begins, so the last
+ * picture of a stream that stops stays unseen.
+ *
  * Threads
  * -------
  * Any host thread may call any function. Calls on one port are serialised by

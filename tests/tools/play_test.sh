@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# tessaly-play end to end: bad input ends with exit status 1 and one line;
+# headless runs play the bundled sample at its frame rate, snapshot it and
+# count its pictures; on the X server (DISPLAY must be set: the suite runs
+# under xvfb-run) a two-file wall shows both streams, follows resizing,
+# snapshots the port under the pointer and quits on q.
+set -uo pipefail
+play=$1 grab=$2 data=$3
+sample=$data/sample/camera_704x576_25fps.264
+other=$data/h264/gen/main_cabac_1280x720_ref2.264  # another scene; player ports keep two reference frames
+work=$(mktemp -d)
+player_pid=
+trap '[ -n "$player_pid" ] && kill "$player_pid" 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+
+fails_cleanly() {  # description, stderr pattern, then the arguments
+  local what=$1 pattern=$2; shift 2
+  timeout 20 "$play" "$@" >"$work/out" 2>"$work/err"
+  local rc=$? lines
+  lines=$(wc -l <"$work/err")
+  if [ "$rc" -ne 1 ] || [ "$lines" -ne 1 ] || ! grep -q -- "$pattern" "$work/err"; then
+    fail "$what: exit $rc, $lines stderr line(s):"; cat "$work/err"
+  fi
+}
+
+# --- errors ---------------------------------------------------------------
+head -c 20000 /dev/urandom | tr -d '\000' >"$work/noise.264"  # no zero byte: no start code at all
+printf '\0\0\0\1\x67\x42' >"$work/short_sps.264"                # an SPS cut after two bytes
+fails_cleanly "missing file" "no_such.264: No such file" "$work/no_such.264"
+fails_cleanly "directory" "not a regular file" "$work"
+fails_cleanly "not H.264" "not an H.264 stream" "$work/noise.264"
+fails_cleanly "truncated SPS" "not an H.264 stream" "$work/short_sps.264"
+fails_cleanly "audio file" "not an H.264 stream" "$data/voice/speech_sample.wav"
+fails_cleanly "second file bad" "no_such.264" "$sample" "$work/no_such.264"
+many=(); for i in $(seq 257); do many+=("$sample"); done
+fails_cleanly "257 files" "only 256 player ports" "${many[@]}"
+fails_cleanly "no file" "no input file" --headless
+fails_cleanly "unknown option" "unknown option --bogus" --bogus "$sample"
+fails_cleanly "fps not a number" "bad value for --fps" --fps abc "$sample"
+fails_cleanly "fps zero" "bad value for --fps" --fps 0 "$sample"
+fails_cleanly "negative duration" "bad value for --duration" --duration -1 "$sample"
+fails_cleanly "missing value" "--out needs a value" "$sample" --out
+if [ "$(id -u)" -ne 0 ]; then
+  cp "$sample" "$work/locked.264" && chmod 000 "$work/locked.264"
+  fails_cleanly "unreadable file" "Permission denied" "$work/locked.264"
+fi
+
+# Checks a snapshot is a 24-bit bitmap of the sample's size whose pixels are
+# not one flat colour; prints its pixel MD5.
+bmp_check() {
+  python3 - "$1" <<'PY'
+import hashlib, struct, sys
+d = open(sys.argv[1], 'rb').read()
+w, h = struct.unpack_from('<ii', d, 18)
+bpp = struct.unpack_from('<H', d, 28)[0]
+pixels = d[54:]
+ok = d[:2] == b'BM' and (w, h, bpp) == (704, 576, 24) and len(pixels) == 704 * 3 * 576 and len(set(pixels[::997])) > 8
+print(hashlib.md5(pixels).hexdigest() if ok else 'bad %r %dx%d %d %d' % (d[:2], w, h, bpp, len(pixels)))
+PY
+}
+
+# --- headless: the whole sample ---------------------------------------------
+units=$(wc -l <"$data/sample/camera_704x576_25fps.md5")  # one line per frame, one access unit each
+start=$(date +%s.%N)
+timeout 60 "$play" --headless --snapshot-every 4 --out "$work/snaps" "$sample" >"$work/summary" 2>"$work/err" \
+  || fail "headless sample run: exit $?"
+elapsed=$(echo "$(date +%s.%N) - $start" | bc)
+line=$(grep '^port 0 camera_704x576_25fps.264: ' "$work/summary")
+pictures=$(sed -n 's/.* pictures \([0-9]*\) .*/\1/p' <<<"$line")
+# A live port keeps the last picture or two in its decoder until more data
+# comes; every other frame must be shown, none dropped.
+if [ -z "$pictures" ] || [ "$pictures" -lt $((units - 2)) ] || [ "$pictures" -gt "$units" ]; then
+  fail "headless picture count: '$line' (stream has $units frames)"
+fi
+grep -q " 704x576 .* sent $units dropped 0 buffer max [0-9]*% ([0-9]*/524288)" <<<"$line" || fail "summary line: '$line'"
+fps=$(sed -n 's/.* fps \([0-9.]*\) .*/\1/p' <<<"$line")
+[ "$(echo "${fps:-0} > 23.5 && ${fps:-0} < 26.5" | bc)" = 1 ] || fail "headless fps $fps, stream is 25"
+# Paced like a camera: 375 frames at 25 fps take 15 s, not as fast as the decoder goes.
+[ "$(echo "$elapsed > 14.5 && $elapsed < 30" | bc)" = 1 ] || fail "headless run took $elapsed s"
+snaps=$(ls "$work/snaps"/port000-*.bmp 2>/dev/null | wc -l)
+[ "$snaps" -ge 4 ] || fail "headless snapshots: $snaps files (15 s every 4 s, plus the last picture)"
+[ "$(grep -c '^snapshot ' "$work/summary")" -eq "$snaps" ] || fail "snapshot lines do not match the files"
+declare -A seen=()
+for f in "$work/snaps"/port000-*.bmp; do
+  sum=$(bmp_check "$f")
+  [[ $sum == bad* ]] && fail "snapshot $f: $sum"
+  seen[$sum]=1
+done
+[ "${#seen[@]}" -eq "$snaps" ] || fail "snapshots taken seconds apart are identical (the clock must move)"
+
+# --- headless without a display, two looping ports, stopped by --duration ----
+rm -rf "$work/snaps2"
+timeout 30 env -u DISPLAY "$play" --loop --duration 3 --snapshot-every 1 --out "$work/snaps2" "$sample" "$other" \
+  >"$work/summary2" 2>"$work/err" || fail "no-display run: exit $?"
+for port in 0 1; do
+  n=$(sed -n "s/^port $port .* pictures \([0-9]*\) .*/\1/p" "$work/summary2")
+  # 3 s at 25 fps; the first picture waits for a display tick.
+  if [ -z "$n" ] || [ "$n" -lt 60 ] || [ "$n" -gt 80 ]; then fail "port $port after 3 s: '${n}' pictures"; fi
+  [ "$(ls "$work/snaps2"/port00$port-*.bmp 2>/dev/null | wc -l)" -ge 3 ] || fail "port $port: too few snapshots"
+done
+[ "$(grep -c '^port ' "$work/summary2")" -eq 2 ] || fail "no-display run: expected two summary lines"
+
+# --- the wall on the X server --------------------------------------------------
+if [ -z "${DISPLAY:-}" ]; then
+  fail "DISPLAY is not set: run the suite under xvfb-run (./test.sh does)"
+  echo "$failures failure(s)"; exit 1
+fi
+command -v xdotool >/dev/null || { fail "xdotool is missing (scripts/install-deps.sh installs it)"; exit 1; }
+
+# Mean brightness of the left and right halves of a PPM and their mean difference.
+halves() {
+  python3 - "$1" <<'PY'
+import sys
+d = open(sys.argv[1], 'rb').read()
+parts = d.split(b'\n', 3)
+w, h = map(int, parts[1].split())
+px = parts[3]
+half = w // 2
+left = right = diff = 0
+for y in range(0, h, 4):
+    row = y * w * 3
+    for x in range(0, half, 4):
+        a = px[row + x * 3: row + x * 3 + 3]
+        b = px[row + (x + half) * 3: row + (x + half) * 3 + 3]
+        left += sum(a); right += sum(b); diff += sum(abs(i - j) for i, j in zip(a, b))
+n = ((h + 3) // 4) * ((half + 3) // 4) * 3
+print('%d %d %d' % (left // n, right // n, diff // n))
+PY
+}
+
+mkdir -p "$work/wall"
+"$play" --loop --out "$work/wall" "$sample" "$other" >"$work/wall.log" 2>&1 &
+player_pid=$!
+wid=
+for _ in $(seq 50); do
+  wid=$(xdotool search --name '^tessaly-play: ' 2>/dev/null | head -1)
+  [ -n "$wid" ] && break
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no tessaly-play window appeared"
+sleep 2.5
+geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
+if [ -n "$wid" ]; then
+  geometry
+  "$grab" "$work/wall.ppm" "$X" "$Y" "$WIDTH" "$HEIGHT" || fail "screen grab"
+  read -r left right diff < <(halves "$work/wall.ppm")
+  { [ "$left" -gt 30 ] && [ "$right" -gt 30 ]; } || fail "a half of the wall is black: left $left right $right"
+  [ "$diff" -gt 20 ] || fail "the two halves show the same picture (difference $diff)"
+
+  # Larger window: the cells must grow with it, so its far corner is drawn.
+  xdotool windowsize "$wid" 1200 700
+  sleep 1.5
+  geometry
+  [ "$WIDTH" -eq 1200 ] && [ "$HEIGHT" -eq 700 ] || fail "window did not resize: ${WIDTH}x$HEIGHT"
+  "$grab" "$work/corner.ppm" $((X + 1100)) $((Y + 600)) 100 100 || fail "screen grab"
+  read -r left right diff < <(halves "$work/corner.ppm")
+  [ $((left + right)) -gt 40 ] || fail "after resizing, the bottom right corner is black ($left $right)"
+
+  # s over the right cell snapshots port 1; q ends the program.
+  xdotool mousemove $((X + 900)) $((Y + 300)) key s
+  for _ in $(seq 30); do ls "$work/wall"/tessaly-port001-*.bmp >/dev/null 2>&1 && break; sleep 0.1; done
+  [ "$(ls "$work/wall"/tessaly-port001-*.bmp 2>/dev/null | wc -l)" -eq 1 ] || fail "s did not snapshot port 1"
+  [ "$(ls "$work/wall"/tessaly-port000-*.bmp 2>/dev/null | wc -l)" -eq 0 ] || fail "s snapshotted the wrong port"
+  xdotool key q
+fi
+quit=0
+for _ in $(seq 50); do kill -0 "$player_pid" 2>/dev/null || { quit=1; break; }; sleep 0.1; done
+if [ "$quit" -ne 1 ]; then
+  fail "tessaly-play did not quit within 5 s of q"
+else
+  wait "$player_pid"; rc=$?
+  [ "$rc" -eq 0 ] || fail "wall exit status $rc"
+  [ "$(grep -c '^port [01] ' "$work/wall.log")" -eq 2 ] || { fail "wall summary:"; cat "$work/wall.log"; }
+fi
+player_pid=
+
+[ "$failures" -eq 0 ] && echo "all tessaly-play checks passed"
+exit $((failures > 0))

@@ -1,0 +1,26 @@
+// One input stream, loaded whole and cut into the access units a camera
+// would send, with the frame rate to send them at.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "annexb_access_units.h"
+
+namespace tessaly::play {
+
+struct CameraFile {
+  std::string path;
+  std::vector<uint8_t> bytes;
+  std::vector<tools::ByteRange> access_units;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  double fps = 0;
+  bool fps_from_stream = false;
+};
+
+// Loads and checks `path`. On failure returns false with a one-line reason.
+bool load_camera_file(const std::string &path, double default_fps, CameraFile *file, std::string *error);
+
+}  // namespace tessaly::play
