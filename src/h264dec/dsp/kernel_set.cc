@@ -31,12 +31,16 @@ KernelSet BuildSse2() {
     InstallChromaMcSse2(ks);
     InstallIdctSse2(ks);
     InstallDeblockSse2(ks);
+    InstallIntraPlaneSse2(ks);
+    InstallCopySse2(ks);
     return ks;
 }
 
 KernelSet BuildAvx2() {
     KernelSet ks = BuildSse2();
     InstallLumaMcAvx2(ks);
+    InstallChromaMcAvx2(ks);
+    InstallDeblockAvx2(ks);
     return ks;
 }
 #endif

@@ -1,6 +1,12 @@
 // The pixel kernels of the decoder, reached through one table of function
 // pointers chosen once at decoder creation. The C members are the reference;
-// vector members replace them entry by entry and must give identical pixels.
+// vector members replace them entry by entry and must give identical pixels
+// (tests/h264dec/checkasm compares every one with its C member).
+// Tables: C (every level from 2); SSE2 (level 4 and up) replaces luma and
+// chroma MC, the 4x4 / 8x8 / DC transforms, all edge filters, the two plane
+// predictors and the copies; AVX2 (when CpuHasAvx2()) also replaces 16-wide
+// luma MC, 8- and 4-wide chroma MC and the luma edge filters. Intra 4x4 and
+// 8x8, the other 16x16 / chroma modes and the DC helpers are C everywhere.
 //
 // Common conventions (every member):
 // - Samples are 8-bit. Strides are in bytes, positive, otherwise arbitrary

@@ -15,9 +15,13 @@ void InstallLumaMcSse2(KernelSet &ks);
 void InstallChromaMcSse2(KernelSet &ks);
 void InstallIdctSse2(KernelSet &ks);
 void InstallDeblockSse2(KernelSet &ks);
+void InstallIntraPlaneSse2(KernelSet &ks);
+void InstallCopySse2(KernelSet &ks);
 
 // AVX2, on top of the SSE2 set; only called when CpuHasAvx2().
 void InstallLumaMcAvx2(KernelSet &ks);
+void InstallChromaMcAvx2(KernelSet &ks);
+void InstallDeblockAvx2(KernelSet &ks);
 #endif
 
 }  // namespace tessaly::h264

@@ -283,7 +283,7 @@ void CheckEdges(const Candidate &c, const KernelSet &ref, Report &r) {
     alignas(16) uint8_t planeRef[kRows * kMaxStride], planeNew[kRows * kMaxStride];
     for (const Member &m : members) {
         if (m.refNormal == m.newNormal && m.refStrong == m.newStrong) continue;
-        for (int trial = 0; trial < 20000; trial++) {
+        for (int trial = 0; trial < 6000; trial++) {
             const ptrdiff_t stride = (trial & 1) ? kMaxStride : 40 + Uniform(0, 20);
             // Edge at (x, y) with room for p3..q3 either way.
             const int x = m.vertical ? 8 + Uniform(0, 8) : 8 + Uniform(0, 4) * 4;
@@ -342,7 +342,7 @@ void CheckCopies(const Candidate &c, const KernelSet &ref, Report &r) {
     for (int wi = 0; wi < 3; wi++) {
         if (ref.copy[wi] == c.ks->copy[wi]) continue;
         for (int trial = 0; trial < 200; trial++) {
-            const int h = 4 << Uniform(0, 2);
+            const int h = Uniform(1, 16);
             Fill(src, sizeof src, kRandom);
             Fill(dstRef, sizeof dstRef, kRandom);
             std::memcpy(dstNew, dstRef, sizeof dstRef);
@@ -355,8 +355,35 @@ void CheckCopies(const Candidate &c, const KernelSet &ref, Report &r) {
     }
 }
 
+// TESSALY_CPU_LEVEL caps the table KernelSet_Get hands out; the decoder
+// relies on it for the forced-level conformance runs.
+int CheckSelection() {
+    Report r;
+    const int native = CpuLevel_Probe();
+    const char *saved = std::getenv("TESSALY_CPU_LEVEL");
+    const std::string savedValue = saved ? saved : "";
+    struct Case {
+        const char *value;
+        int level;  // the table expected, as for KernelSet_GetExact
+    };
+    const int best = native >= 4 ? (KernelSet_GetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : 4) : 2;
+    const Case cases[] = {{"2", 2}, {"0", 2}, {"3", 2}, {"4", native >= 4 ? 4 : 2}, {"5", native >= 4 ? 4 : 2},
+                          {"6", best}, {"", best}, {"x", best}, {"44", best}};
+    for (const Case &c : cases) {
+        setenv("TESSALY_CPU_LEVEL", c.value, 1);
+        r.Expect(KernelSet_Get(native) == KernelSet_GetExact(c.level),
+                 Format("TESSALY_CPU_LEVEL=\"%s\" should select table %d", c.value, c.level));
+    }
+    unsetenv("TESSALY_CPU_LEVEL");
+    r.Expect(KernelSet_Get(native) == KernelSet_GetExact(best), "no TESSALY_CPU_LEVEL: the best table");
+    r.Expect(KernelSet_Get(2) == KernelSet_GetExact(2) && KernelSet_Get(1) == nullptr, "level 2 is C, level 1 none");
+    if (saved) setenv("TESSALY_CPU_LEVEL", savedValue.c_str(), 1);
+    std::printf("table selection  %d cases  %s\n", r.checked, r.failed ? "FAILED" : "ok");
+    return r.failed;
+}
+
 int RunChecks(const KernelSet &ref, const std::vector<Candidate> &sets) {
-    int failures = 0;
+    int failures = CheckSelection();
     for (const Candidate &c : sets) {
         struct Family {
             const char *name;
