@@ -1,7 +1,7 @@
 // The decoder handle: everything one H.264 stream needs, allocated once.
 //
-// Slice-thread workers will copy SliceParams (plain data) and own a
-// SliceDecoder and NalBuffer each; the picture layer keeps everything else
+// Slice-thread workers (slice_threads.h) copy SliceParams (plain data) and own
+// a SliceDecoder and NalBuffer each; the picture layer keeps everything else
 // here, on the caller's thread.
 #pragma once
 
@@ -21,6 +21,7 @@ namespace tessaly::h264 {
 
 struct KernelSet;
 class SliceDecoder;
+struct SliceThreads;
 
 enum class StreamState : uint8_t { WaitSps = 0, WaitPps = 1, WaitIntra = 2, Decoding = 3 };
 
@@ -57,6 +58,7 @@ struct H264Decoder {
     tessaly::h264::Sps *spsStore = nullptr;
     tessaly::h264::Pps *ppsStore = nullptr;
     tessaly::h264::SliceDecoder *sliceDecoder = nullptr;
+    tessaly::h264::SliceThreads *threads = nullptr;  // DEC_MODE_SLICE_THREADS only
 
     // Input across calls.
     tessaly::h264::NalScanner scanner;
@@ -103,6 +105,8 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit);
 // Picture lifecycle.
 bool StartPicture(H264Decoder *h, const SliceHeader &sh);
 void ClosePicture(H264Decoder *h);
+// Slice threads: waits until no worker is busy (no-op without threads).
+void WaitForSliceWorkers(H264Decoder *h);
 // Resets StreamState, scanner, DPB and stores (creation).
 void ResetStream(H264Decoder *h);
 

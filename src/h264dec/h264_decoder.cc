@@ -8,6 +8,7 @@
 #include "h264dec/decoder_context.h"
 #include "h264dec/dsp/kernel_set.h"
 #include "h264dec/field_merge.h"
+#include "h264dec/slice_threads.h"
 
 using namespace tessaly::h264;
 
@@ -29,7 +30,10 @@ T *AllocArray(size_t count) {
 void FreeAll(H264Decoder *h) {
     if (!h) return;
     if (h->sliceDecoder) SliceDecoder_Destroy(h->sliceDecoder);
-    AlignedFree(h->pictureBlock);
+    // A worker that did not stop in time may still write into the picture
+    // planes or read reference pictures: those stay allocated for it.
+    const bool workersEnded = SliceThreads_Destroy(h->threads);
+    if (workersEnded) AlignedFree(h->pictureBlock);
     AlignedFree(h->outputBuffer);
     AlignedFree(h->historyPlane);
     AlignedFree(h->nalBuffer);
@@ -82,6 +86,10 @@ bool TakeOutput(H264Decoder *h, DecodedPicture *out) {
 
 namespace tessaly::h264 {
 
+void WaitForSliceWorkers(H264Decoder *h) {
+    if (h->threads) h->currentMbs += SliceThreads_WaitAll(h->threads);
+}
+
 void ResetStream(H264Decoder *h) {
     NalScanner_Init(&h->scanner, h->nalBuffer, uint32_t(h->pictureBytes + kNalSlack));
     h->dpb.numPictures = int32_t(2 * h->bufferCount + 4);
@@ -131,7 +139,11 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
     if (h->modeFlags & DEC_MODE_FIELD_MERGE)
         h->historyPlane = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes));
     h->sliceDecoder = SliceDecoder_Create(int32_t(h->widthMbs), int32_t(h->heightMbs), kernels);
-    if (!h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer || !h->pictureBlock ||
+    const bool threaded = (h->modeFlags & DEC_MODE_SLICE_THREADS) != 0;
+    if (threaded)
+        h->threads = SliceThreads_Create(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack,
+                                         kernels);
+    if ((threaded && !h->threads) || !h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer || !h->pictureBlock ||
         ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) || !h->sliceDecoder) {
         FreeAll(h);
         return nullptr;
@@ -192,6 +204,7 @@ int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
     if (!endOfStream) return DEC_NEED_MORE_DATA;
 
     if (!h->streamEnded) {
+        WaitForSliceWorkers(h);
         if (h->current) ClosePicture(h);
         Dpb_Flush(&h->dpb);
         h->streamEnded = 1;

@@ -25,7 +25,9 @@ typedef struct DecoderAttr {
 enum : uint32_t {
     DEC_MODE_DISPLAY_ORDER = 1u << 0,  // output by picture order count (bumping)
     DEC_MODE_FIELD_MERGE = 1u << 4,    // post-process interlaced pictures into the output buffer
-    DEC_MODE_SLICE_THREADS = 1u << 5,  // decode slice data on four worker threads
+    // Decode slice data on four worker threads. Filtering across slice edges is
+    // skipped (idc 0 acts as 2), and `damaged` is never set.
+    DEC_MODE_SLICE_THREADS = 1u << 5,
 };
 
 enum : uint32_t {
@@ -58,6 +60,10 @@ typedef struct H264Decoder H264Decoder;
 H264Decoder *H264Decoder_Create(const DecoderAttr *attr);
 int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
                            uint32_t userLow, uint32_t userHigh, DecodedPicture *out, uint32_t flags);
+// With DEC_MODE_SLICE_THREADS, waits up to five seconds for each slice worker
+// to finish its slice. A worker still busy after that is detached, and its
+// memory and the picture buffers it may still touch are deliberately left
+// allocated (a leak instead of a use-after-free).
 void H264Decoder_Destroy(H264Decoder *h);
 
 }  // extern "C"

@@ -2,13 +2,20 @@
 // reference list, then the slice data through the SliceDecoder.
 #include "h264dec/decoder_context.h"
 #include "h264dec/dequant.h"
+#include "h264dec/slice_threads.h"
 
 namespace tessaly::h264 {
 namespace {
 
 enum : uint32_t { kSliceSkipped = 0x10000004, kSliceBadFirstMb = 0x3000000b };
 
-void Activate(H264Decoder *h, Pps &pps, Sps &sps) {
+// False when the slice would change the picture size without an IDR: the
+// reference pictures would no longer match, so such slices wait for one.
+bool Activate(H264Decoder *h, Pps &pps, Sps &sps, bool idr) {
+    const Sps &active = h->activeSps;
+    if (!idr && active.id < kMaxSps && (sps.isNew || active.id != sps.id) &&
+        (sps.width != active.width || sps.height != active.height))
+        return false;
     if (pps.isNew || h->activePps.id != pps.id) {
         pps.isNew = 0;
         h->activePps = pps;
@@ -21,6 +28,7 @@ void Activate(H264Decoder *h, Pps &pps, Sps &sps) {
         h->dpb.numRefFrames = sps.numRefFrames;
         h->prev.idrPicId = kForgottenIdrPicId;  // the next IDR starts a new picture
     }
+    return true;
 }
 
 bool StartsNewPicture(const H264Decoder *h, const SliceHeader &sh) {
@@ -126,7 +134,7 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     if (pps.id != sh.ppsId) return kSliceBadPps;
     Sps &sps = h->spsStore[pps.spsId];
     if (sps.id != pps.spsId) return kSliceNoSps;
-    Activate(h, pps, sps);
+    if (!Activate(h, pps, sps, sh.idr)) return kSliceSkipped;
     if (const uint32_t s = ParseSliceHeaderRest(br, h->activeSps, h->activePps, &sh)) return s;
 
     if (h->state == StreamState::WaitIntra) {
@@ -136,7 +144,11 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     const uint32_t picSizeInMbs = h->activeSps.widthMbs * (h->activeSps.frameHeightMbs >> sh.fieldPic);
     if (sh.firstMb >= picSizeInMbs) return kSliceBadFirstMb;
 
+    // A slice at address 0 may start a new picture; everything before it must
+    // be decoded first (and counted, for the comparison below).
+    if (sh.firstMb == 0) WaitForSliceWorkers(h);
     const bool newPicture = StartsNewPicture(h, sh);
+    if (newPicture) WaitForSliceWorkers(h);
     if (newPicture && !StartPicture(h, sh)) {
         h->state = StreamState::WaitIntra;
         return kSliceNoNewPicture;
@@ -159,6 +171,14 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     }
     SliceParams &sp = h->sliceParams;
     FillSliceParams(h, sh, sp, unit);
+    if (h->threads) {
+        if (!h->sliceLayerStarted) {
+            SliceThreads_StartPicture(h->threads, sp);
+            h->sliceLayerStarted = 1;
+        }
+        SliceThreads_Dispatch(h->threads, sp, unit);
+        return kStatusOk;
+    }
     if (!h->sliceLayerStarted) {
         SliceDecoder_StartPicture(h->sliceDecoder, sp);
         h->sliceLayerStarted = 1;

@@ -125,6 +125,45 @@ TEST_F(SliceDeblockStrength, PartitionedMacroblocksUseTheirOwnVectors) {
     EXPECT_EQ(d.bsH[3][1], 0);
 }
 
+TEST_F(SliceDeblockStrength, InnerEdgeMotionLimitsHoldForBothSigns) {
+    // 8x8 partitions: the right half moves by (dx, dy) against the left half,
+    // so only the middle vertical edge can see motion.
+    struct Case {
+        int dx, dy, field, expected;
+    };
+    const Case cases[] = {{3, 0, 0, 0},  {-3, 0, 0, 0},  {4, 0, 0, 1},  {-4, 0, 0, 1},  {0, 3, 0, 0},
+                          {0, -3, 0, 0}, {0, 4, 0, 1},   {0, -4, 0, 1}, {0, 1, 1, 0},   {0, -1, 1, 0},
+                          {0, 2, 1, 1},  {0, -2, 1, 1},  {-3, 3, 0, 0}, {-4, -1, 1, 1}, {0, 0, 1, 0}};
+    for (const Case &c : cases) {
+        Inter(mbs[3], 16, 0, 0, kMbP8x8);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 2; x < 4; ++x) {
+                mbs[3].mv[4 * y + x][0] = int16_t(c.dx);
+                mbs[3].mv[4 * y + x][1] = int16_t(c.dy);
+            }
+        p.fieldPic = c.field;
+        const DeblockMb d = Compute();
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(d.bsV[2][k], c.expected) << c.dx << "," << c.dy << " field " << c.field;
+            EXPECT_EQ(d.bsV[1][k], 0);
+            EXPECT_EQ(d.bsH[2][k], 0);
+        }
+    }
+    // A different picture in the bottom-left 8x8 only: the middle horizontal
+    // edge under it and the middle vertical edge beside it.
+    Inter(mbs[3], 16, 0, 0, kMbP8x8);
+    mbs[3].refId[2] = 18;
+    p.fieldPic = 0;
+    const DeblockMb d = Compute();
+    const uint8_t horizontal[4] = {1, 1, 0, 0}, vertical[4] = {0, 0, 1, 1};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(d.bsH[2][k], horizontal[k]) << k;
+        EXPECT_EQ(d.bsV[2][k], vertical[k]) << k;
+        EXPECT_EQ(d.bsH[1][k], 0);
+        EXPECT_EQ(d.bsH[3][k], 0);
+    }
+}
+
 TEST_F(SliceDeblockStrength, SliceAndPictureBoundaries) {
     mbs[2].slice = 4;  // earlier slice of the same picture
     mbs[1].slice = 3;  // not decoded in this picture

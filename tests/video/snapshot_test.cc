@@ -1,6 +1,9 @@
 // The bitmap a snapshot writes: its exact header, bottom-up rows, and the
 // fixed-point colour conversion on known values.
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
@@ -81,8 +84,18 @@ TEST(SnapshotFile, UncreatableFileLeavesNothing) {
     std::vector<uint8_t> plane(16 * 16, 128);
     PlanarPicture p{plane.data(), plane.data(), plane.data(), 16, 8, 16, 16};
     EXPECT_EQ(WriteBitmap("/nonexistent-dir/x.bmp", p), KOVA_ERR_FILE_OPEN);
-    EXPECT_EQ(WriteBitmap("/dev/full", p), KOVA_ERR_FILE_OPEN) << "a write error is reported";
+    // A write that fails half-way (file size limit) reports -510 and removes the partial file.
+    const std::string path = ::testing::TempDir() + "snapshot_partial.bmp";
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit tiny = saved;
+    tiny.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const int32_t rc = WriteBitmap(path.c_str(), p);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(rc, KOVA_ERR_FILE_OPEN);
     struct stat info {};
-    ASSERT_EQ(stat("/dev/full", &info), 0) << "the failed write must not unlink what it wrote to";
-    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    EXPECT_NE(stat(path.c_str(), &info), 0) << "no partial bitmap is left behind";
 }

@@ -40,39 +40,36 @@ public:
         count_ -= 9;
     }
 
+    // Branch-free: whether the bin is the MPS or the LPS is data, not control
+    // flow, since for most contexts it is close to a coin toss and a
+    // mispredicted branch costs more than computing both outcomes.
     TESSALY_CABAC_INLINE int DecodeDecision(CabacContext *ctx) {
-        const int state = int(*ctx) >> 1;
-        const int mps = int(*ctx) & 1;
+        const uint32_t s = uint32_t(*ctx);
+        const uint32_t state = s >> 1;
         const uint32_t lps = kCabacRangeLps[state][(range_ >> 6) & 3];
-        range_ -= lps;
-        const uint64_t scaledRange = uint64_t(range_) << kOffsetShift;
-        int bin;
-        if (value_ < scaledRange) {
-            bin = mps;
-            *ctx = CabacContext(kCabacTransIdxMps[state] << 1 | mps);
-            if (range_ >= 256) return bin;  // no renormalisation needed
-        } else {
-            value_ -= scaledRange;
-            range_ = lps;
-            bin = mps ^ 1;
-            // pStateIdx 0 is the equiprobable state: an LPS there swaps the MPS.
-            *ctx = CabacContext(kCabacTransIdxLps[state] << 1 | (state == 0 ? bin : mps));
-        }
+        const uint32_t mpsRange = range_ - lps;
+        const uint64_t scaledRange = uint64_t(mpsRange) << kOffsetShift;
+        const uint32_t isLps = value_ >= scaledRange ? 1 : 0;
+        value_ -= scaledRange & (0 - uint64_t(isLps));
+        range_ = isLps ? lps : mpsRange;
+        // MPS: pStateIdx + 1 up to 62. LPS: the table's state; in the
+        // equiprobable state 0 an LPS also swaps the MPS.
+        const uint32_t nextMps = s + (s < 124 ? 2 : 0);
+        const uint32_t nextLps = uint32_t(kCabacTransIdxLps[state]) << 1 | ((s & 1) ^ (state == 0 ? 1 : 0));
+        *ctx = CabacContext(isLps ? nextLps : nextMps);
         Renormalise();
-        return bin;
+        return int((s ^ isLps) & 1);
     }
 
     TESSALY_CABAC_INLINE int DecodeBypass() {
         value_ <<= 1;
         --count_;
+        // Bypass bins (signs, suffixes) are equiprobable: no branch on them.
         const uint64_t scaledRange = uint64_t(range_) << kOffsetShift;
-        int bin = 0;
-        if (value_ >= scaledRange) {
-            value_ -= scaledRange;
-            bin = 1;
-        }
+        const uint32_t bin = value_ >= scaledRange ? 1 : 0;
+        value_ -= scaledRange & (0 - uint64_t(bin));
         if (count_ < 8) Refill();
-        return bin;
+        return int(bin);
     }
 
     int DecodeTerminate() {

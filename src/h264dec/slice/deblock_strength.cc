@@ -6,16 +6,43 @@ namespace tessaly::h264 {
 
 namespace {
 
-// bS 2 / 1 / 0 between block p (raster index in record rp) and block q.
-inline uint8_t InterStrength(const MbRecord &rp, int p, const MbRecord &rq, int q, int mvyLimit) {
-    if (((rp.nonzero >> p) & 1) | ((rq.nonzero >> q) & 1)) return 2;
-    const int refP = rp.refId[(p >> 3) * 2 + ((p & 3) >> 1)];
-    const int refQ = rq.refId[(q >> 3) * 2 + ((q & 3) >> 1)];
-    if (refP != refQ) return 1;
+inline int RefIdOfBlock(const MbRecord &r, int block) { return r.refId[(block >> 3) * 2 + ((block & 3) >> 1)]; }
+
+// 1 if blocks p and q predict from different pictures or their motion
+// vectors differ by a full sample or more (a vertical quarter sample limit
+// of mvyLimit), else 0; computed without branches.
+inline uint32_t MotionDiffers(const MbRecord &rp, int p, const MbRecord &rq, int q, int mvyLimit) {
     const int dx = rp.mv[p][0] - rq.mv[q][0];
     const int dy = rp.mv[p][1] - rq.mv[q][1];
-    if (dx >= 4 || dx <= -4 || dy >= mvyLimit || dy <= -mvyLimit) return 1;
-    return 0;
+    return uint32_t(RefIdOfBlock(rp, p) != RefIdOfBlock(rq, q)) | uint32_t(unsigned(dx + 3) > 6u) |
+           uint32_t(unsigned(dy + mvyLimit - 1) > unsigned(2 * mvyLimit - 2));
+}
+
+// bS 2 / 1 / 0 between block p (raster index in record rp) and block q.
+inline uint8_t InterStrength(const MbRecord &rp, int p, const MbRecord &rq, int q, int mvyLimit) {
+    const uint32_t coded = ((rp.nonzero >> p) | (rq.nonzero >> q)) & 1;
+    return uint8_t(coded ? 2 : MotionDiffers(rp, p, rq, q, mvyLimit));
+}
+
+// The inner edges of a macroblock with several motion vectors, as bit masks
+// over the q block (raster): coefficients on either side, and motion that
+// differs from the block to the left (vertical edges) or above (horizontal).
+inline void InnerEdges(const MbRecord &cur, int mvyLimit, uint8_t bsV[4][4], uint8_t bsH[4][4]) {
+    const uint32_t nz = cur.nonzero;
+    const uint32_t codedV = (nz | nz << 1) & 0xeeeeu;
+    const uint32_t codedH = (nz | nz << 4) & 0xfff0u;
+    uint32_t motionV = 0, motionH = 0;
+    for (int q = 1; q < 16; ++q) {
+        if (q & 3) motionV |= MotionDiffers(cur, q - 1, cur, q, mvyLimit) << q;
+        if (q >= 4) motionH |= MotionDiffers(cur, q - 4, cur, q, mvyLimit) << q;
+    }
+    for (int e = 1; e < 4; ++e) {
+        for (int k = 0; k < 4; ++k) {
+            const int qv = 4 * k + e, qh = 4 * e + k;
+            bsV[e][k] = uint8_t(((codedV >> qv) & 1) ? 2 : (motionV >> qv) & 1);
+            bsH[e][k] = uint8_t(((codedH >> qh) & 1) ? 2 : (motionH >> qh) & 1);
+        }
+    }
 }
 
 inline bool SingleMotion(const MbRecord &r) { return r.cls == kMbPSkip || r.cls == kMbP16x16; }
@@ -110,12 +137,7 @@ void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
         }
         return;
     }
-    for (int e = 1; e < 4; ++e) {
-        for (int k = 0; k < 4; ++k) {
-            d.bsV[e][k] = InterStrength(cur, 4 * k + e - 1, cur, 4 * k + e, mvyLimit);
-            d.bsH[e][k] = InterStrength(cur, 4 * (e - 1) + k, cur, 4 * e + k, mvyLimit);
-        }
-    }
+    InnerEdges(cur, mvyLimit, d.bsV, d.bsH);
 }
 
 }  // namespace tessaly::h264
