@@ -10,7 +10,7 @@ void FieldMerge(const Picture &p, const MergeTarget &t) {
     for (size_t i = 0; i < lumaBytes; ++i)
         if (t.history[i] < 3) ++t.history[i];
     const uint32_t cw = p.width / 2, ch = p.height / 2;
-    // Field pictures: each chroma line of the first field is written twice, so
+    // Field pairs: each chroma line of the top field is written twice, so
     // colour never mixes the two instants of a field pair.
     const bool doubleLines = p.interlace == 2;
     for (uint32_t row = 0; row < ch; ++row) {

@@ -24,9 +24,19 @@ typedef struct DecoderAttr {
 
 enum : uint32_t {
     DEC_MODE_DISPLAY_ORDER = 1u << 0,  // output by picture order count (bumping)
-    DEC_MODE_FIELD_MERGE = 1u << 4,    // post-process interlaced pictures into the output buffer
+    // Pictures of interlaced sequences are copied into the decoder's own
+    // output buffer, and out->y/u/v name it. Luma is handed out woven, both
+    // fields' lines as decoded: whoever shows the picture decides how to
+    // deinterlace motion, and weaving loses nothing in still scenes (most of a
+    // camera's picture). The history plane counts, per luma sample, the merged
+    // pictures it has been part of, saturating at 3. Chroma of a field pair
+    // comes from the top field's lines only, each written twice, so colour
+    // never mixes the two instants of the pair.
+    DEC_MODE_FIELD_MERGE = 1u << 4,
     // Decode slice data on four worker threads. Filtering across slice edges is
-    // skipped (idc 0 acts as 2), and `damaged` is never set.
+    // skipped (idc 0 acts as 2), and `damaged` is never set. A slice starts
+    // once the next one's header has arrived (or the picture ends), so that
+    // damaged data stops at the next slice's first macroblock.
     DEC_MODE_SLICE_THREADS = 1u << 5,
 };
 

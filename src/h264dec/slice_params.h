@@ -62,6 +62,10 @@ struct SliceParams {
     // From the slice header.
     SliceType type = SliceType::I;
     int32_t firstMb = 0;                // already checked below picSizeInMbs
+    // One past the last macroblock the slice may write; 0 means the end of the
+    // picture. Slice workers get the next slice's first address, so that a
+    // damaged slice stops there instead of overwriting a neighbour's pixels.
+    int32_t endMb = 0;
     int32_t sliceQp = 26;               // 0..51
     uint8_t cabacInitIdc = 0;
     uint8_t disableDeblock = 0;         // 0, 1, 2 (slice threads turn 0 into 2)

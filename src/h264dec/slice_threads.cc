@@ -57,7 +57,21 @@ struct SliceThreads {
     SliceWorker *workers[kSliceWorkers] = {};
     Event *idle[kSliceWorkers] = {};
     int32_t lastFirstMb = -1;  // of the picture's previous slice
+    // The latest slice, loaded into its worker but not started: its end
+    // address is the next slice's first, known only once that one arrives.
+    SliceWorker *held = nullptr;
 };
+
+namespace {
+
+void StartHeld(SliceThreads *t, int32_t endMb) {
+    if (!t->held) return;
+    t->held->params.endMb = endMb;
+    t->held->work.Set();
+    t->held = nullptr;
+}
+
+}  // namespace
 
 SliceThreads *SliceThreads_Create(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
                                   const KernelSet *kernels) {
@@ -104,15 +118,21 @@ bool SliceThreads_Destroy(SliceThreads *t) {
 
 void SliceThreads_StartPicture(SliceThreads *t, const SliceParams &p) {
     t->lastFirstMb = -1;
+    t->held = nullptr;  // WaitAll has started it
     for (SliceWorker *w : t->workers) SliceDecoder_StartPicture(w->decoder, p);
 }
 
 void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit) {
-    // Slices of a picture arrive in address order; one that does not (a
-    // repeated or damaged slice) would write macroblocks another worker may be
-    // writing, so it waits until the others are done.
-    if (p.firstMb <= t->lastFirstMb)
+    // Slices of a picture arrive in address order, and each may write up to
+    // the next one's first macroblock. One that does not (a repeated or
+    // damaged slice) would write macroblocks another worker may be writing,
+    // so it waits until the others are done.
+    if (p.firstMb <= t->lastFirstMb) {
+        StartHeld(t, 0);
         for (SliceWorker *w : t->workers) w->idle.Wait();
+    } else {
+        StartHeld(t, p.firstMb);
+    }
     t->lastFirstMb = p.firstMb;
     const int index = platform::WaitAny(t->idle, kSliceWorkers);
     SliceWorker *w = t->workers[index < 0 ? 0 : index];
@@ -127,10 +147,11 @@ void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit 
         w->dequant = *p.dequant;
         w->params.dequant = &w->dequant;
     }
-    w->work.Set();
+    t->held = w;
 }
 
 int32_t SliceThreads_WaitAll(SliceThreads *t) {
+    StartHeld(t, 0);
     int32_t mbs = 0;
     for (SliceWorker *w : t->workers) {
         w->idle.Wait();

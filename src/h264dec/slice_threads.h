@@ -31,11 +31,12 @@ bool SliceThreads_Destroy(SliceThreads *t);
 // Resets every worker's SliceDecoder for a new picture or field. Call with all
 // workers idle.
 void SliceThreads_StartPicture(SliceThreads *t, const SliceParams &p);
-// Hands the slice to the first idle worker (lowest index first), waiting for
-// one when all are busy. The unit and p.dequant are copied; p.data must point
-// into unit.
+// Loads the slice into the first idle worker (lowest index first), waiting for
+// one when all are busy, and starts the previous slice, which now knows where
+// it must stop. The last slice of a picture starts in WaitAll. The unit and
+// p.dequant are copied; p.data must point into unit.
 void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit);
-// Waits until every worker is idle; returns the macroblocks they decoded since
+// Starts the held slice, waits until every worker is idle; returns the macroblocks they decoded since
 // the previous call.
 int32_t SliceThreads_WaitAll(SliceThreads *t);
 

@@ -90,6 +90,11 @@ bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
     return true;
 }
 
+// The end address in force: endMb when it lies past firstMb inside the picture.
+int EndMb(const SliceParams &p) {
+    return p.endMb > p.firstMb && p.endMb < p.picSizeInMbs ? p.endMb : p.picSizeInMbs;
+}
+
 uint64_t FindStopBit(const SliceParams &p) {
     const uint32_t first = p.bitPos >> 3;
     for (uint32_t i = p.bitEnd >> 3; i > first; --i) {
@@ -103,12 +108,13 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     SliceResult res;
     CavlcSyntax syntax(sd);
+    const int endMb = EndMb(p);
     int addr = p.firstMb;
     auto moreData = [&] { return sd.br.Position() < sd.stopBit; };
     for (;;) {
         if (p.type == SliceType::P) {
             const uint32_t run = sd.br.ReadUe();
-            if (run > uint32_t(p.picSizeInMbs - addr)) {
+            if (run > uint32_t(endMb - addr)) {
                 res.error = kErrSkipRun;
                 return res;
             }
@@ -119,7 +125,7 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
                 FinishMb(sd);
                 ++res.mbsDecoded;
             }
-            if (addr >= p.picSizeInMbs || !moreData()) return res;
+            if (addr >= endMb || !moreData()) return res;
         }
         SetPosition(sd, addr);
         LoadNeighbours(sd);
@@ -133,7 +139,7 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
         ++res.mbsDecoded;
         ++addr;
         if (!moreData()) return res;
-        if (addr >= p.picSizeInMbs) {
+        if (addr >= endMb) {
             res.error = kErrEndOfSlice;
             return res;
         }
@@ -147,6 +153,7 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
     InitCabacContexts(sd.ctx, p.type, p.cabacInitIdc, sd.qp);
     sd.lastQpDelta = 0;
     CabacSyntax syntax(sd);
+    const int endMb = EndMb(p);
     int addr = p.firstMb;
     for (;;) {
         SetPosition(sd, addr);
@@ -166,8 +173,8 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
         ++res.mbsDecoded;
         ++addr;
         if (syntax.EndOfSliceFlag()) return res;
-        if (addr >= p.picSizeInMbs || sd.cabac.Overrun()) {
-            res.error = addr >= p.picSizeInMbs ? kErrEndOfSlice : kErrOverrun;
+        if (addr >= endMb || sd.cabac.Overrun()) {
+            res.error = addr >= endMb ? kErrEndOfSlice : kErrOverrun;
             return res;
         }
     }
