@@ -11,8 +11,6 @@ extern "C" {
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,39 +18,12 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include "stream_file.h"
 #include "tessaly/kova.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Access units of an Annex B stream (a new unit at a parameter set or SEI
-// after a slice, or at a slice with first_mb_in_slice 0).
-std::vector<std::vector<uint8_t>> AccessUnits(const std::vector<uint8_t> &s) {
-    std::vector<std::vector<uint8_t>> units;
-    size_t unitStart = 0;
-    bool haveSlice = false;
-    for (size_t k = 0; k + 4 < s.size(); ++k) {
-        if (!(s[k] == 0 && s[k + 1] == 0 && s[k + 2] == 1)) continue;
-        const size_t start = k > 0 && s[k - 1] == 0 ? k - 1 : k;
-        const int type = s[k + 3] & 0x1F;
-        const bool slice = type == 1 || type == 5;
-        if (haveSlice && (((type >= 6 && type <= 9)) || (slice && (s[k + 4] & 0x80)))) {
-            units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.begin() + static_cast<ptrdiff_t>(start));
-            unitStart = start;
-            haveSlice = false;
-        }
-        haveSlice |= slice;
-        k += 2;
-    }
-    units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.end());
-    return units;
-}
 
 // The host side of the X server: its own connection and windows.
 class Host {

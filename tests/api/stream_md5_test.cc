@@ -15,16 +15,12 @@
 #include <gtest/gtest.h>
 
 #include "md5.h"
+#include "stream_file.h"
 #include "tessaly/kova.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::string> ReadLines(const std::string &path) {
     std::ifstream in(path);
@@ -32,38 +28,6 @@ std::vector<std::string> ReadLines(const std::string &path) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line);
     return lines;
-}
-
-// Splits an Annex B stream into access units: a new unit begins at a
-// parameter set, SEI or delimiter that follows a slice, and at a slice with
-// first_mb_in_slice 0 (its first header bit is 1) that follows a slice.
-std::vector<std::vector<uint8_t>> AccessUnits(const std::vector<uint8_t> &s) {
-    std::vector<size_t> starts;  // offsets of start code prefixes (including a fourth zero)
-    for (size_t k = 0; k + 3 < s.size(); ++k) {
-        if (s[k] == 0 && s[k + 1] == 0 && s[k + 2] == 1) {
-            starts.push_back(k > 0 && s[k - 1] == 0 ? k - 1 : k);
-            k += 2;
-        }
-    }
-    std::vector<std::vector<uint8_t>> units;
-    size_t unitStart = starts.empty() ? 0 : starts[0];
-    bool haveSlice = false;
-    for (size_t i = 0; i < starts.size(); ++i) {
-        const size_t header = s[starts[i]] == 0 && s[starts[i] + 2] == 0 ? starts[i] + 4 : starts[i] + 3;
-        if (header >= s.size()) break;
-        const int type = s[header] & 0x1F;
-        const bool slice = type == 1 || type == 5;
-        const bool firstSlice = slice && header + 1 < s.size() && (s[header + 1] & 0x80);
-        const bool opensUnit = (type >= 6 && type <= 9) || firstSlice;
-        if (haveSlice && opensUnit) {
-            units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.begin() + static_cast<ptrdiff_t>(starts[i]));
-            unitStart = starts[i];
-            haveSlice = false;
-        }
-        haveSlice |= slice;
-    }
-    units.emplace_back(s.begin() + static_cast<ptrdiff_t>(unitStart), s.end());
-    return units;
 }
 
 struct Collected {

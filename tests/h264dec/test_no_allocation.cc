@@ -2,66 +2,19 @@
 // while a stream is decoded, between creation and destruction.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "decoder_test_util.h"
 #include "h264_stream_builder.h"
 
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-void Count() {
-    if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// The sanitizer owns malloc; it reports every allocation through its hook.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
-                                                      void (*)(const volatile void *));
-namespace {
-void OnMalloc(const volatile void *, size_t) { Count(); }
-void OnFree(const volatile void *) {}
-const int g_hooked = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
-}  // namespace
-#else
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *__libc_memalign(size_t, size_t);
-}
-
-// Interposed for the whole test process; operator new ends up here too.
-extern "C" void *malloc(size_t n) {
-    Count();
-    return __libc_malloc(n);
-}
-extern "C" void *calloc(size_t n, size_t size) {
-    Count();
-    return __libc_calloc(n, size);
-}
-extern "C" void *realloc(void *p, size_t n) {
-    Count();
-    return __libc_realloc(p, n);
-}
-extern "C" void *aligned_alloc(size_t alignment, size_t n) {
-    Count();
-    return __libc_memalign(alignment, n);
-}
-extern "C" int posix_memalign(void **out, size_t alignment, size_t n) {
-    Count();
-    *out = __libc_memalign(alignment, n);
-    return *out ? 0 : 12;
-}
-#endif
 
 using namespace h264test;
+using namespace tessaly::testsupport;
 
 namespace {
 
@@ -78,8 +31,7 @@ std::vector<uint8_t> ReadFile(const std::string &path) {
 long AllocationsWhileDecoding(H264Decoder *h, const std::vector<uint8_t> &stream, size_t piece, int *pictures) {
     DecodedPicture pic;
     *pictures = 0;
-    g_allocations = 0;
-    g_counting = true;
+    StartCountingAllocations();
     for (size_t pos = 0; pos < stream.size(); pos += piece) {
         const size_t n = std::min(piece, stream.size() - pos);
         for (int r = H264Decoder_Decode(h, stream.data() + pos, uint32_t(n), 0, 0, &pic, 0); r == DEC_OK;
@@ -87,18 +39,16 @@ long AllocationsWhileDecoding(H264Decoder *h, const std::vector<uint8_t> &stream
             ++*pictures;
     }
     while (H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM) == DEC_OK) ++*pictures;
-    g_counting = false;
-    return g_allocations.load();
+    return StopCountingAllocations();
 }
 
 TEST(NoAllocation, CountingSeesAllocations) {
     // The counter itself works (otherwise the tests below prove nothing).
-    g_allocations = 0;
-    g_counting = true;
+    StartCountingAllocations();
     auto *p = new std::vector<int>(100);
-    g_counting = false;
+    const long count = StopCountingAllocations();
     delete p;
-    EXPECT_GE(g_allocations.load(), 2);
+    EXPECT_GE(count, 1);
 }
 
 TEST(NoAllocation, DecodingAllocatesNothing) {

@@ -3,61 +3,14 @@
 // interpolation, argument errors and their codes, and the version call.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "tessaly/tq_deinterlace.h"
 
-// Every allocation of the process is counted while `g_counting` is set, so the
-// per-field path can be shown to allocate nothing. Sanitizer runtimes own
-// malloc themselves; there the check is skipped.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define DEINTERLACE_TEST_UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define DEINTERLACE_TEST_UNDER_SANITIZER 1
-#endif
-#endif
-#ifndef DEINTERLACE_TEST_UNDER_SANITIZER
-#define DEINTERLACE_TEST_COUNTS_ALLOCATIONS 1
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-void *__libc_memalign(size_t, size_t);
-}
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-void CountAllocation() {
-    if (g_counting.load(std::memory_order_relaxed)) g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-extern "C" void *malloc(size_t n) {
-    CountAllocation();
-    return __libc_malloc(n);
-}
-extern "C" void *calloc(size_t n, size_t size) {
-    CountAllocation();
-    return __libc_calloc(n, size);
-}
-extern "C" void *realloc(void *p, size_t n) {
-    CountAllocation();
-    return __libc_realloc(p, n);
-}
-extern "C" void *aligned_alloc(size_t alignment, size_t n) {
-    CountAllocation();
-    return __libc_memalign(alignment, n);
-}
-extern "C" int posix_memalign(void **out, size_t alignment, size_t n) {
-    CountAllocation();
-    *out = __libc_memalign(alignment, n);
-    return *out ? 0 : 12;
-}
-#endif
 
 namespace {
 
@@ -581,9 +534,7 @@ TEST(DeinterlaceInterpolation, TiesKeepTheEarlierDirection) {
 // Resources
 
 TEST(DeinterlaceResources, FieldsAllocateNothing) {
-#ifndef DEINTERLACE_TEST_COUNTS_ALLOCATIONS
-    GTEST_SKIP() << "allocation counting is off under sanitizers";
-#else
+    using namespace tessaly::testsupport;
     const tqDEINTERLACE_PARA_S &p = kGeometry;
     Session s(p);
     Field top(p), bottom(p);
@@ -591,24 +542,21 @@ TEST(DeinterlaceResources, FieldsAllocateNothing) {
     FillBottom(bottom, p.fieldHeight, p.width);
     Frame out(p);
 
-    g_allocations = 0;
-    g_counting = true;
+    StartCountingAllocations();
     auto *probe = new std::vector<int>(10);
-    g_counting = false;
+    const long probeCount = StopCountingAllocations();
     delete probe;
-    ASSERT_GE(g_allocations.load(), 1) << "the counter must see allocations";
+    ASSERT_GE(probeCount, 1) << "the counter must see allocations";
 
-    g_allocations = 0;
-    g_counting = true;
+    StartCountingAllocations();
     int32_t failures = 0;
     for (int frame = 0; frame < 12; ++frame) {
         failures += s.Give(top, PIC_TYPE_TOP_FIELD, out) != TQ_DEINTERLACE_OK;
         failures += s.Give(bottom, PIC_TYPE_BOTTOM_FIELD, out) != TQ_DEINTERLACE_OK;
     }
-    g_counting = false;
+    const long allocations = StopCountingAllocations();
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(g_allocations.load(), 0);
-#endif
+    EXPECT_EQ(allocations, 0);
 }
 
 }  // namespace
