@@ -38,12 +38,31 @@ static bool CloseUnit(NalScanner *s, NalUnit *unit) {
     return true;
 }
 
+// Inside a unit, a run of non-zero bytes after anything but two zeros holds no
+// start code and no emulation-prevention byte: it is copied as a block.
+// Returns the bytes copied (0: take the byte-wise path).
+static size_t CopyRun(const uint8_t *in, size_t length, uint32_t *window, uint8_t *out, uint32_t room) {
+    if ((*window & 0xFFFF) == 0) return 0;
+    const void *zero = std::memchr(in, 0, length);
+    const size_t run = zero ? size_t(static_cast<const uint8_t *>(zero) - in) : length;
+    if (run < 3 || run > room) return 0;
+    std::memcpy(out, in, run);
+    *window = uint32_t(in[run - 3]) << 16 | uint32_t(in[run - 2]) << 8 | in[run - 1];
+    return run;
+}
+
 size_t NalScanner_Scan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit) {
     unit->size = 0;
     uint32_t window = s->window;
     uint32_t w = s->writeIndex;
     uint8_t *buf = s->buffer;
     for (size_t i = 0; i < length; ++i) {
+        if (s->inUnit && w < s->capacity) {
+            const size_t run = CopyRun(in + i, length - i, &window, buf + w, s->capacity - w);
+            w += uint32_t(run);
+            i += run;
+            if (i == length) break;
+        }
         if (w >= s->capacity) {  // over-long unit: drop it, wait for a start code
             w = 0;
             s->inUnit = 0;
