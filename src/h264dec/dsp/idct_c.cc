@@ -40,6 +40,10 @@ void DcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
         for (int x = 0; x < N; x++) dst[x] = ClipPixel(dst[x] + dc);
 }
 
+void ChromaDcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+    for (int k = 0; k < 4; k++) DcAdd<4>(dst + (k >> 1) * 4 * stride + (k & 1) * 4, stride, c + 16 * k);
+}
+
 // One 1-D 8-point stage over in[0], in[s], ..., in[7s].
 inline void Idct8Stage(const int *in, int s, int *out) {
     const int d0 = in[0], d1 = in[s], d2 = in[2 * s], d3 = in[3 * s];
@@ -125,6 +129,7 @@ void InstallIdctC(KernelSet &ks) {
     ks.idct4x4DcAdd = DcAdd<4>;
     ks.idct8x8Add = Idct8x8Add;
     ks.idct8x8DcAdd = DcAdd<8>;
+    ks.chromaDcAdd = ChromaDcAdd;
     ks.lumaDcDequantIdct = LumaDcDequantIdct;
     ks.chromaDcDequantIdct = ChromaDcDequantIdct;
 }

@@ -163,6 +163,27 @@ void DcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     }
 }
 
+// Four DCs on an 8x8 chroma block: two rows per register in 16 bits, the
+// DC row pattern (d0 x4, d1 x4) for the top half and (d2, d3) for the bottom.
+void ChromaDcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+    int16_t dc[4];
+    for (int k = 0; k < 4; k++) {
+        dc[k] = static_cast<int16_t>((c[16 * k] + 32) >> 6);
+        c[16 * k] = 0;
+    }
+    const __m128i halves[2] = {_mm_setr_epi16(dc[0], dc[0], dc[0], dc[0], dc[1], dc[1], dc[1], dc[1]),
+                               _mm_setr_epi16(dc[2], dc[2], dc[2], dc[2], dc[3], dc[3], dc[3], dc[3])};
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2, dst += 2 * stride) {
+        const __m128i add = halves[y >> 2];
+        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(dst)), zero);
+        const __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(dst + stride)), zero);
+        const __m128i sum = _mm_packus_epi16(_mm_add_epi16(a, add), _mm_add_epi16(b, add));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), sum);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + stride), _mm_srli_si128(sum, 8));
+    }
+}
+
 }  // namespace
 
 void InstallIdctSse2(KernelSet &ks) {
@@ -170,6 +191,7 @@ void InstallIdctSse2(KernelSet &ks) {
     ks.idct4x4DcAdd = DcAdd<4>;
     ks.idct8x8Add = Idct8x8Add;
     ks.idct8x8DcAdd = DcAdd<8>;
+    ks.chromaDcAdd = ChromaDcAdd;
 }
 
 }  // namespace tessaly::h264

@@ -66,8 +66,9 @@ using IntraPredFn = void (*)(uint8_t *dst, ptrdiff_t stride, int avail);
 // (mx, my) in quarter samples, to dst. The table is indexed
 // [widthIndex][mx + 4*my], widthIndex 0: w 16, 1: w 8, 2: w 4; h is 4, 8 or 16.
 // Reads src[x + y*srcStride] for x = -2..w+2, y = -2..h+2 (the full window is
-// allowed to be read for every position; the caller supplies an
-// edge-extended copy near picture borders).
+// allowed to be read for every fractional position; the caller supplies an
+// edge-extended copy near picture borders). Position 0 (full sample) is a
+// copy and reads only the w x h block.
 using LumaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
                           ptrdiff_t srcStride, int h);
 
@@ -83,6 +84,10 @@ using ChromaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *sr
 // DC variants assume every coefficient but coeffs[0] is zero (they only read
 // and clear coeffs[0]); their result equals the full transform's.
 using IdctAddFn = void (*)(uint8_t *dst, ptrdiff_t stride, int16_t *coeffs);
+// chromaDcAdd uses the same signature for the 8x8 block of one chroma
+// component whose four 4x4 blocks only have a DC: coeffs[16 * k] is the DC of
+// block k (raster 2x2), every other coefficient is zero. Equals idct4x4DcAdd
+// on each of the four blocks; clears the four DCs.
 
 // Luma Intra16x16 DC: `dc` holds the 16 DC levels (not scaled) as a raster
 // 4x4 matrix (row = block row), i.e. already placed by the inverse scan. The
@@ -119,6 +124,11 @@ using EdgeFilterStrongFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, i
 using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
                              ptrdiff_t srcStride, int h);
 
+// The last column of a block: dst[y] = block[w - 1 + y*stride] for the
+// w x w block (w 16 or 8); reads only the block. Keeps the unfiltered right
+// edge of a macroblock for the intra prediction of the next one.
+using ColumnFn = void (*)(uint8_t *dst, const uint8_t *block, ptrdiff_t stride);
+
 struct KernelSet {
     IntraPredFn intra4x4[kNumIntraNxNModes];
     // 8x8 members filter the reference samples (8.3.2.2.1) themselves, using
@@ -134,6 +144,7 @@ struct KernelSet {
     IdctAddFn idct4x4DcAdd;
     IdctAddFn idct8x8Add;
     IdctAddFn idct8x8DcAdd;
+    IdctAddFn chromaDcAdd;
     LumaDcFn lumaDcDequantIdct;
     ChromaDcFn chromaDcDequantIdct;
 
@@ -145,6 +156,7 @@ struct KernelSet {
     // copy[0]: 16 wide, copy[1]: 8 wide, copy[2]: 4 wide. copy[0] with h 16
     // is the luma macroblock store, copy[1] with h 8 the chroma one.
     CopyBlockFn copy[3];
+    ColumnFn lastColumn[2];  // [0]: 16x16 block, [1]: 8x8
 };
 
 // Processor level: 0 no feature query or no MMX, 1 MMX, 2 MMX + CMOV,

@@ -66,7 +66,7 @@ void ReconstructIntra(SliceDecoder &sd) {
 
     if (mb.cls == kMbI16x16) {
         ks.intra16x16[mb.i16Mode](sd.lumaWork, kLumaWorkStride, EdgeAvail(sd));
-        AddLumaResidual(sd);
+        AddLumaResidual(sd, sd.lumaWork, kLumaWorkStride);
     } else if (mb.transform8x8) {
         for (int b8 = 0; b8 < 4; ++b8) {
             const int x = (b8 & 1) * 2, y = (b8 >> 1) * 2;
@@ -99,7 +99,7 @@ void ReconstructIntra(SliceDecoder &sd) {
 
     const int chromaAvail = EdgeAvail(sd);
     for (int k = 0; k < 2; ++k) ks.intraChroma[mb.chromaPredMode](sd.chromaWork[k], kChromaWorkStride, chromaAvail);
-    AddChromaResidual(sd);
+    AddChromaResidual(sd, sd.chromaWork[0], sd.chromaWork[1], kChromaWorkStride);
 }
 
 void ReconstructPcm(SliceDecoder &sd) {

@@ -1,6 +1,8 @@
 // Small helpers shared by the CAVLC and CABAC macroblock parsers.
 #pragma once
 
+#include <cstring>
+
 #include "h264dec/slice/slice_state.h"
 #include "h264dec/tables/tables.h"
 
@@ -25,7 +27,7 @@ enum SliceError : int32_t {
     kErrOverrun = 8,
     kErrSubMbType = 9,
     kErrGeometry = 10,
-    kErrEndOfSlice = 11,  // slice data runs past the last macroblock of the picture
+    kErrEndOfSlice = 11,  // slice data runs past the last macroblock it may write
     kErrMvd = 12,
 };
 
@@ -39,30 +41,40 @@ inline void SetMbQp(SliceDecoder &sd, int qp) {
     }
 }
 
+// Stores `pattern` into the four 4-byte rows of the current macroblock in a
+// byte field of the cache (unrolled: this runs for every macroblock).
+inline void FillRows(uint8_t *field, uint32_t pattern) {
+    std::memcpy(field + Cache(0, 0), &pattern, 4);
+    std::memcpy(field + Cache(0, 1), &pattern, 4);
+    std::memcpy(field + Cache(0, 2), &pattern, 4);
+    std::memcpy(field + Cache(0, 3), &pattern, 4);
+}
+
+inline uint32_t RepeatByte(int8_t v) { return uint8_t(v) * 0x01010101u; }
+
 // Marks the current macroblock's cache entries as having no residual.
 inline void ClearCoefficientCounts(SliceDecoder &sd) {
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) sd.cache.nnz[Cache(x, y)] = 0;
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 4; ++i) sd.cache.nnzChroma[c][kChromaCache[i]] = 0;
+    FillRows(sd.cache.nnz, 0);
+    for (int c = 0; c < 2; ++c) {
+        std::memset(sd.cache.nnzChroma[c] + Cache(0, 0), 0, 2);
+        std::memset(sd.cache.nnzChroma[c] + Cache(0, 1), 0, 2);
+    }
     sd.mb.cbfDc = 0;
+}
+
+inline void ClearMvd(SliceDecoder &sd) {
+    for (int y = 0; y < 4; ++y) std::memset(sd.cache.mvd[Cache(0, y)], 0, 4 * sizeof sd.cache.mvd[0]);
 }
 
 // Motion fields of an intra macroblock, intra modes of an inter one.
 inline void ClearMotion(SliceDecoder &sd, int8_t ref) {
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            const int i = Cache(x, y);
-            sd.cache.ref[i] = ref;
-            sd.cache.mv[i][0] = sd.cache.mv[i][1] = 0;
-            sd.cache.mvd[i][0] = sd.cache.mvd[i][1] = 0;
-        }
-    }
+    FillRows(reinterpret_cast<uint8_t *>(sd.cache.ref), RepeatByte(ref));
+    for (int y = 0; y < 4; ++y) std::memset(sd.cache.mv[Cache(0, y)], 0, 4 * sizeof sd.cache.mv[0]);
+    ClearMvd(sd);
 }
 
 inline void SetPredModes(SliceDecoder &sd, int8_t mode) {
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) sd.cache.predMode[Cache(x, y)] = mode;
+    FillRows(reinterpret_cast<uint8_t *>(sd.cache.predMode), RepeatByte(mode));
 }
 
 // Intra4x4PredMode / Intra8x8PredMode predictor for the block at cache idx.

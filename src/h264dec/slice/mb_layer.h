@@ -19,8 +19,8 @@ inline void SetupSkipMb(SliceDecoder &sd) {
     SetPredModes(sd, 2);
     int16_t mv[2];
     PredictSkipMv(sd.cache, sd.nb.left >= 0, sd.nb.top >= 0, mv);
-    ClearMotion(sd, 0);
     FillMotion(sd.cache, 0, 0, 4, 4, 0, mv);
+    ClearMvd(sd);
     SetMbQp(sd, sd.qp);
 }
 

@@ -82,15 +82,4 @@ void PredictSkipMv(const NeighbourCache &c, bool leftAvailable, bool topAvailabl
     PredictMv(c, 0, 0, 4, 0, 0, mv);
 }
 
-void FillMotion(NeighbourCache &c, int x, int y, int w, int h, int ref, const int16_t mv[2]) {
-    for (int j = y; j < y + h; ++j) {
-        for (int i = x; i < x + w; ++i) {
-            const int idx = Cache(i, j);
-            c.ref[idx] = int8_t(ref);
-            c.mv[idx][0] = mv[0];
-            c.mv[idx][1] = mv[1];
-        }
-    }
-}
-
 }  // namespace tessaly::h264

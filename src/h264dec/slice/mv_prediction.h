@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "h264dec/slice/slice_state.h"
 
@@ -17,7 +18,18 @@ void PredictMv(const NeighbourCache &c, int x, int y, int w, int ref, int shape,
 // neighbours A and B.
 void PredictSkipMv(const NeighbourCache &c, bool leftAvailable, bool topAvailable, int16_t mv[2]);
 
-// Writes ref and mv into the w x h (4x4 blocks) partition at (x, y).
-void FillMotion(NeighbourCache &c, int x, int y, int w, int h, int ref, const int16_t mv[2]);
+// Writes ref and mv into the w x h (4x4 blocks) partition at (x, y). Inline
+// so that the constant shapes become a few wide stores.
+inline void FillMotion(NeighbourCache &c, int x, int y, int w, int h, int ref, const int16_t mv[2]) {
+    uint32_t packed;
+    std::memcpy(&packed, mv, sizeof packed);
+    for (int j = y; j < y + h; ++j) {
+        const int row = Cache(x, j);
+        for (int i = 0; i < w; ++i) {
+            c.ref[row + i] = int8_t(ref);
+            std::memcpy(c.mv[row + i], &packed, sizeof packed);
+        }
+    }
+}
 
 }  // namespace tessaly::h264

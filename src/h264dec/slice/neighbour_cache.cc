@@ -8,24 +8,29 @@ namespace {
 
 constexpr uint8_t kNnzUnavailable = 64;
 
+// One bit per byte of v (bit i for byte i, little-endian): whether it is nonzero.
+inline uint32_t NonzeroBytes(uint64_t v) {
+    const uint64_t high = (((v & 0x7f7f7f7f7f7f7f7full) + 0x7f7f7f7f7f7f7f7full) | v) & 0x8080808080808080ull;
+    return uint32_t(((high >> 7) * 0x0102040810204080ull) >> 56);
+}
+
 inline int Ref8x8(int x, int y) { return (y >> 1) * 2 + (x >> 1); }
 
 void ClearSide(NeighbourCache &c, int idx) {
     c.nnz[idx] = kNnzUnavailable;
     c.predMode[idx] = -1;
     c.ref[idx] = kRefUnavailable;
-    c.mv[idx][0] = c.mv[idx][1] = 0;
-    c.mvd[idx][0] = c.mvd[idx][1] = 0;
+    std::memset(c.mv[idx], 0, sizeof c.mv[idx]);
+    std::memset(c.mvd[idx], 0, sizeof c.mvd[idx]);
 }
 
-void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool intraUsable) {
+// Only CABAC contexts read the mvd magnitudes; CAVLC slices skip them.
+void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool intraUsable, bool cabac) {
     c.nnz[idx] = r.nnz[raster];
     c.predMode[idx] = intraUsable ? r.predMode[raster] : -1;
     c.ref[idx] = r.ref[Ref8x8(raster & 3, raster >> 2)];
-    c.mv[idx][0] = r.mv[raster][0];
-    c.mv[idx][1] = r.mv[raster][1];
-    c.mvd[idx][0] = r.mvd[raster][0];
-    c.mvd[idx][1] = r.mvd[raster][1];
+    std::memcpy(c.mv[idx], r.mv[raster], sizeof c.mv[idx]);
+    if (cabac) std::memcpy(c.mvd[idx], r.mvd[raster], sizeof c.mvd[idx]);
 }
 
 }  // namespace
@@ -51,9 +56,10 @@ void LoadNeighbours(SliceDecoder &sd) {
     sd.availIntra[3] = usable(nb.topLeft);
 
     NeighbourCache &c = sd.cache;
+    const bool cabac = p.cabac;
     if (nb.left >= 0) {
         const MbRecord &r = sd.mbs[nb.left];
-        for (int y = 0; y < 4; ++y) CopyBlock(c, Cache(-1, y), r, 4 * y + 3, sd.availIntra[0]);
+        for (int y = 0; y < 4; ++y) CopyBlock(c, Cache(-1, y), r, 4 * y + 3, sd.availIntra[0], cabac);
         for (int k = 0; k < 2; ++k)
             for (int y = 0; y < 2; ++y) c.nnzChroma[k][Cache(-1, y)] = r.nnzChroma[k][2 * y + 1];
     } else {
@@ -74,7 +80,7 @@ void LoadNeighbours(SliceDecoder &sd) {
         c.ref[row] = c.ref[row + 1] = r.ref[2];
         c.ref[row + 2] = c.ref[row + 3] = r.ref[3];
         std::memcpy(c.mv[row], r.mv[12], sizeof(r.mv[0]) * 4);
-        std::memcpy(c.mvd[row], r.mvd[12], sizeof(r.mvd[0]) * 4);
+        if (cabac) std::memcpy(c.mvd[row], r.mvd[12], sizeof(r.mvd[0]) * 4);
         for (int k = 0; k < 2; ++k) {
             c.nnzChroma[k][row] = r.nnzChroma[k][2];
             c.nnzChroma[k][row + 1] = r.nnzChroma[k][3];
@@ -85,12 +91,12 @@ void LoadNeighbours(SliceDecoder &sd) {
             for (int x = 0; x < 2; ++x) c.nnzChroma[k][Cache(x, -1)] = kNnzUnavailable;
     }
     if (nb.topRight >= 0) {
-        CopyBlock(c, Cache(4, -1), sd.mbs[nb.topRight], 12, false);
+        CopyBlock(c, Cache(4, -1), sd.mbs[nb.topRight], 12, false, cabac);
     } else {
         ClearSide(c, Cache(4, -1));
     }
     if (nb.topLeft >= 0) {
-        CopyBlock(c, Cache(-1, -1), sd.mbs[nb.topLeft], 15, false);
+        CopyBlock(c, Cache(-1, -1), sd.mbs[nb.topLeft], 15, false, cabac);
     } else {
         ClearSide(c, Cache(-1, -1));
     }
@@ -102,6 +108,8 @@ void StoreMbRecord(SliceDecoder &sd) {
     MbRecord &r = sd.mbs[sd.mbAddr];
     const CurrentMb &mb = sd.mb;
     const NeighbourCache &c = sd.cache;
+    const RefPicture *refList = sd.p->refList;
+    const bool cabac = sd.p->cabac;
     r.slice = sd.sliceSerial;
     r.cls = mb.cls;
     r.cbp = mb.cbp;
@@ -113,10 +121,12 @@ void StoreMbRecord(SliceDecoder &sd) {
         std::memcpy(r.nnz + 4 * y, c.nnz + row, 4);
         std::memcpy(r.predMode + 4 * y, c.predMode + row, 4);
         std::memcpy(r.mv[4 * y], c.mv[row], sizeof(r.mv[0]) * 4);
-        std::memcpy(r.mvd[4 * y], c.mvd[row], sizeof(r.mvd[0]) * 4);
+        // Only CABAC contexts read the mvd magnitudes.
+        if (cabac) std::memcpy(r.mvd[4 * y], c.mvd[row], sizeof(r.mvd[0]) * 4);
     }
-    uint16_t nonzero = 0;
-    for (int i = 0; i < 16; ++i) nonzero |= uint16_t((r.nnz[i] != 0) << i);
+    uint64_t counts[2];
+    std::memcpy(counts, r.nnz, sizeof counts);
+    uint16_t nonzero = uint16_t(NonzeroBytes(counts[0]) | NonzeroBytes(counts[1]) << 8);
     if (mb.transform8x8) {
         // Deblocking looks at whole 8x8 transform blocks.
         for (int k = 0; k < 4; ++k) {
@@ -125,18 +135,19 @@ void StoreMbRecord(SliceDecoder &sd) {
         }
     }
     r.nonzero = nonzero;
-    for (int k = 0; k < 2; ++k)
-        for (int i = 0; i < 4; ++i) r.nnzChroma[k][i] = c.nnzChroma[k][kChromaCache[i]];
-    for (int k = 0; k < 4; ++k) {
-        const int8_t ref = c.ref[Cache(2 * (k & 1), 2 * (k >> 1))];
-        r.ref[k] = ref;
-        r.refId[k] = ref >= 0 ? sd.p->refList[ref].id : -1;
+    for (int k = 0; k < 2; ++k) {
+        std::memcpy(r.nnzChroma[k], c.nnzChroma[k] + Cache(0, 0), 2);
+        std::memcpy(r.nnzChroma[k] + 2, c.nnzChroma[k] + Cache(0, 1), 2);
     }
-    if (mb.cls == kMbIPcm) {
-        r.qpDeblock = 0;
-    } else {
-        r.qpDeblock = uint8_t(mb.qp);
-    }
+    const int8_t refs[4] = {c.ref[Cache(0, 0)], c.ref[Cache(2, 0)], c.ref[Cache(0, 2)], c.ref[Cache(2, 2)]};
+    // Most macroblocks use one reference throughout: look it up once.
+    auto idOf = [refList](int ref) { return ref >= 0 ? refList[ref].id : -1; };
+    const int32_t id0 = idOf(refs[0]);
+    int32_t ids[4];
+    for (int k = 0; k < 4; ++k) ids[k] = refs[k] == refs[0] ? id0 : idOf(refs[k]);
+    std::memcpy(r.ref, refs, sizeof refs);
+    std::memcpy(r.refId, ids, sizeof ids);
+    r.qpDeblock = mb.cls == kMbIPcm ? 0 : uint8_t(mb.qp);
     r.qpcDeblock[0] = uint8_t(mb.qpc[0]);
     r.qpcDeblock[1] = uint8_t(mb.qpc[1]);
 }

@@ -1,17 +1,24 @@
-// Reconstruction of the parsed macroblock into the work area: intra or
-// inter prediction plus the inverse-transformed residual.
+// Reconstruction of the parsed macroblock: intra into the work area (its
+// prediction needs the unfiltered neighbours placed around it), inter
+// straight into the picture; both add the inverse-transformed residual.
 #pragma once
 
 #include "h264dec/slice/slice_state.h"
 
 namespace tessaly::h264 {
 
+// Where a macroblock's samples go: its top-left sample in each plane.
+struct MbPlanes {
+    uint8_t *y, *u, *v;
+    ptrdiff_t lumaStride, chromaStride;
+};
+
 void ReconstructIntra(SliceDecoder &sd);
-void ReconstructInter(SliceDecoder &sd);
+void ReconstructInter(SliceDecoder &sd, const MbPlanes &out);
 void ReconstructPcm(SliceDecoder &sd);
 
 // Residual helpers shared by both paths.
-void AddLumaResidual(SliceDecoder &sd);   // 16 4x4 blocks or 4 8x8 blocks (not Intra_NxN)
-void AddChromaResidual(SliceDecoder &sd);
+void AddLumaResidual(SliceDecoder &sd, uint8_t *dst, ptrdiff_t stride);  // 16 4x4 or 4 8x8 blocks (not Intra_NxN)
+void AddChromaResidual(SliceDecoder &sd, uint8_t *u, uint8_t *v, ptrdiff_t stride);
 
 }  // namespace tessaly::h264

@@ -20,7 +20,7 @@ inline void AddBlock4x4(const KernelSet &ks, uint8_t *dst, ptrdiff_t stride, int
 
 }  // namespace
 
-void AddLumaResidual(SliceDecoder &sd) {
+void AddLumaResidual(SliceDecoder &sd, uint8_t *base, ptrdiff_t stride) {
     const KernelSet &ks = *sd.ks;
     CurrentMb &mb = sd.mb;
     const NeighbourCache &c = sd.cache;
@@ -34,26 +34,26 @@ void AddLumaResidual(SliceDecoder &sd) {
             const int n = c.nnz[idx] + c.nnz[idx + 1] + c.nnz[idx + kCacheStride] + c.nnz[idx + kCacheStride + 1];
             if (!n) continue;
             int16_t *coeffs = mb.luma + 64 * b8;
-            uint8_t *dst = sd.lumaWork + (b8 >> 1) * 8 * kLumaWorkStride + (b8 & 1) * 8;
+            uint8_t *dst = base + (b8 >> 1) * 8 * stride + (b8 & 1) * 8;
             // CABAC keeps the block's count in all four entries, CAVLC one
             // count per interleaved part.
             const int single = sd.p->cabac ? c.nnz[idx] : n;
             const bool dcOnly = single == 1 && coeffs[0] != 0;
             if (dcOnly)
-                ks.idct8x8DcAdd(dst, kLumaWorkStride, coeffs);
+                ks.idct8x8DcAdd(dst, stride, coeffs);
             else
-                ks.idct8x8Add(dst, kLumaWorkStride, coeffs);
+                ks.idct8x8Add(dst, stride, coeffs);
         }
         return;
     }
     const bool i16 = mb.cls == kMbI16x16;
     for (int blk = 0; blk < 16; ++blk) {
-        uint8_t *dst = sd.lumaWork + kBlkY[blk] * 4 * kLumaWorkStride + kBlkX[blk] * 4;
-        AddBlock4x4(ks, dst, kLumaWorkStride, mb.luma + 16 * blk, c.nnz[kBlkCache[blk]], i16);
+        uint8_t *dst = base + kBlkY[blk] * 4 * stride + kBlkX[blk] * 4;
+        AddBlock4x4(ks, dst, stride, mb.luma + 16 * blk, c.nnz[kBlkCache[blk]], i16);
     }
 }
 
-void AddChromaResidual(SliceDecoder &sd) {
+void AddChromaResidual(SliceDecoder &sd, uint8_t *u, uint8_t *v, ptrdiff_t stride) {
     const KernelSet &ks = *sd.ks;
     CurrentMb &mb = sd.mb;
     if (!(mb.cbp & 0x30)) return;
@@ -64,10 +64,16 @@ void AddChromaResidual(SliceDecoder &sd) {
             ks.chromaDcDequantIdct(mb.chroma[k], mb.chromaDc[k], qpc,
                                    sd.p->dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6][0]);
         }
+        const uint8_t *nnz = sd.cache.nnzChroma[k];
+        uint8_t *base = k ? v : u;
+        if ((nnz[kChromaCache[0]] | nnz[kChromaCache[1]] | nnz[kChromaCache[2]] | nnz[kChromaCache[3]]) == 0) {
+            // No AC anywhere: at most the four DCs, in one call.
+            if (mb.cbfDc & (2 << k)) ks.chromaDcAdd(base, stride, mb.chroma[k]);
+            continue;
+        }
         for (int blk = 0; blk < 4; ++blk) {
-            uint8_t *dst = sd.chromaWork[k] + (blk >> 1) * 4 * kChromaWorkStride + (blk & 1) * 4;
-            AddBlock4x4(ks, dst, kChromaWorkStride, mb.chroma[k] + 16 * blk, sd.cache.nnzChroma[k][kChromaCache[blk]],
-                        true);
+            uint8_t *dst = base + (blk >> 1) * 4 * stride + (blk & 1) * 4;
+            AddBlock4x4(ks, dst, stride, mb.chroma[k] + 16 * blk, nnz[kChromaCache[blk]], true);
         }
     }
 }

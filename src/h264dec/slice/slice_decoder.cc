@@ -25,41 +25,50 @@ constexpr int kLumaWorkRows = 17;
 constexpr int kChromaWorkRows = 9;
 constexpr int kMcScratchRows = 21;
 
-void SaveUnfilteredEdges(SliceDecoder &sd) {
-    const uint8_t *luma = sd.lumaWork;
-    std::memcpy(sd.topLuma[sd.mbY & 1] + sd.mbX * 16, luma + 15 * kLumaWorkStride, 16);
-    for (int y = 0; y < 16; ++y) sd.leftLuma[y] = luma[y * kLumaWorkStride + 15];
-    for (int k = 0; k < 2; ++k) {
-        const uint8_t *c = sd.chromaWork[k];
-        std::memcpy(sd.topChroma[sd.mbY & 1][k] + sd.mbX * 8, c + 7 * kChromaWorkStride, 8);
-        for (int y = 0; y < 8; ++y) sd.leftChroma[k][y] = c[y * kChromaWorkStride + 7];
-    }
+void SaveUnfilteredEdges(SliceDecoder &sd, const MbPlanes &mb) {
+    const KernelSet &ks = *sd.ks;
+    const int row = sd.mbY & 1;
+    std::memcpy(sd.topLuma[row] + sd.mbX * 16, mb.y + 15 * mb.lumaStride, 16);
+    std::memcpy(sd.topChroma[row][0] + sd.mbX * 8, mb.u + 7 * mb.chromaStride, 8);
+    std::memcpy(sd.topChroma[row][1] + sd.mbX * 8, mb.v + 7 * mb.chromaStride, 8);
+    ks.lastColumn[0](sd.leftLuma, mb.y, mb.lumaStride);
+    ks.lastColumn[1](sd.leftChroma[0], mb.u, mb.chromaStride);
+    ks.lastColumn[1](sd.leftChroma[1], mb.v, mb.chromaStride);
 }
 
+// Inter macroblocks are predicted straight into the picture; intra and PCM
+// ones are built in the work area, which holds their unfiltered neighbours,
+// and stored afterwards.
 void FinishMb(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     const KernelSet &ks = *sd.ks;
     const uint8_t cls = sd.mb.cls;
-    if (cls == kMbIPcm)
-        ReconstructPcm(sd);
-    else if (MbIsIntra(cls))
-        ReconstructIntra(sd);
-    else
-        ReconstructInter(sd);
+    MbPlanes pic;
+    pic.y = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + sd.mbX * 16;
+    pic.u = p.u + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
+    pic.v = p.v + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
+    pic.lumaStride = p.lumaStride;
+    pic.chromaStride = p.chromaStride;
+    if (MbIsIntra(cls)) {
+        if (cls == kMbIPcm)
+            ReconstructPcm(sd);
+        else
+            ReconstructIntra(sd);
+        const MbPlanes work = {sd.lumaWork, sd.chromaWork[0], sd.chromaWork[1], kLumaWorkStride, kChromaWorkStride};
+        SaveUnfilteredEdges(sd, work);
+        ks.copy[0](pic.y, pic.lumaStride, sd.lumaWork, kLumaWorkStride, 16);
+        ks.copy[1](pic.u, pic.chromaStride, sd.chromaWork[0], kChromaWorkStride, 8);
+        ks.copy[1](pic.v, pic.chromaStride, sd.chromaWork[1], kChromaWorkStride, 8);
+    } else {
+        ReconstructInter(sd, pic);
+        SaveUnfilteredEdges(sd, pic);
+    }
     StoreMbRecord(sd);
-    SaveUnfilteredEdges(sd);
-
-    uint8_t *y = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + sd.mbX * 16;
-    uint8_t *u = p.u + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
-    uint8_t *v = p.v + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
-    ks.copy[0](y, p.lumaStride, sd.lumaWork, kLumaWorkStride, 16);
-    ks.copy[1](u, p.chromaStride, sd.chromaWork[0], kChromaWorkStride, 8);
-    ks.copy[1](v, p.chromaStride, sd.chromaWork[1], kChromaWorkStride, 8);
     if (p.disableDeblock == 1) return;
     DeblockMb d;
-    d.luma = y;
-    d.cb = u;
-    d.cr = v;
+    d.luma = pic.y;
+    d.cb = pic.u;
+    d.cr = pic.v;
     d.lumaStride = p.lumaStride;
     d.chromaStride = p.chromaStride;
     ComputeDeblockParams(sd, d);

@@ -200,8 +200,9 @@ void FillCoeffs(int16_t *c, int n, CoeffKind kind) {
 }
 
 // A transform's block in a plane with a surround, plus its coefficient
-// buffer followed by guard entries that must keep their values.
-void CheckIdct(const Candidate &c, const char *name, IdctAddFn refFn, IdctAddFn newFn, int n, bool dcOnly, Report &r) {
+// buffer followed by guard entries that must keep their values. dcStep: 0
+// for full blocks, else only every dcStep-th coefficient may be nonzero.
+void CheckIdct(const Candidate &c, const char *name, IdctAddFn refFn, IdctAddFn newFn, int n, int dcStep, Report &r) {
     if (refFn == newFn) return;
     constexpr int kGuard = 8;
     alignas(16) uint8_t planeRef[48 * 16], planeNew[48 * 16];
@@ -213,7 +214,9 @@ void CheckIdct(const Candidate &c, const char *name, IdctAddFn refFn, IdctAddFn 
         std::memcpy(planeNew, planeRef, sizeof planeRef);
         const CoeffKind kind = static_cast<CoeffKind>((trial / kNumPatterns) % kNumCoeffKinds);
         FillCoeffs(coefRef, 64 + kGuard, kind);
-        if (dcOnly) std::memset(coefRef + 1, 0, (n * n - 1) * sizeof(int16_t));
+        if (dcStep)
+            for (int i = 0; i < n * n; i++)
+                if (i % dcStep) coefRef[i] = 0;
         std::memcpy(coefNew, coefRef, sizeof coefRef);
         refFn(planeRef + stride + x, stride, coefRef);
         newFn(planeNew + stride + x, stride, coefNew);
@@ -352,6 +355,19 @@ void CheckCopies(const Candidate &c, const KernelSet &ref, Report &r) {
             c.ks->copy[wi](dstNew + 16, dstStride, src + srcX, srcStride, h);
             if (!r.Expect(std::memcmp(dstRef, dstNew, sizeof dstRef) == 0, Describe(c.name, "copy[%d] h %d", wi, h))) break;
         }
+    }    for (int wi = 0; wi < 2; wi++) {
+        if (ref.lastColumn[wi] == c.ks->lastColumn[wi]) continue;
+        for (int trial = 0; trial < 200; trial++) {
+            Fill(src, sizeof src, kRandom);
+            Fill(dstRef, sizeof dstRef, kRandom);
+            std::memcpy(dstNew, dstRef, sizeof dstRef);
+            const ptrdiff_t stride = 16 + Uniform(0, 48);
+            const int x = Uniform(0, 15);
+            ref.lastColumn[wi](dstRef + 8, src + x, stride);
+            c.ks->lastColumn[wi](dstNew + 8, src + x, stride);
+            if (!r.Expect(std::memcmp(dstRef, dstNew, sizeof dstRef) == 0, Describe(c.name, "lastColumn[%d] stride %td", wi, stride)))
+                break;
+        }
     }
 }
 
@@ -398,10 +414,11 @@ int RunChecks(const KernelSet &ref, const std::vector<Candidate> &sets) {
         run("luma MC", [&](Report &r) { CheckLumaMc(c, ref, r); });
         run("chroma MC", [&](Report &r) { CheckChromaMc(c, ref, r); });
         run("idct", [&](Report &r) {
-            CheckIdct(c, "idct4x4Add", ref.idct4x4Add, c.ks->idct4x4Add, 4, false, r);
-            CheckIdct(c, "idct4x4DcAdd", ref.idct4x4DcAdd, c.ks->idct4x4DcAdd, 4, true, r);
-            CheckIdct(c, "idct8x8Add", ref.idct8x8Add, c.ks->idct8x8Add, 8, false, r);
-            CheckIdct(c, "idct8x8DcAdd", ref.idct8x8DcAdd, c.ks->idct8x8DcAdd, 8, true, r);
+            CheckIdct(c, "idct4x4Add", ref.idct4x4Add, c.ks->idct4x4Add, 4, 0, r);
+            CheckIdct(c, "idct4x4DcAdd", ref.idct4x4DcAdd, c.ks->idct4x4DcAdd, 4, 16, r);
+            CheckIdct(c, "idct8x8Add", ref.idct8x8Add, c.ks->idct8x8Add, 8, 0, r);
+            CheckIdct(c, "idct8x8DcAdd", ref.idct8x8DcAdd, c.ks->idct8x8DcAdd, 8, 64, r);
+            CheckIdct(c, "chromaDcAdd", ref.chromaDcAdd, c.ks->chromaDcAdd, 8, 16, r);
             CheckDcHelpers(c, ref, r);
         });
         run("deblock", [&](Report &r) { CheckEdges(c, ref, r); });
@@ -478,6 +495,10 @@ void RunBench(const KernelSet &ref, const std::vector<Candidate> &sets) {
     idctRow("idct4x4DcAdd", &KernelSet::idct4x4DcAdd, 1);
     idctRow("idct8x8Add", &KernelSet::idct8x8Add, 64);
     idctRow("idct8x8DcAdd", &KernelSet::idct8x8DcAdd, 1);
+    row("chromaDcAdd", [&](const KernelSet &ks) {
+        for (int k = 0; k < 4; k++) coeffs[16 * k] = static_cast<int16_t>(900 - 500 * k);
+        ks.chromaDcAdd(dst, 32, coeffs);
+    });
     // Deblocking on a smooth area so that every line is filtered; the work
     // copy is refreshed each call so the input does not drift.
     alignas(16) static uint8_t smooth[32 * 32], work[32 * 32];
