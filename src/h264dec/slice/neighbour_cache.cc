@@ -116,16 +116,20 @@ void StoreMbRecord(SliceDecoder &sd) {
     r.transform8x8 = mb.transform8x8;
     r.chromaPredMode = mb.chromaPredMode;
     r.cbfDc = mb.cbfDc;
+    // The counts pass through registers: reading back the record's bytes
+    // right after storing them would stall on store forwarding.
+    uint64_t counts[2] = {0, 0};
     for (int y = 0; y < 4; ++y) {
         const int row = Cache(0, y);
-        std::memcpy(r.nnz + 4 * y, c.nnz + row, 4);
+        uint32_t rowCounts;
+        std::memcpy(&rowCounts, c.nnz + row, 4);
+        std::memcpy(r.nnz + 4 * y, &rowCounts, 4);
+        counts[y >> 1] |= uint64_t(rowCounts) << (32 * (y & 1));
         std::memcpy(r.predMode + 4 * y, c.predMode + row, 4);
         std::memcpy(r.mv[4 * y], c.mv[row], sizeof(r.mv[0]) * 4);
         // Only CABAC contexts read the mvd magnitudes.
         if (cabac) std::memcpy(r.mvd[4 * y], c.mvd[row], sizeof(r.mvd[0]) * 4);
     }
-    uint64_t counts[2];
-    std::memcpy(counts, r.nnz, sizeof counts);
     uint16_t nonzero = uint16_t(NonzeroBytes(counts[0]) | NonzeroBytes(counts[1]) << 8);
     if (mb.transform8x8) {
         // Deblocking looks at whole 8x8 transform blocks.
