@@ -37,6 +37,13 @@ public:
     // ue(v). Codes with more than 31 leading zeros cannot be represented and
     // return UINT32_MAX, which every caller's range check refuses.
     uint32_t ReadUe() {
+        // Codes of up to 57 bits (28 leading zeros) come from one look-ahead.
+        const uint64_t w = Peek64();
+        if (w >= (uint64_t(1) << 35)) [[likely]] {
+            const int len = 2 * __builtin_clzll(w) + 1;
+            pos_ += uint32_t(len);
+            return uint32_t(w >> (64 - len)) - 1;
+        }
         const uint32_t peek = Peek32();
         if (peek == 0) {
             pos_ += 32;
@@ -53,8 +60,28 @@ public:
         const uint32_t k = ReadUe();
         if (k == UINT32_MAX) return INT32_MIN;
         const int32_t magnitude = int32_t((k >> 1) + (k & 1));
-        return (k & 1) ? magnitude : -magnitude;
+        const int32_t negate = int32_t(k & 1) - 1;  // all ones for even k
+        return (magnitude ^ negate) - negate;
     }
+
+    // The next bits, most significant first, without consuming them: the top
+    // 57 are exact (zeros past the end of the data), the rest may read as zero.
+    uint64_t Peek64() const {
+        const uint64_t byte = pos_ >> 3;
+        uint64_t word = 0;
+        if (byte + 8 <= sizeBytes_) {
+            std::memcpy(&word, data_ + byte, 8);
+            word = __builtin_bswap64(word);
+        } else {
+            for (uint64_t i = 0; i < 8; ++i) {
+                word <<= 8;
+                if (byte + i < sizeBytes_) word |= data_[byte + i];
+            }
+        }
+        return word << (pos_ & 7);
+    }
+
+    uint32_t Peek32() const { return uint32_t(Peek64() >> 32); }  // all exact
 
     // True while bits other than the rbsp_stop_one_bit and its trailing zeros
     // remain after the current position.
@@ -83,23 +110,6 @@ private:
             if (b) return uint64_t(i) * 8 - 1 - uint64_t(__builtin_ctz(b));
         }
         return 0;
-    }
-
-    // The 32 bits from the current position, zeros beyond the data.
-    uint32_t Peek32() const {
-        const uint64_t byte = pos_ >> 3;
-        const int shift = int(pos_ & 7);
-        uint64_t word = 0;
-        if (byte + 8 <= sizeBytes_) {
-            std::memcpy(&word, data_ + byte, 8);
-            word = __builtin_bswap64(word);
-        } else {
-            for (uint64_t i = 0; i < 8; ++i) {
-                word <<= 8;
-                if (byte + i < sizeBytes_) word |= data_[byte + i];
-            }
-        }
-        return uint32_t((word << shift) >> 32);
     }
 
     const uint8_t *data_ = nullptr;

@@ -1,69 +1,20 @@
 #include "h264dec/slice/cavlc_syntax.h"
 
 #include "h264dec/slice/cavlc_residual.h"
-#include "h264dec/slice/mb_common.h"
 
 namespace tessaly::h264 {
 
 namespace {
 
-// coded_block_pattern by codeNum (4:2:0), intra (Intra_4x4 / Intra_8x8) and inter.
-constexpr uint8_t kCbpIntra[48] = {47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 14, 39, 43, 45, 46,
-                                   16, 3,  5,  10, 12, 19, 21, 26, 28, 35, 37, 42, 44, 1,  2,  4,
-                                   8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41};
-constexpr uint8_t kCbpInter[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13,
-                                   14, 6,  9,  31, 35, 37, 42, 44, 33, 34, 36, 40, 39, 43, 45, 46,
-                                   17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41};
-
 constexpr uint8_t kIdentity4[4] = {0, 1, 2, 3};
 
-// nC from the left and upper counts; 64 marks an unavailable neighbour.
-inline int PredictNc(const uint8_t *nnz, int idx) {
-    int n = nnz[idx - 1] + nnz[idx - kCacheStride];
-    if (n < 64) n = (n + 1) >> 1;
-    return n & 31;
+// The coeff_token table for the block at cache index idx, from the left
+// and upper counts (64 marks an unavailable neighbour).
+inline uint16_t TokenTable(const uint8_t *nnz, int idx) {
+    return kCavlcVlc.coeffTokenByNnzSum[nnz[idx - 1] + nnz[idx - kCacheStride]];
 }
 
 }  // namespace
-
-int CavlcSyntax::MbType() {
-    const uint32_t v = br_.ReadUe();
-    if (sd_.p->type == SliceType::I) return v <= 25 ? kMbTypeIntraBase + int(v) : -1;
-    if (v <= 4) return int(v);
-    return v <= 30 ? kMbTypeIntraBase + int(v) - 5 : -1;
-}
-
-int CavlcSyntax::IntraChromaPredMode() {
-    const uint32_t v = br_.ReadUe();
-    return v <= 3 ? int(v) : -1;
-}
-
-int CavlcSyntax::SubMbType() {
-    const uint32_t v = br_.ReadUe();
-    return v <= 3 ? int(v) : -1;
-}
-
-int CavlcSyntax::RefIdx(int, int, int numRef) {
-    if (numRef == 2) return br_.ReadBit() ? 0 : 1;
-    const uint32_t v = br_.ReadUe();
-    return v < 32 ? int(v) : -1;
-}
-
-int CavlcSyntax::Mvd(int, int, int) {
-    const int32_t v = br_.ReadSe();
-    return (v < -32768 || v > 32767) ? INT32_MIN : v;
-}
-
-int CavlcSyntax::CodedBlockPattern() {
-    const uint32_t v = br_.ReadUe();
-    if (v > 47) return -1;
-    return MbIsIntra(sd_.mb.cls) ? kCbpIntra[v] : kCbpInter[v];
-}
-
-int CavlcSyntax::MbQpDelta() {
-    const int32_t v = br_.ReadSe();
-    return v == INT32_MIN ? -1000 : v;
-}
 
 int CavlcSyntax::Residual(SliceDecoder &sd) {
     CurrentMb &mb = sd.mb;
@@ -71,39 +22,49 @@ int CavlcSyntax::Residual(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     const bool intra = MbIsIntra(mb.cls);
     const int cbp = mb.cbp;
+    // The elements before the residual may already have run past the data.
+    auto overrun = [&] { return br_.Position() > p.bitEnd ? kErrOverrun : kErrNone; };
+    if (cbp == 0 && mb.cls != kMbI16x16) return overrun();
     const int qpDiv6 = mb.qp / 6, qpMod6 = mb.qp % 6;
     const uint16_t *lumaScale = p.dequant->scale4x4[intra ? 0 : 3][qpMod6];
+    CavlcBitWindow bits(br_);
 
     if (mb.cls == kMbI16x16) {
         const CavlcBlockTarget dc{mb.lumaDc, sd.scan4x4, nullptr, 0, 4, 1};
-        const int dcCount = ReadCavlcBlock(br_, PredictNc(c.nnz, Cache(0, 0)), 16, dc);
+        const int dcCount = ReadCavlcBlock(bits, TokenTable(c.nnz, Cache(0, 0)), 16, dc);
         if (dcCount < 0) return kErrResidual;
         if (dcCount) mb.cbfDc |= 1;
         if (cbp & 15) {
-            for (int blk = 0; blk < 16; ++blk) {
+            CavlcBlockTarget t{mb.luma, sd.scan4x4 + 1, lumaScale, qpDiv6, 4, 1};
+            for (int blk = 0; blk < 16; ++blk, t.coeffs += 16) {
                 const int idx = kBlkCache[blk];
-                const CavlcBlockTarget t{mb.luma + 16 * blk, sd.scan4x4 + 1, lumaScale, qpDiv6, 4, 1};
-                const int n = ReadCavlcBlock(br_, PredictNc(c.nnz, idx), 15, t);
+                const int n = ReadCavlcBlock(bits, TokenTable(c.nnz, idx), 15, t);
+                if (n < 0) return kErrResidual;
+                c.nnz[idx] = uint8_t(n);
+            }
+        }
+    } else if (mb.transform8x8) {
+        // Each 8x8 block is coded as four interleaved 4x4 blocks.
+        CavlcBlockTarget t{mb.luma, sd.scan8x8, p.dequant->scale8x8[intra ? 0 : 1][qpMod6], qpDiv6, 6, 4};
+        for (int b8 = 0; b8 < 4; ++b8, t.coeffs += 64) {
+            if (!((cbp >> b8) & 1)) continue;
+            for (int k = 0; k < 4; ++k) {
+                const int idx = kBlkCache[4 * b8 + k];
+                t.scan = sd.scan8x8 + k;
+                const int n = ReadCavlcBlock(bits, TokenTable(c.nnz, idx), 16, t);
                 if (n < 0) return kErrResidual;
                 c.nnz[idx] = uint8_t(n);
             }
         }
     } else {
+        CavlcBlockTarget t{mb.luma, sd.scan4x4, lumaScale, qpDiv6, 4, 1};
         for (int b8 = 0; b8 < 4; ++b8) {
             if (!((cbp >> b8) & 1)) continue;
             for (int k = 0; k < 4; ++k) {
                 const int blk = 4 * b8 + k;
                 const int idx = kBlkCache[blk];
-                int n;
-                if (mb.transform8x8) {
-                    // The 8x8 block is coded as four interleaved 4x4 blocks.
-                    const CavlcBlockTarget t{mb.luma + 64 * b8, sd.scan8x8 + k,
-                                             p.dequant->scale8x8[intra ? 0 : 1][qpMod6], qpDiv6, 6, 4};
-                    n = ReadCavlcBlock(br_, PredictNc(c.nnz, idx), 16, t);
-                } else {
-                    const CavlcBlockTarget t{mb.luma + 16 * blk, sd.scan4x4, lumaScale, qpDiv6, 4, 1};
-                    n = ReadCavlcBlock(br_, PredictNc(c.nnz, idx), 16, t);
-                }
+                t.coeffs = mb.luma + 16 * blk;
+                const int n = ReadCavlcBlock(bits, TokenTable(c.nnz, idx), 16, t);
                 if (n < 0) return kErrResidual;
                 c.nnz[idx] = uint8_t(n);
             }
@@ -113,25 +74,26 @@ int CavlcSyntax::Residual(SliceDecoder &sd) {
     if (cbp & 0x30) {
         for (int k = 0; k < 2; ++k) {
             const CavlcBlockTarget t{mb.chromaDc[k], kIdentity4, nullptr, 0, 4, 1};
-            const int n = ReadCavlcBlock(br_, -1, 4, t);
+            const int n = ReadCavlcBlock(bits, kCavlcVlc.coeffToken[0], 4, t);
             if (n < 0) return kErrResidual;
             if (n) mb.cbfDc |= uint8_t(2 << k);
         }
         if (cbp & 0x20) {
             for (int k = 0; k < 2; ++k) {
                 const int qpc = mb.qpc[k];
-                const uint16_t *scale = p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6];
-                for (int blk = 0; blk < 4; ++blk) {
+                CavlcBlockTarget t{mb.chroma[k], sd.scan4x4 + 1, p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6],
+                                   qpc / 6, 4, 1};
+                for (int blk = 0; blk < 4; ++blk, t.coeffs += 16) {
                     const int idx = kChromaCache[blk];
-                    const CavlcBlockTarget t{mb.chroma[k] + 16 * blk, sd.scan4x4 + 1, scale, qpc / 6, 4, 1};
-                    const int n = ReadCavlcBlock(br_, PredictNc(c.nnzChroma[k], idx), 15, t);
+                    const int n = ReadCavlcBlock(bits, TokenTable(c.nnzChroma[k], idx), 15, t);
                     if (n < 0) return kErrResidual;
                     c.nnzChroma[k][idx] = uint8_t(n);
                 }
             }
         }
     }
-    return br_.Position() > sd.p->bitEnd ? kErrOverrun : kErrNone;
+    bits.Sync();
+    return overrun();
 }
 
 int CavlcSyntax::Pcm(SliceDecoder &sd) {
