@@ -22,14 +22,20 @@ protected:
         sd.p = &p;
         sd.sliceSerial = 5;
         sd.pictureFirstSlice = 4;
-        for (MbRecord &r : mbs) Inter(r, 16, 0, 0);
+        for (int a = 0; a < 4; ++a) {
+            mbs[a].addr = a;
+            Inter(mbs[a], 16, 0, 0);
+        }
         // Current macroblock: bottom-right, left = 2, top = 1.
         sd.mbAddr = 3;
+        sd.mbIndex = 3;
         sd.mbX = 1;
         sd.mbY = 1;
     }
     static void Inter(MbRecord &r, int refId, int mvx, int mvy, uint8_t cls = kMbP16x16) {
+        const int32_t addr = r.addr;
         r = MbRecord{};
+        r.addr = addr;
         r.slice = 5;
         r.cls = cls;
         for (int k = 0; k < 4; ++k) {
@@ -170,6 +176,11 @@ TEST_F(SliceDeblockStrength, SliceAndPictureBoundaries) {
     DeblockMb d = Compute();
     EXPECT_TRUE(d.filterLeftEdge);
     EXPECT_FALSE(d.filterTopEdge);
+    // A record of this picture left in the place of a macroblock that was
+    // never decoded (its row's records are reused two rows later).
+    mbs[1].slice = 4;
+    mbs[1].addr = 1 - 2 * p.widthMbs;
+    EXPECT_FALSE(Compute().filterTopEdge);
     p.disableDeblock = 2;
     d = Compute();
     EXPECT_FALSE(d.filterLeftEdge);

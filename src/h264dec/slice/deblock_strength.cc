@@ -68,9 +68,11 @@ inline void EdgeOfSingleMotion(const MbRecord &p, const MbRecord &q, uint32_t pM
     }
 }
 
-inline bool NeighbourFilterable(const SliceDecoder &sd, int addr) {
-    const MbRecord &n = sd.mbs[addr];
-    if (n.slice < sd.pictureFirstSlice || n.slice > sd.sliceSerial) return false;
+// Across slices the record in the neighbour's place may be older than the
+// picture's row above (a slice went missing): the address tells.
+inline bool NeighbourFilterable(const SliceDecoder &sd, int index, int addr) {
+    const MbRecord &n = sd.mbs[index];
+    if (n.addr != addr || n.slice < sd.pictureFirstSlice || n.slice > sd.sliceSerial) return false;
     if (sd.p->disableDeblock == 2 && n.slice != sd.sliceSerial) return false;
     return true;
 }
@@ -80,7 +82,9 @@ inline bool NeighbourFilterable(const SliceDecoder &sd, int addr) {
 void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
     const SliceParams &p = *sd.p;
     const int addr = sd.mbAddr;
-    const MbRecord &cur = sd.mbs[addr];
+    const MbRecord &cur = sd.mbs[sd.mbIndex];
+    const int leftIndex = sd.mbIndex - 1;
+    const int topIndex = sd.mbY > 0 ? AboveIndex(sd) : 0;
     const bool field = p.fieldPic != 0;
     const int mvyLimit = field ? 2 : 4;
     const bool intra = MbIsIntra(cur.cls);
@@ -91,11 +95,11 @@ void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
     d.filterOffsetA = p.filterOffsetA;
     d.filterOffsetB = p.filterOffsetB;
     d.transform8x8 = cur.transform8x8;
-    d.filterLeftEdge = sd.mbX > 0 && NeighbourFilterable(sd, addr - 1);
-    d.filterTopEdge = sd.mbY > 0 && NeighbourFilterable(sd, addr - p.widthMbs);
+    d.filterLeftEdge = sd.mbX > 0 && NeighbourFilterable(sd, leftIndex, addr - 1);
+    d.filterTopEdge = sd.mbY > 0 && NeighbourFilterable(sd, topIndex, addr - p.widthMbs);
 
     if (d.filterLeftEdge) {
-        const MbRecord &left = sd.mbs[addr - 1];
+        const MbRecord &left = sd.mbs[leftIndex];
         d.qpLeft = left.qpDeblock;
         d.chromaQpLeft[0] = left.qpcDeblock[0];
         d.chromaQpLeft[1] = left.qpcDeblock[1];
@@ -107,7 +111,7 @@ void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
             for (int k = 0; k < 4; ++k) d.bsV[0][k] = InterStrength(left, 4 * k + 3, cur, 4 * k, mvyLimit);
     }
     if (d.filterTopEdge) {
-        const MbRecord &top = sd.mbs[addr - p.widthMbs];
+        const MbRecord &top = sd.mbs[topIndex];
         d.qpTop = top.qpDeblock;
         d.chromaQpTop[0] = top.qpcDeblock[0];
         d.chromaQpTop[1] = top.qpcDeblock[1];

@@ -38,13 +38,21 @@ void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool i
 void LoadNeighbours(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     const int w = p.widthMbs;
-    const int addr = sd.mbAddr;
+    const int cur = sd.mbIndex;
     const uint32_t serial = sd.sliceSerial;
     MbNeighbours &nb = sd.nb;
-    nb.left = (sd.mbX > 0 && sd.mbs[addr - 1].slice == serial) ? addr - 1 : -1;
-    nb.top = (sd.mbY > 0 && sd.mbs[addr - w].slice == serial) ? addr - w : -1;
-    nb.topRight = (sd.mbY > 0 && sd.mbX < w - 1 && sd.mbs[addr - w + 1].slice == serial) ? addr - w + 1 : -1;
-    nb.topLeft = (sd.mbY > 0 && sd.mbX > 0 && sd.mbs[addr - w - 1].slice == serial) ? addr - w - 1 : -1;
+    // A record with the current slice's serial in the place of a neighbour is
+    // that neighbour: slices are contiguous runs of addresses, so a slice that
+    // holds a macroblock two rows up also holds the one in between.
+    nb.left = (sd.mbX > 0 && sd.mbs[cur - 1].slice == serial) ? cur - 1 : -1;
+    if (sd.mbY > 0) {
+        const int above = AboveIndex(sd);
+        nb.top = sd.mbs[above].slice == serial ? above : -1;
+        nb.topRight = (sd.mbX < w - 1 && sd.mbs[above + 1].slice == serial) ? above + 1 : -1;
+        nb.topLeft = (sd.mbX > 0 && sd.mbs[above - 1].slice == serial) ? above - 1 : -1;
+    } else {
+        nb.top = nb.topRight = nb.topLeft = -1;
+    }
 
     // Intra prediction may use a neighbour unless constrained intra
     // prediction excludes inter-coded ones.
@@ -105,7 +113,8 @@ void LoadNeighbours(SliceDecoder &sd) {
 }
 
 void StoreMbRecord(SliceDecoder &sd) {
-    MbRecord &r = sd.mbs[sd.mbAddr];
+    MbRecord &r = sd.mbs[sd.mbIndex];
+    r.addr = sd.mbAddr;
     const CurrentMb &mb = sd.mb;
     const NeighbourCache &c = sd.cache;
     const RefPicture *refList = sd.p->refList;

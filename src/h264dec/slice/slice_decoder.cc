@@ -86,6 +86,7 @@ inline void SetPosition(SliceDecoder &sd, int addr) {
     sd.mbAddr = addr;
     sd.mbY = addr / sd.p->widthMbs;
     sd.mbX = addr - sd.mbY * sd.p->widthMbs;
+    sd.mbIndex = (sd.mbY & 1) * sd.p->widthMbs + sd.mbX;
 }
 
 bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
@@ -201,7 +202,7 @@ SliceDecoder *SliceDecoder_Create(int32_t maxWidthMbs, int32_t maxHeightMbs, con
     sd->maxWidthMbs = maxWidthMbs;
     sd->maxHeightMbs = maxHeightMbs;
 
-    const size_t numMbs = size_t(maxWidthMbs) * size_t(maxHeightMbs);
+    const size_t numMbs = 2 * size_t(maxWidthMbs);
     const size_t lumaRow = Align16(size_t(maxWidthMbs + 2) * 16);
     const size_t chromaRow = Align16(size_t(maxWidthMbs + 2) * 8);
     const size_t mbBytes = Align16(numMbs * sizeof(MbRecord));

@@ -38,6 +38,7 @@ enum : int8_t { kRefUnavailable = -2, kRefIntra = -1 };
 // context derivation, prediction and deblocking read.
 struct MbRecord {
     uint32_t slice = 0;   // slice serial number; 0 = never decoded
+    int32_t addr = -1;    // the macroblock it describes (records are reused every two rows)
     uint8_t cls = kMbPSkip;
     uint8_t cbp = 0;      // luma bits 0..3, chroma 0..2 in bits 4..5
     uint8_t transform8x8 = 0;
@@ -87,7 +88,7 @@ struct alignas(16) NeighbourCache {
 
 // Availability of the neighbouring macroblocks for the current slice.
 struct MbNeighbours {
-    int left = -1, top = -1, topRight = -1, topLeft = -1;  // addresses, -1 = unavailable
+    int left = -1, top = -1, topRight = -1, topLeft = -1;  // record indices, -1 = unavailable
 };
 
 inline constexpr int kLumaWorkStride = 48;
@@ -99,8 +100,10 @@ public:
     const KernelSet *ks = nullptr;
     int32_t maxWidthMbs = 0, maxHeightMbs = 0;
 
-    // Per picture.
-    MbRecord *mbs = nullptr;          // maxWidthMbs * maxHeightMbs
+    // Per picture. Records of the current and the previous macroblock row,
+    // 2 * maxWidthMbs, row parity first: small enough to stay in cache, and
+    // nothing looks further up.
+    MbRecord *mbs = nullptr;
     uint32_t sliceSerial = 0;         // incremented per slice, never reset
     uint32_t pictureFirstSlice = 1;   // serial of the picture's first slice
 
@@ -115,6 +118,7 @@ public:
     // Current slice.
     const SliceParams *p = nullptr;
     int mbAddr = 0, mbX = 0, mbY = 0;
+    int mbIndex = 0;  // the current macroblock's record
     int qp = 0;
     int lastQpDelta = 0;  // CABAC: mb_qp_delta of the previous macroblock
     const uint8_t *scan4x4 = nullptr;
@@ -136,5 +140,8 @@ public:
 
     void *arena = nullptr;
 };
+
+// The record of the macroblock above the current one (when mbY > 0).
+inline int AboveIndex(const SliceDecoder &sd) { return sd.mbIndex + ((sd.mbY & 1) ? -sd.p->widthMbs : sd.p->widthMbs); }
 
 }  // namespace tessaly::h264
