@@ -1,6 +1,7 @@
 #!/bin/sh
 # Decodes a damaged or out-of-scope STREAM with the command-line tool in every
-# feeding mode: each run must end by itself within 10 s with exit status 0.
+# feeding mode (slice threads too): each run must end by itself within 10 s
+# with exit status 0.
 # With KEEP (a list of 1-based picture numbers such as "1-2 30-99"), those
 # pictures, which do not depend on the lost ones, must equal the reference MD5s.
 # Usage: damaged.sh TOOL STREAM [MD5 KEEP]
@@ -8,7 +9,7 @@ set -u
 tool=$1 stream=$2 reference=${3:-} keep=${4:-}
 out=$(mktemp) || exit 1
 trap 'rm -f "$out"' EXIT
-for mode in "--buffers 1" "--chunk 1" "--chunk 997 --display-order" ""; do
+for mode in "--buffers 1" "--chunk 1" "--chunk 997 --display-order" "--threads --au" "--au" ""; do
     # shellcheck disable=SC2086
     timeout 10 "$tool" --md5 $mode "$stream" >"$out"
     status=$?
