@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "h264dec/tables/tables.h"
+#include "h264dec/tables/cabac_decision_table.h"
 
 namespace tessaly::h264 {
 
@@ -42,32 +42,36 @@ public:
 
     // Branch-free: whether the bin is the MPS or the LPS is data, not control
     // flow, since for most contexts it is close to a coin toss and a
-    // mispredicted branch costs more than computing both outcomes.
+    // mispredicted branch costs more than computing both outcomes. The
+    // range's dependency chain from bin to bin bounds a block's decoding
+    // time, so both outcomes come renormalised: the LPS one from the table,
+    // the MPS one by at most one doubling (codIRange - LPS >= 128).
     TESSALY_CABAC_INLINE int DecodeDecision(CabacContext *ctx) {
         const uint32_t s = uint32_t(*ctx);
-        const uint32_t state = s >> 1;
-        const uint32_t lps = kCabacRangeLps[state][(range_ >> 6) & 3];
+        // The LPS sub-range from the context's four, picked by shifting
+        // rather than by a dependent table load: shorter range chain.
+        const uint32_t lps = (kCabacDecisionTable.lpsByQuarter[s] >> ((range_ >> 3) & 0x18)) & 0xff;
+        // codIRange is 256..510 between bins (DecodeTerminate sees to it), so
+        // idx stays inside the table whatever the stream holds.
+        const uint32_t idx = 4 * s + (range_ >> 6) - 4;
         const uint32_t mpsRange = range_ - lps;
-        const uint64_t scaledRange = uint64_t(mpsRange) << kOffsetShift;
-        const uint32_t isLps = value_ >= scaledRange ? 1 : 0;
-        value_ -= scaledRange & (0 - uint64_t(isLps));
-        range_ = isLps ? lps : mpsRange;
-        // MPS: pStateIdx + 1 up to 62. LPS: the table's state; in the
-        // equiprobable state 0 an LPS also swaps the MPS.
-        const uint32_t nextMps = s + (s < 124 ? 2 : 0);
-        const uint32_t nextLps = uint32_t(kCabacTransIdxLps[state]) << 1 | ((s & 1) ^ (state == 0 ? 1 : 0));
-        *ctx = CabacContext(isLps ? nextLps : nextMps);
-        Renormalise();
-        return int((s ^ isLps) & 1);
+        Outcome o{mpsRange, 0, kCabacDecisionTable.next[0][s], value_};
+        const Outcome lpsOutcome{kCabacDecisionTable.lpsRange[idx], kCabacDecisionTable.lpsShift[idx],
+                                 kCabacDecisionTable.next[1][s], value_ - (uint64_t(mpsRange) << kOffsetShift)};
+        const bool isLps = Decide(uint32_t(value_ >> kOffsetShift), mpsRange, o, lpsOutcome);
+        range_ = o.range;
+        value_ = o.value << o.shift;
+        count_ -= int(o.shift);
+        *ctx = CabacContext(o.next);
+        if (count_ < 8) Refill();
+        return int((s & 1) ^ uint32_t(isLps));
     }
 
     TESSALY_CABAC_INLINE int DecodeBypass() {
         value_ <<= 1;
         --count_;
         // Bypass bins (signs, suffixes) are equiprobable: no branch on them.
-        const uint64_t scaledRange = uint64_t(range_) << kOffsetShift;
-        const uint32_t bin = value_ >= scaledRange ? 1 : 0;
-        value_ -= scaledRange & (0 - uint64_t(bin));
+        const bool bin = SubtractIfAtLeast(value_, uint64_t(range_) << kOffsetShift);
         if (count_ < 8) Refill();
         return int(bin);
     }
@@ -75,9 +79,25 @@ public:
     int DecodeTerminate() {
         range_ -= 2;
         const uint64_t scaledRange = uint64_t(range_) << kOffsetShift;
-        if (value_ >= scaledRange) return 1;
+        if (value_ >= scaledRange) {
+            // Decoding stops here or starts over with Init; until then the
+            // range must stay a valid index of the decision table.
+            range_ = 256;
+            return 1;
+        }
         Renormalise();
         return 0;
+    }
+
+    // Hot loops decode with a local copy, whose fields then live in machine
+    // registers, and hand its progress back here field by field: a whole-
+    // object copy would go through vector moves that wait for the scalar
+    // stores just made (a store-forwarding stall per block).
+    TESSALY_CABAC_INLINE void TakeProgress(const CabacEngine &local) {
+        pos_ = local.pos_;
+        range_ = local.range_;
+        value_ = local.value_;
+        count_ = local.count_;
     }
 
     // Byte position of the first byte after the arithmetic code, valid right
@@ -90,6 +110,60 @@ public:
 private:
     static constexpr int kOffsetShift = 48;
 
+    // What a decision leaves behind: renormalised range, the shift that
+    // renormalises the window, the context byte, and the window before it.
+    struct Outcome {
+        uint32_t range, shift, next;
+        uint64_t value;
+    };
+
+    // Turns `o` (holding the unnormalised MPS sub-range) into the MPS
+    // outcome, or into `lps` when the offset lies in the LPS sub-range, and
+    // says which. Conditional moves on x86-64: the compiler would make
+    // branches of plain selects.
+    TESSALY_CABAC_INLINE static bool Decide(uint32_t offset, uint32_t mpsRange, Outcome &o, const Outcome &lps) {
+#if defined(__x86_64__)
+        bool isLps;
+        asm("cmpl $256, %[mps]\n\t"
+            "cmovbl %[mps2], %[range]\n\t"
+            "adcl $0, %[shift]\n\t"
+            "cmpl %[mps], %[offset]\n\t"
+            "cmovael %[lpsRange], %[range]\n\t"
+            "cmovael %[lpsShift], %[shift]\n\t"
+            "cmovael %[lpsNext], %[next]\n\t"
+            "cmovaeq %[lpsValue], %[value]"
+            : [range] "+&r"(o.range), [shift] "+&r"(o.shift), [next] "+r"(o.next), [value] "+r"(o.value),
+              "=@ccae"(isLps)
+            : [offset] "r"(offset), [mps] "r"(mpsRange), [mps2] "r"(2 * mpsRange), [lpsRange] "r"(lps.range),
+              [lpsShift] "r"(lps.shift), [lpsNext] "r"(lps.next), [lpsValue] "r"(lps.value));
+        return isLps;
+#else
+        if (mpsRange < 256) {
+            o.range = 2 * mpsRange;
+            o.shift = 1;
+        }
+        const bool isLps = offset >= mpsRange;
+        if (isLps) o = lps;
+        return isLps;
+#endif
+    }
+
+    // v -= bound when v >= bound, by a conditional move; says whether.
+    TESSALY_CABAC_INLINE static bool SubtractIfAtLeast(uint64_t &v, uint64_t bound) {
+#if defined(__x86_64__)
+        bool atLeast;
+        asm("cmpq %[bound], %[v]\n\t"
+            "cmovaeq %[reduced], %[v]"
+            : [v] "+r"(v), "=@ccae"(atLeast)
+            : [bound] "r"(bound), [reduced] "r"(v - bound));
+        return atLeast;
+#else
+        const bool atLeast = v >= bound;
+        if (atLeast) v -= bound;
+        return atLeast;
+#endif
+    }
+
     uint64_t ConsumedBits() const { return uint64_t(pos_) * 8 - uint64_t(int64_t(count_)); }
 
     TESSALY_CABAC_INLINE void Renormalise() {
@@ -100,22 +174,28 @@ private:
         if (count_ < 8) Refill();
     }
 
-    // Loads whole bytes into the free part of the window below the loaded bits.
+    // Loads whole bytes into the free part of the window below the loaded
+    // bits. The word read may reach past them; those are the stream's next
+    // bits at their final places, which the next refill ORs in once more.
     TESSALY_CABAC_INLINE void Refill() {
-        const int bytes = (kOffsetShift - count_) >> 3;
-        if (pos_ < end_ && end_ - pos_ >= 8) {
-            uint64_t word;
+        uint64_t word;
+        if (uint64_t(pos_) + 8 <= end_) {
             std::memcpy(&word, data_ + pos_, 8);
-            word = __builtin_bswap64(word) >> (64 - 8 * bytes);
-            value_ |= word << (kOffsetShift - count_ - 8 * bytes);
+            word = __builtin_bswap64(word);
         } else {
-            for (int i = 0; i < bytes; ++i) {
-                const uint64_t b = pos_ + uint32_t(i) < end_ ? data_[pos_ + uint32_t(i)] : 0;
-                value_ |= b << (kOffsetShift - count_ - 8 * (i + 1));
-            }
+            word = LoadTail(data_, pos_, end_);
         }
+        value_ |= word >> (64 - kOffsetShift + count_);
+        const int bytes = (kOffsetShift - count_) >> 3;
         pos_ += uint32_t(bytes);
         count_ += 8 * bytes;
+    }
+
+    // Big-endian 8 bytes from data[pos], zeros past `end`.
+    __attribute__((noinline)) static uint64_t LoadTail(const uint8_t *data, uint32_t pos, uint32_t end) {
+        uint64_t word = 0;
+        for (uint32_t i = 0; i < 8; ++i) word = word << 8 | (pos + i < end ? data[pos + i] : 0);
+        return word;
     }
 
     const uint8_t *data_ = nullptr;

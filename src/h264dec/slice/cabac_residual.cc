@@ -1,13 +1,12 @@
 #include "h264dec/slice/cabac_residual.h"
 
-#include "h264dec/slice/cabac_contexts.h"
+#include <type_traits>
 
 namespace tessaly::h264 {
 
 namespace {
 
 constexpr uint8_t kMaxCoeffs[6] = {16, 15, 16, 4, 15, 64};
-constexpr uint8_t kCbfCatOffset[5] = {0, 4, 8, 12, 16};
 constexpr uint8_t kSigCatOffset[5] = {0, 15, 29, 44, 47};
 constexpr uint8_t kAbsCatOffset[6] = {0, 10, 20, 30, 39, 0};
 
@@ -24,55 +23,57 @@ constexpr uint8_t kLast8x8CtxInc[63] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1
                                         2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4, 4,
                                         4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8, 8, 8};
 
+inline int TopBit(uint32_t mask) { return 31 - __builtin_clz(mask); }
+inline int TopBit(uint64_t mask) { return 63 - __builtin_clzll(mask); }
+
 }  // namespace
-
-int CodedBlockFlagCtx(int cat, int ctxInc) { return kCtxCodedBlockFlag + kCbfCatOffset[cat] + ctxInc; }
-
-namespace {
 
 // One instance per block category, so that the category's constants fold.
 // The engine is worked on as a local copy: its registers stay in machine
 // registers for the whole block.
 template <int cat>
-int DecodeBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockTarget &t) {
+int DecodeCabacBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockTarget &t) {
     CabacEngine e = engine;
-    const int maxCoeffs = kMaxCoeffs[cat];
-    uint8_t positions[64];
-    int count = 0;
-
-    // Significance map.
+    constexpr int maxCoeffs = kMaxCoeffs[cat];
+    using Mask = std::conditional_t<cat == kCatLuma8x8, uint64_t, uint32_t>;
+    // Significance map as a bit mask of scanning positions: no array stores
+    // in the loop, and the levels below walk it from the top bit down.
+    Mask significant = 0;
+    int i = 0;
     if constexpr (cat == kCatLuma8x8) {
         CabacContext *sig = ctx + (field ? kCtxSignificant8x8Field : kCtxSignificant8x8Frame);
         CabacContext *last = ctx + (field ? kCtxLast8x8Field : kCtxLast8x8Frame);
         const uint8_t *sigInc = kSig8x8CtxInc[field ? 1 : 0];
-        int i = 0;
         for (; i < maxCoeffs - 1; ++i) {
             if (e.DecodeDecision(sig + sigInc[i])) {
-                positions[count++] = uint8_t(i);
+                significant |= Mask(1) << i;
                 if (e.DecodeDecision(last + kLast8x8CtxInc[i])) break;
             }
         }
-        if (i == maxCoeffs - 1) positions[count++] = uint8_t(i);
     } else {
-        const int catOffset = kSigCatOffset[cat];
-        CabacContext *sig = ctx + (field ? kCtxSignificantField : kCtxSignificantFrame) + catOffset;
-        CabacContext *last = ctx + (field ? kCtxLastField : kCtxLastFrame) + catOffset;
-        int i = 0;
+        // last_significant_coeff_flag contexts lie at a fixed distance from
+        // the significant_coeff_flag ones, in frame and field coding alike.
+        static_assert(kCtxLastFrame - kCtxSignificantFrame == kCtxLastField - kCtxSignificantField);
+        constexpr int kLast = kCtxLastFrame - kCtxSignificantFrame;
+        CabacContext *sig = ctx + (field ? kCtxSignificantField : kCtxSignificantFrame) + kSigCatOffset[cat];
         for (; i < maxCoeffs - 1; ++i) {
-            const int inc = cat == kCatChromaDc ? (i < 2 ? i : 2) : i;
-            if (e.DecodeDecision(sig + inc)) {
-                positions[count++] = uint8_t(i);
-                if (e.DecodeDecision(last + inc)) break;
+            CabacContext *c = sig + (cat == kCatChromaDc ? (i < 2 ? i : 2) : i);
+            if (e.DecodeDecision(c)) {
+                significant |= Mask(1) << i;
+                if (e.DecodeDecision(c + kLast)) break;
             }
         }
-        if (i == maxCoeffs - 1) positions[count++] = uint8_t(i);
     }
+    if (i == maxCoeffs - 1) significant |= Mask(1) << i;
 
     // Levels, highest frequency first.
     CabacContext *abs = ctx + (cat == kCatLuma8x8 ? kCtxAbsLevel8x8 : kCtxAbsLevel + kAbsCatOffset[cat]);
     const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
-    int numGt1 = 0, numEq1 = 0;
-    for (int n = count - 1; n >= 0; --n) {
+    int numGt1 = 0, numEq1 = 0, count = 0;
+    do {
+        const int n = TopBit(significant);
+        significant ^= Mask(1) << n;
+        ++count;
         const int firstInc = numGt1 ? 0 : (numEq1 + 1 < 4 ? numEq1 + 1 : 4);
         int absLevel;
         if (!e.DecodeDecision(abs + firstInc)) {
@@ -97,7 +98,7 @@ int DecodeBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacB
             ++numGt1;
         }
         const int level = e.DecodeBypass() ? -absLevel : absLevel;
-        const int pos = t.scan[positions[n]];
+        const int pos = t.scan[n];
         if (t.scale) {
             const int shift = cat == kCatLuma8x8 ? 6 : 4;
             const int round = 1 << (shift - 1);
@@ -107,22 +108,16 @@ int DecodeBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacB
         } else {
             t.coeffs[pos] = int16_t(level < -32768 ? -32768 : (level > 32767 ? 32767 : level));
         }
-    }
-    engine = e;
+    } while (significant);
+    engine.TakeProgress(e);
     return count;
 }
 
-}  // namespace
-
-int DecodeCabacBlock(CabacEngine &e, CabacContext *ctx, int cat, bool field, const CabacBlockTarget &t) {
-    switch (cat) {
-    case kCatLumaDc: return DecodeBlock<kCatLumaDc>(e, ctx, field, t);
-    case kCatLumaAc: return DecodeBlock<kCatLumaAc>(e, ctx, field, t);
-    case kCatLuma4x4: return DecodeBlock<kCatLuma4x4>(e, ctx, field, t);
-    case kCatChromaDc: return DecodeBlock<kCatChromaDc>(e, ctx, field, t);
-    case kCatChromaAc: return DecodeBlock<kCatChromaAc>(e, ctx, field, t);
-    default: return DecodeBlock<kCatLuma8x8>(e, ctx, field, t);
-    }
-}
+template int DecodeCabacBlock<kCatLumaDc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatLumaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatLuma4x4>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatChromaDc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatChromaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatLuma8x8>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
 
 }  // namespace tessaly::h264

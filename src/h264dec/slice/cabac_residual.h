@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "h264dec/slice/cabac_contexts.h"
 #include "h264dec/slice/cabac_engine.h"
 
 namespace tessaly::h264 {
@@ -25,11 +26,14 @@ struct CabacBlockTarget {
     int qpDiv6;
 };
 
-// Decodes one block whose coded_block_flag was 1. Returns the number of
-// non-zero coefficients (at least 1).
-int DecodeCabacBlock(CabacEngine &e, CabacContext *ctx, int cat, bool field, const CabacBlockTarget &t);
+// Decodes one block of category `cat` whose coded_block_flag was 1. Returns
+// the number of non-zero coefficients (at least 1). One entry point per
+// category: each call site jumps straight to its own decoder.
+template <int cat>
+int DecodeCabacBlock(CabacEngine &e, CabacContext *ctx, bool field, const CabacBlockTarget &t);
 
-// ctxIdx of coded_block_flag for the category and ctxIdxInc.
-int CodedBlockFlagCtx(int cat, int ctxInc);
+// ctxIdx of coded_block_flag for the category (0..4) and ctxIdxInc: the
+// categories' contexts follow each other, four apiece.
+inline int CodedBlockFlagCtx(int cat, int ctxInc) { return kCtxCodedBlockFlag + 4 * cat + ctxInc; }
 
 }  // namespace tessaly::h264

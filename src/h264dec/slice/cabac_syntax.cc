@@ -99,7 +99,7 @@ int CabacSyntax::Mvd(int x, int y, int comp) {
     const NeighbourCache &c = sd_.cache;
     const int sum = c.mvd[Cache(x - 1, y)][comp] + c.mvd[Cache(x, y - 1)][comp];
     CabacContext *base = ctx_ + (comp ? kCtxMvdY : kCtxMvdX);
-    const int inc = sum < 3 ? 0 : (sum > 32 ? 2 : 1);
+    const int inc = (sum > 2) + (sum > 32);
     if (!e_.DecodeDecision(base + inc)) return 0;
     int prefix = 1;
     while (prefix < 9 && e_.DecodeDecision(base + (prefix < 4 ? prefix + 2 : 6))) ++prefix;
@@ -169,7 +169,7 @@ int CabacSyntax::MbQpDelta() {
     return delta;
 }
 
-int CabacSyntax::CodedBlockFlag(int cat, int condA, int condB) {
+inline int CabacSyntax::CodedBlockFlag(int cat, int condA, int condB) {
     return e_.DecodeDecision(ctx_ + CodedBlockFlagCtx(cat, condA + 2 * condB));
 }
 
@@ -193,14 +193,14 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
         if (CodedBlockFlag(kCatLumaDc, a, b)) {
             mb.cbfDc |= 1;
             const CabacBlockTarget t{mb.lumaDc, sd.scan4x4, nullptr, 0};
-            DecodeCabacBlock(e_, ctx_, kCatLumaDc, field, t);
+            DecodeCabacBlock<kCatLumaDc>(e_, ctx_, field, t);
         }
         if (cbp & 15) {
             for (int blk = 0; blk < 16; ++blk) {
                 const int idx = kBlkCache[blk];
                 if (!CodedBlockFlag(kCatLumaAc, cond(c.nnz[idx - 1]), cond(c.nnz[idx - kCacheStride]))) continue;
                 const CabacBlockTarget t{mb.luma + 16 * blk, sd.scan4x4 + 1, lumaScale, qpDiv6};
-                c.nnz[idx] = uint8_t(DecodeCabacBlock(e_, ctx_, kCatLumaAc, field, t));
+                c.nnz[idx] = uint8_t(DecodeCabacBlock<kCatLumaAc>(e_, ctx_, field, t));
             }
         }
     } else {
@@ -210,7 +210,7 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
                 const CabacBlockTarget t{mb.luma + 64 * b8, sd.scan8x8, p.dequant->scale8x8[intra ? 0 : 1][qpMod6],
                                          qpDiv6};
                 // Only "coded or not" matters to neighbours; 64 would read as unavailable.
-                const int count = DecodeCabacBlock(e_, ctx_, kCatLuma8x8, field, t);
+                const int count = DecodeCabacBlock<kCatLuma8x8>(e_, ctx_, field, t);
                 const uint8_t n = uint8_t(count > 16 ? 16 : count);
                 const int idx = kBlkCache[4 * b8];
                 c.nnz[idx] = c.nnz[idx + 1] = c.nnz[idx + kCacheStride] = c.nnz[idx + kCacheStride + 1] = n;
@@ -220,7 +220,7 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
                 const int idx = kBlkCache[blk];
                 if (!CodedBlockFlag(kCatLuma4x4, cond(c.nnz[idx - 1]), cond(c.nnz[idx - kCacheStride]))) continue;
                 const CabacBlockTarget t{mb.luma + 16 * blk, sd.scan4x4, lumaScale, qpDiv6};
-                c.nnz[idx] = uint8_t(DecodeCabacBlock(e_, ctx_, kCatLuma4x4, field, t));
+                c.nnz[idx] = uint8_t(DecodeCabacBlock<kCatLuma4x4>(e_, ctx_, field, t));
             }
         }
     }
@@ -235,7 +235,7 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
             if (CodedBlockFlag(kCatChromaDc, a, b)) {
                 mb.cbfDc |= uint8_t(bit);
                 const CabacBlockTarget t{mb.chromaDc[k], kIdentity, nullptr, 0};
-                DecodeCabacBlock(e_, ctx_, kCatChromaDc, field, t);
+                DecodeCabacBlock<kCatChromaDc>(e_, ctx_, field, t);
             }
         }
         if (cbp & 0x20) {
@@ -247,7 +247,7 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
                     const int idx = kChromaCache[blk];
                     if (!CodedBlockFlag(kCatChromaAc, cond(nnz[idx - 1]), cond(nnz[idx - kCacheStride]))) continue;
                     const CabacBlockTarget t{mb.chroma[k] + 16 * blk, sd.scan4x4 + 1, scale, qpc / 6};
-                    nnz[idx] = uint8_t(DecodeCabacBlock(e_, ctx_, kCatChromaAc, field, t));
+                    nnz[idx] = uint8_t(DecodeCabacBlock<kCatChromaAc>(e_, ctx_, field, t));
                 }
             }
         }

@@ -1,9 +1,11 @@
-// CABAC arithmetic decoding engine tables.
+// CABAC arithmetic decoding engine tables. Defined constexpr so that the
+// engine's decision table is derived from them at compile time.
+#include "h264dec/tables/cabac_decision_table.h"
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
 
-const uint8_t kCabacRangeLps[64][4] = {
+constexpr uint8_t kCabacRangeLps[64][4] = {
     {128, 176, 208, 240},
     {128, 167, 197, 227},
     {128, 158, 187, 216},
@@ -70,18 +72,43 @@ const uint8_t kCabacRangeLps[64][4] = {
     {2, 2, 2, 2},
 };
 
-const uint8_t kCabacTransIdxLps[64] = {
+constexpr uint8_t kCabacTransIdxLps[64] = {
     0, 0, 1, 2, 2, 4, 4, 5, 6, 7, 8, 9, 9, 11, 11, 12,
     13, 13, 15, 15, 16, 16, 18, 18, 19, 19, 21, 21, 22, 22, 23, 24,
     24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30, 31, 32, 32, 33,
     33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63,
 };
 
-const uint8_t kCabacTransIdxMps[64] = {
+constexpr uint8_t kCabacTransIdxMps[64] = {
     1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
     17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
     33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48,
     49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 62, 63,
 };
+
+namespace {
+
+constexpr CabacDecisionTable BuildDecisionTable() {
+    CabacDecisionTable t{};
+    for (int s = 0; s < 128; ++s) {
+        const int state = s >> 1, mps = s & 1;
+        for (int q = 0; q < 4; ++q) {
+            const int lps = kCabacRangeLps[state][q];
+            int shift = 0;
+            while ((lps << shift) < 256) ++shift;
+            t.lpsByQuarter[s] |= uint32_t(lps) << (8 * q);
+            t.lpsShift[4 * s + q] = uint8_t(shift);
+            t.lpsRange[4 * s + q] = uint16_t(lps << shift);
+        }
+        t.next[0][s] = uint8_t(kCabacTransIdxMps[state] << 1 | mps);
+        // In the equiprobable state an LPS swaps the MPS.
+        t.next[1][s] = uint8_t(kCabacTransIdxLps[state] << 1 | (state == 0 ? 1 - mps : mps));
+    }
+    return t;
+}
+
+}  // namespace
+
+constexpr CabacDecisionTable kCabacDecisionTable = BuildDecisionTable();
 
 }  // namespace tessaly::h264
