@@ -1,5 +1,6 @@
-// Luma edge filters with AVX2: the 16 lines of an edge fill one register of
-// 16-bit lanes, so the filter arithmetic runs once instead of twice. Same
+// Luma edge filters and chroma edge sets with AVX2: the 16 lines of an edge
+// (chroma: 8 of Cb and 8 of Cr) fill one register of 16-bit lanes, so the
+// filter arithmetic runs once instead of twice. Same
 // arithmetic as the SSE2 kernels (see deblock_sse2.cc) and the C ones.
 #include <immintrin.h>
 
@@ -21,15 +22,65 @@ inline __m256i EdgeMask(__m256i p1, __m256i p0, __m256i q0, __m256i q1, __m256i 
     return _mm256_and_si256(a, b);
 }
 
-// rows[k]: p3, p2, p1, p0, q0, q1, q2, q3 of the 16 lines; p2..q2 are updated.
+// 16 rows of 8 bytes (rows 0-7 at top, 8-15 at bottom) to one register of
+// 16-bit lanes per column, lane = row: each 128-bit half transposes its own
+// 8x8 block (rows 0-7 low, 8-15 high), and widening finishes the job.
+inline void LoadColumns16(const uint8_t *top, const uint8_t *bottom, ptrdiff_t stride, __m256i (&w)[8]) {
+    __m256i r[8];
+    for (int k = 0; k < 8; k++)
+        r[k] = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(top + k * stride))),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(bottom + k * stride)), 1);
+    __m256i a[4], b[4];
+    for (int j = 0; j < 4; j++) a[j] = _mm256_unpacklo_epi8(r[2 * j], r[2 * j + 1]);
+    for (int j = 0; j < 2; j++) {
+        b[j] = _mm256_unpacklo_epi16(a[2 * j], a[2 * j + 1]);      // columns 0-3 of 4 rows
+        b[2 + j] = _mm256_unpackhi_epi16(a[2 * j], a[2 * j + 1]);  // columns 4-7
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    for (int j = 0; j < 2; j++) {
+        const __m256i lo = _mm256_unpacklo_epi32(b[2 * j], b[2 * j + 1]);  // columns 4j, 4j+1
+        const __m256i hi = _mm256_unpackhi_epi32(b[2 * j], b[2 * j + 1]);  // columns 4j+2, 4j+3
+        w[4 * j] = _mm256_unpacklo_epi8(lo, zero);
+        w[4 * j + 1] = _mm256_unpackhi_epi8(lo, zero);
+        w[4 * j + 2] = _mm256_unpacklo_epi8(hi, zero);
+        w[4 * j + 3] = _mm256_unpackhi_epi8(hi, zero);
+    }
+}
+
+// The inverse of LoadColumns16 (with saturation to bytes).
+inline void StoreColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, const __m256i (&w)[8]) {
+    __m256i a[4], b[4];
+    for (int j = 0; j < 4; j++) {
+        const __m256i pair = _mm256_packus_epi16(w[2 * j], w[2 * j + 1]);  // column 2j | column 2j+1
+        a[j] = _mm256_unpacklo_epi8(pair, _mm256_unpackhi_epi64(pair, pair));
+    }
+    for (int j = 0; j < 2; j++) {
+        b[j] = _mm256_unpacklo_epi16(a[2 * j], a[2 * j + 1]);
+        b[2 + j] = _mm256_unpackhi_epi16(a[2 * j], a[2 * j + 1]);
+    }
+    for (int j = 0; j < 2; j++) {
+        for (int h = 0; h < 2; h++) {
+            const __m256i rows = h ? _mm256_unpackhi_epi32(b[2 * j], b[2 * j + 1]) : _mm256_unpacklo_epi32(b[2 * j], b[2 * j + 1]);
+            const int k = 4 * j + 2 * h;  // rows k, k+1 of each half
+            const __m128i lo = _mm256_castsi256_si128(rows), hi = _mm256_extracti128_si256(rows, 1);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(top + k * stride), lo);
+            _mm_storeh_pd(reinterpret_cast<double *>(top + (k + 1) * stride), _mm_castsi128_pd(lo));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(bottom + k * stride), hi);
+            _mm_storeh_pd(reinterpret_cast<double *>(bottom + (k + 1) * stride), _mm_castsi128_pd(hi));
+        }
+    }
+}
+
+// w[k]: p3, p2, p1, p0, q0, q1, q2, q3 of the 16 lines; p2..q2 are updated.
 template <bool kStrong>
-inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *tc0) {
+inline void LumaFilter16(__m256i (&w)[8], int alpha, int beta, const int8_t *tc0) {
     const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm256_set1_epi16(static_cast<int16_t>(beta));
-    const __m256i p0 = Widen(rows[3]), p1 = Widen(rows[2]), p2 = Widen(rows[1]);
-    const __m256i q0 = Widen(rows[4]), q1 = Widen(rows[5]), q2 = Widen(rows[6]);
+    const __m256i p0 = w[3], p1 = w[2], p2 = w[1];
+    const __m256i q0 = w[4], q1 = w[5], q2 = w[6];
     const __m256i mask = EdgeMask(p1, p0, q0, q1, va, vb);
     if constexpr (kStrong) {
-        const __m256i p3 = Widen(rows[0]), q3 = Widen(rows[7]);
+        const __m256i p3 = w[0], q3 = w[7];
         const __m256i two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
         const __m256i small = _mm256_cmpgt_epi16(_mm256_add_epi16(_mm256_srai_epi16(va, 2), two), AbsDiff(p0, q0));
         const __m256i ap = _mm256_and_si256(small, _mm256_cmpgt_epi16(vb, AbsDiff(p2, p0)));
@@ -46,12 +97,12 @@ inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *
         const __m256i p0w = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
         const __m256i q0w = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
         const __m256i mp = _mm256_and_si256(mask, ap), mq = _mm256_and_si256(mask, aq);
-        rows[3] = Narrow(Select(mask, Select(ap, p0s, p0w), p0));
-        rows[2] = Narrow(Select(mp, p1s, p1));
-        rows[1] = Narrow(Select(mp, p2s, p2));
-        rows[4] = Narrow(Select(mask, Select(aq, q0s, q0w), q0));
-        rows[5] = Narrow(Select(mq, q1s, q1));
-        rows[6] = Narrow(Select(mq, q2s, q2));
+        w[3] = Select(mask, Select(ap, p0s, p0w), p0);
+        w[2] = Select(mp, p1s, p1);
+        w[1] = Select(mp, p2s, p2);
+        w[4] = Select(mask, Select(aq, q0s, q0w), q0);
+        w[5] = Select(mq, q1s, q1);
+        w[6] = Select(mq, q2s, q2);
     } else {
         const int16_t t0 = tc0[0], t1 = tc0[1], t2 = tc0[2], t3 = tc0[3];
         const __m256i vt0 = _mm256_setr_epi16(t0, t0, t0, t0, t1, t1, t1, t1, t2, t2, t2, t2, t3, t3, t3, t3);
@@ -67,27 +118,29 @@ inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *
         const __m256i nt0 = _mm256_sub_epi16(zero, vt0);
         const __m256i dp1 = Clip(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), nt0, vt0);
         const __m256i dq1 = Clip(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), nt0, vt0);
-        rows[2] = Narrow(_mm256_add_epi16(p1, _mm256_and_si256(ap, dp1)));
-        rows[5] = Narrow(_mm256_add_epi16(q1, _mm256_and_si256(aq, dq1)));
-        rows[3] = Narrow(_mm256_add_epi16(p0, delta));
-        rows[4] = Narrow(_mm256_sub_epi16(q0, delta));
+        w[2] = _mm256_add_epi16(p1, _mm256_and_si256(ap, dp1));
+        w[5] = _mm256_add_epi16(q1, _mm256_and_si256(aq, dq1));
+        w[3] = _mm256_add_epi16(p0, delta);
+        w[4] = _mm256_sub_epi16(q0, delta);
     }
 }
 
 template <bool kStrong>
 void LumaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
-    __m128i rows[8];
-    for (int k = 0; k < 8; k++) rows[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pix + (k - 4) * stride));
-    LumaFilter16<kStrong>(rows, alpha, beta, tc0);
-    for (int k = 1; k < 7; k++) _mm_storeu_si128(reinterpret_cast<__m128i *>(pix + (k - 4) * stride), rows[k]);
+    __m256i w[8];
+    for (int k = 0; k < 8; k++) w[k] = Widen(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pix + (k - 4) * stride)));
+    LumaFilter16<kStrong>(w, alpha, beta, tc0);
+    // The normal filter changes p1..q1 only.
+    for (int k = kStrong ? 1 : 2; k < (kStrong ? 7 : 6); k++)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(pix + (k - 4) * stride), Narrow(w[k]));
 }
 
 template <bool kStrong>
 void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
-    __m128i cols[8];
-    LoadTransposed16x8(pix - 4, stride, cols);
-    LumaFilter16<kStrong>(cols, alpha, beta, tc0);
-    StoreTransposed8x16(pix - 4, stride, cols);
+    __m256i w[8];
+    LoadColumns16(pix - 4, pix - 4 + 8 * stride, stride, w);
+    LumaFilter16<kStrong>(w, alpha, beta, tc0);
+    StoreColumns16(pix - 4, pix - 4 + 8 * stride, stride, w);
 }
 
 void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
@@ -101,6 +154,62 @@ void LumaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t
 void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaH<true>(pix, stride, alpha, beta, nullptr); }
 void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaV<true>(pix, stride, alpha, beta, nullptr); }
 
+// Chroma edge e over 16 lines (Cb, then Cr) in one register each: r[i] =
+// p1, p0, q0, q1; p0 and q0 are updated.
+inline void ChromaFilter16(__m256i *r, const ChromaEdgeSet &s, int e) {
+    const __m256i p1 = r[0], q1 = r[3];
+    __m256i p0 = r[1], q0 = r[2];
+    const __m256i alpha = _mm256_set_m128i(_mm_set1_epi16(s.alpha[e][1]), _mm_set1_epi16(s.alpha[e][0]));
+    const __m256i beta = _mm256_set_m128i(_mm_set1_epi16(s.beta[e][1]), _mm_set1_epi16(s.beta[e][0]));
+    const __m256i mask = EdgeMask(p1, p0, q0, q1, alpha, beta);
+    if (s.strong[e]) {
+        const __m256i two = _mm256_set1_epi16(2);
+        const __m256i np0 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
+        const __m256i nq0 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
+        p0 = Select(mask, np0, p0);
+        q0 = Select(mask, nq0, q0);
+    } else {
+        // tC0 of segment k covers lines 2k, 2k + 1 of its plane.
+        const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s.tc0[e]));
+        const __m256i vt0 = _mm256_cvtepi8_epi16(_mm_unpacklo_epi8(t, t));
+        const __m256i live = _mm256_and_si256(mask, _mm256_cmpgt_epi16(vt0, _mm256_set1_epi16(-1)));
+        const __m256i tc = _mm256_add_epi16(vt0, _mm256_set1_epi16(1));
+        const __m256i raw = _mm256_srai_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1)), _mm256_set1_epi16(4)), 3);
+        const __m256i delta = _mm256_and_si256(live, Clip(raw, _mm256_sub_epi16(_mm256_setzero_si256(), tc), tc));
+        p0 = _mm256_add_epi16(p0, delta);
+        q0 = _mm256_sub_epi16(q0, delta);
+    }
+    r[1] = p0;
+    r[2] = q0;
+}
+
+// See ChromaWindowStart for the window.
+void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+    const int start = ChromaWindowStart(s);
+    __m256i w[8];
+    LoadColumns16(cb + start, cr + start, stride, w);
+    for (int e = 0; e < 2; e++)
+        if (ChromaEdgeLive(s, e)) ChromaFilter16(w + 4 * e - 2 - start, s, e);
+    StoreColumns16(cb + start, cr + start, stride, w);
+}
+
+void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+    const int start = ChromaWindowStart(s);
+    __m128i x[8];
+    LoadChromaRows(cb, cr, stride, start, x);
+    for (int e = 0; e < 2; e++) {
+        if (!ChromaEdgeLive(s, e)) continue;
+        const int first = 4 * e - 2 - start;  // p1 of the edge in the window
+        __m256i w[4];
+        for (int i = 0; i < 4; i++) w[i] = Widen(x[first + i]);
+        ChromaFilter16(w, s, e);
+        x[first + 1] = Narrow(w[1]);
+        x[first + 2] = Narrow(w[2]);
+        StoreChromaRowPair(cb, cr, stride, start, first + 1, x);
+    }
+}
+
 }  // namespace
 
 void InstallDeblockAvx2(KernelSet &ks) {
@@ -108,6 +217,8 @@ void InstallDeblockAvx2(KernelSet &ks) {
     ks.lumaEdgeH = LumaEdgeH;
     ks.lumaEdgeVStrong = LumaEdgeVStrong;
     ks.lumaEdgeHStrong = LumaEdgeHStrong;
+    ks.chromaEdgesV = ChromaEdgesV;
+    ks.chromaEdgesH = ChromaEdgesH;
 }
 
 }  // namespace tessaly::h264

@@ -96,6 +96,22 @@ void ChromaStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     }
 }
 
+// The chroma edge sets from the per-edge filters; edge e lies 4e samples
+// from the macroblock's edge (columns for V, rows for H).
+template <bool kVerticalEdge>
+void ChromaEdges(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+    uint8_t *const planes[2] = {cb, cr};
+    for (int e = 0; e < 2; e++) {
+        for (int c = 0; c < 2; c++) {
+            uint8_t *pix = planes[c] + 4 * e * (kVerticalEdge ? 1 : stride);
+            if (s.strong[e])
+                ChromaStrong<kVerticalEdge>(pix, stride, s.alpha[e][c], s.beta[e][c]);
+            else
+                ChromaNormal<kVerticalEdge>(pix, stride, s.alpha[e][c], s.beta[e][c], s.tc0[e][c]);
+        }
+    }
+}
+
 }  // namespace
 
 void InstallDeblockC(KernelSet &ks) {
@@ -107,6 +123,8 @@ void InstallDeblockC(KernelSet &ks) {
     ks.chromaEdgeH = ChromaNormal<false>;
     ks.chromaEdgeVStrong = ChromaStrong<true>;
     ks.chromaEdgeHStrong = ChromaStrong<false>;
+    ks.chromaEdgesV = ChromaEdges<true>;
+    ks.chromaEdgesH = ChromaEdges<false>;
 }
 
 }  // namespace tessaly::h264

@@ -2,6 +2,9 @@
 // runs the edge kernels in the standard's order.
 #include "h264dec/dsp/deblock_mb.h"
 
+#include <bit>
+#include <cstring>
+
 #include "h264dec/dsp/kernel_set.h"
 #include "h264dec/tables/tables.h"
 
@@ -10,82 +13,160 @@ namespace {
 
 inline int ClipIndex(int v) { return v < 0 ? 0 : (v > 51 ? 51 : v); }
 
-// Thresholds of one average QP: alpha, beta and tC0 by bS (index 0: bS 0,
-// no filtering, -1; index 4: bS 4 on a mixed edge, filtered as bS 3; 5..7
-// only make the lookup safe without a clamp).
+// tC0 by bS of each indexA: -1 (no filtering) for bS 0, and bS 4 on a mixed
+// edge is filtered as bS 3; entries 5..7 only make the lookup safe without
+// a clamp.
+struct TcByBsTable {
+    int8_t byIndexA[52][8];
+};
+
+TcByBsTable BuildTcByBs() {
+    TcByBsTable t{};
+    for (int i = 0; i < 52; i++) {
+        t.byIndexA[i][0] = -1;
+        for (int bs = 1; bs < 8; bs++) t.byIndexA[i][bs] = static_cast<int8_t>(kDeblockTc0[i][bs < 3 ? bs - 1 : 2]);
+    }
+    return t;
+}
+
+const TcByBsTable kTcByBs = BuildTcByBs();
+
+// Thresholds of one average QP.
 struct EdgeParams {
     int alpha, beta;
-    int8_t tcByBs[8];
+    const int8_t *tcByBs;
     bool Off() const { return alpha == 0 || beta == 0; }  // no sample can pass
 };
 
 EdgeParams ParamsFor(int qpAv, const DeblockMb &mb) {
     const int indexA = ClipIndex(qpAv + mb.filterOffsetA);
-    const uint8_t *tc = kDeblockTc0[indexA];
-    return {kDeblockAlpha[indexA], kDeblockBeta[ClipIndex(qpAv + mb.filterOffsetB)],
-            {-1, static_cast<int8_t>(tc[0]), static_cast<int8_t>(tc[1]), static_cast<int8_t>(tc[2]), static_cast<int8_t>(tc[2]),
-             static_cast<int8_t>(tc[2]), static_cast<int8_t>(tc[2]), static_cast<int8_t>(tc[2])}};
+    return {kDeblockAlpha[indexA], kDeblockBeta[ClipIndex(qpAv + mb.filterOffsetB)], kTcByBs.byIndexA[indexA]};
 }
 
-// The strengths are read byte by byte: the caller has just stored them as
-// bytes, and a wider load would wait for those stores to reach the cache.
-inline int BsAny(const uint8_t bs[4]) { return bs[0] | bs[1] | bs[2] | bs[3]; }
-inline bool BsAllStrong(const uint8_t bs[4]) { return (bs[0] & bs[1] & bs[2] & bs[3]) == 4; }  // bS is 0..4
+// An edge's four segment strengths as one word (segment k in byte k). The
+// caller stores them with wide stores, so the single wide load the compiler
+// makes of this is forwarded.
+inline uint32_t EdgeWord(const uint8_t bs[4]) {
+    return uint32_t(bs[0]) | uint32_t(bs[1]) << 8 | uint32_t(bs[2]) << 16 | uint32_t(bs[3]) << 24;
+}
+inline int BsOf(uint32_t w, int k) { return (w >> (8 * k)) & 7; }
+constexpr uint32_t kAllStrong = 0x04040404u;  // bS is 0..4
 
-// Filters one edge given its four segment strengths.
-inline void FilterEdge(EdgeFilterFn normal, EdgeFilterStrongFn strong, uint8_t *pix, ptrdiff_t stride,
-                       const uint8_t bs[4], const EdgeParams &p) {
-    if (BsAny(bs) == 0 || p.Off()) return;
-    if (BsAllStrong(bs)) {
+inline void SegmentTc0(uint32_t w, const EdgeParams &p, int8_t tc0[4]) {
+    for (int k = 0; k < 4; k++) tc0[k] = p.tcByBs[BsOf(w, k)];
+}
+
+// Filters one luma edge with bS word w (not 0).
+inline void FilterLumaEdge(EdgeFilterFn normal, EdgeFilterStrongFn strong, uint8_t *pix, ptrdiff_t stride, uint32_t w,
+                           const EdgeParams &p) {
+    if (p.Off()) return;
+    if (w == kAllStrong) {
         strong(pix, stride, p.alpha, p.beta);
         return;
     }
-    const int8_t tc0[4] = {p.tcByBs[bs[0] & 7], p.tcByBs[bs[1] & 7], p.tcByBs[bs[2] & 7], p.tcByBs[bs[3] & 7]};
+    int8_t tc0[4];
+    SegmentTc0(w, p, tc0);
     normal(pix, stride, p.alpha, p.beta, tc0);
+}
+
+// Thresholds of Cb and Cr for one neighbour. Usually both planes have the
+// same QPs (equal chroma offsets) and cr points at cb's: no copy, and no
+// second lookup.
+struct ChromaThresholds {
+    EdgeParams cb, crOwn;
+    const EdgeParams *cr;
+};
+
+// For the average of the macroblock's QPC and the neighbour's (the
+// macroblock's own for its inner edge).
+void ChromaParams(const DeblockMb &mb, const uint8_t (&neighbour)[2], ChromaThresholds &t) {
+    t.cb = ParamsFor((mb.chromaQp[0] + neighbour[0] + 1) >> 1, mb);
+    t.cr = &t.cb;
+    if (mb.chromaQp[1] != mb.chromaQp[0] || neighbour[1] != neighbour[0]) {
+        t.crOwn = ParamsFor((mb.chromaQp[1] + neighbour[1] + 1) >> 1, mb);
+        t.cr = &t.crOwn;
+    }
+}
+
+// Edge e (0: macroblock edge, 1: inner) of a chroma edge set, both planes;
+// t is not read when w is 0.
+inline void SetChromaEdge(ChromaEdgeSet &s, int e, uint32_t w, const ChromaThresholds &t) {
+    s.strong[e] = w == kAllStrong;
+    if (!w) {
+        std::memset(s.tc0[e], -1, sizeof s.tc0[e]);
+        std::memset(s.alpha[e], 0, sizeof s.alpha[e]);
+        std::memset(s.beta[e], 0, sizeof s.beta[e]);
+        return;
+    }
+    s.alpha[e][0] = uint8_t(t.cb.alpha);
+    s.beta[e][0] = uint8_t(t.cb.beta);
+    s.alpha[e][1] = uint8_t(t.cr->alpha);
+    s.beta[e][1] = uint8_t(t.cr->beta);
+    // Assembled in a register and stored at once: the kernels load all 8 as
+    // one word, which a store of single bytes could not forward.
+    const bool shared = t.cr == &t.cb;
+    uint64_t packed = 0;
+    for (int k = 0; k < 4; k++) {
+        const int bs = BsOf(w, k);
+        const uint8_t cb = uint8_t(t.cb.tcByBs[bs]), cr = shared ? cb : uint8_t(t.cr->tcByBs[bs]);
+        packed |= uint64_t(cb) << (8 * k) | uint64_t(cr) << (8 * k + 32);
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(s.tc0[e], &packed, sizeof packed);
+    } else {
+        for (int k = 0; k < 8; k++) s.tc0[e][k >> 2][k & 3] = int8_t(packed >> (8 * k));
+    }
+}
+
+// Fills the set of one direction (edge 0 with the neighbour's thresholds)
+// and filters it.
+void FilterChroma(ChromaEdgesFn fn, const DeblockMb &mb, uint32_t edge0, uint32_t edge2, const uint8_t (&neighbour)[2],
+                  const ChromaThresholds &own) {
+    ChromaEdgeSet set;
+    ChromaThresholds other;
+    const bool sameQp = neighbour[0] == mb.chromaQp[0] && neighbour[1] == mb.chromaQp[1];
+    if (edge0 && !sameQp) ChromaParams(mb, neighbour, other);
+    SetChromaEdge(set, 0, edge0, sameQp ? own : other);
+    SetChromaEdge(set, 1, edge2, own);
+    fn(mb.cb, mb.cr, mb.chromaStride, set);
 }
 
 }  // namespace
 
 void DeblockMb_Filter(const KernelSet &ks, const DeblockMb &mb) {
-    // Most macroblocks of a P picture have few edges with bS > 0: find them
-    // first and derive thresholds only for the QPs that are used.
-    const bool left = mb.filterLeftEdge && BsAny(mb.bsV[0]), top = mb.filterTopEdge && BsAny(mb.bsH[0]);
-    const bool innerV2 = BsAny(mb.bsV[2]), innerH2 = BsAny(mb.bsH[2]);
-    const bool lumaOdd = !mb.transform8x8 && (BsAny(mb.bsV[1]) | BsAny(mb.bsV[3]) | BsAny(mb.bsH[1]) | BsAny(mb.bsH[3]));
-    if (!(left || top || innerV2 || innerH2 || lumaOdd)) return;
-
-    const ptrdiff_t ls = mb.lumaStride, cs = mb.chromaStride;
-    // Luma: vertical edges left to right, then horizontal edges top to bottom.
-    {
-        const EdgeParams inner = ParamsFor(mb.qp, mb);
-        const int step = mb.transform8x8 ? 2 : 1;  // 8x8 transforms have no edges 1 and 3
-        if (left) FilterEdge(ks.lumaEdgeV, ks.lumaEdgeVStrong, mb.luma, ls, mb.bsV[0], ParamsFor((mb.qp + mb.qpLeft + 1) >> 1, mb));
-        for (int e = step; e < 4; e += step) FilterEdge(ks.lumaEdgeV, ks.lumaEdgeVStrong, mb.luma + 4 * e, ls, mb.bsV[e], inner);
-        if (top) FilterEdge(ks.lumaEdgeH, ks.lumaEdgeHStrong, mb.luma, ls, mb.bsH[0], ParamsFor((mb.qp + mb.qpTop + 1) >> 1, mb));
-        for (int e = step; e < 4; e += step) FilterEdge(ks.lumaEdgeH, ks.lumaEdgeHStrong, mb.luma + 4 * e * ls, ls, mb.bsH[e], inner);
+    uint32_t v[4], h[4];
+    for (int e = 0; e < 4; e++) {
+        v[e] = EdgeWord(mb.bsV[e]);
+        h[e] = EdgeWord(mb.bsH[e]);
     }
+    if (!mb.filterLeftEdge) v[0] = 0;
+    if (!mb.filterTopEdge) h[0] = 0;
+    if (mb.transform8x8) v[1] = v[3] = h[1] = h[3] = 0;  // inside 8x8 transforms; chroma has no such edges
+    // Most macroblocks of a P picture have no edge with bS > 0.
+    if (!(v[0] | v[1] | v[2] | v[3] | h[0] | h[1] | h[2] | h[3])) return;
+
+    const ptrdiff_t ls = mb.lumaStride;
+    // Luma: vertical edges left to right, then horizontal edges top to bottom.
+    // Neighbours usually share the macroblock's QP: no second lookup then.
+    const EdgeParams inner = ParamsFor(mb.qp, mb);
+    if (v[0])
+        FilterLumaEdge(ks.lumaEdgeV, ks.lumaEdgeVStrong, mb.luma, ls, v[0],
+                       mb.qpLeft == mb.qp ? inner : ParamsFor((mb.qp + mb.qpLeft + 1) >> 1, mb));
+    for (int e = 1; e < 4; e++)
+        if (v[e]) FilterLumaEdge(ks.lumaEdgeV, ks.lumaEdgeVStrong, mb.luma + 4 * e, ls, v[e], inner);
+    if (h[0])
+        FilterLumaEdge(ks.lumaEdgeH, ks.lumaEdgeHStrong, mb.luma, ls, h[0],
+                       mb.qpTop == mb.qp ? inner : ParamsFor((mb.qp + mb.qpTop + 1) >> 1, mb));
+    for (int e = 1; e < 4; e++)
+        if (h[e]) FilterLumaEdge(ks.lumaEdgeH, ks.lumaEdgeHStrong, mb.luma + 4 * e * ls, ls, h[e], inner);
 
     // Chroma (4:2:0): edges 0 and 2 of the luma grid, chroma transforms are
     // always 4x4 so the inner edge is filtered whatever the luma transform.
-    if (!(left || top || innerV2 || innerH2)) return;
-    uint8_t *const planes[2] = {mb.cb, mb.cr};
-    EdgeParams inner{}, leftP{}, topP{};
-    for (int c = 0; c < 2; c++) {
-        const int qp = mb.chromaQp[c];
-        // Cb and Cr usually share their QPs (equal chroma offsets): reuse.
-        const bool same = c == 1 && qp == mb.chromaQp[0] && mb.chromaQpLeft[1] == mb.chromaQpLeft[0] &&
-                          mb.chromaQpTop[1] == mb.chromaQpTop[0];
-        if (!same) {
-            inner = ParamsFor(qp, mb);
-            if (left) leftP = ParamsFor((qp + mb.chromaQpLeft[c] + 1) >> 1, mb);
-            if (top) topP = ParamsFor((qp + mb.chromaQpTop[c] + 1) >> 1, mb);
-        }
-        uint8_t *plane = planes[c];
-        if (left) FilterEdge(ks.chromaEdgeV, ks.chromaEdgeVStrong, plane, cs, mb.bsV[0], leftP);
-        if (innerV2) FilterEdge(ks.chromaEdgeV, ks.chromaEdgeVStrong, plane + 4, cs, mb.bsV[2], inner);
-        if (top) FilterEdge(ks.chromaEdgeH, ks.chromaEdgeHStrong, plane, cs, mb.bsH[0], topP);
-        if (innerH2) FilterEdge(ks.chromaEdgeH, ks.chromaEdgeHStrong, plane + 4 * cs, cs, mb.bsH[2], inner);
-    }
+    if (!(v[0] | v[2] | h[0] | h[2])) return;
+    ChromaThresholds own;
+    ChromaParams(mb, mb.chromaQp, own);
+    if (v[0] | v[2]) FilterChroma(ks.chromaEdgesV, mb, v[0], v[2], mb.chromaQpLeft, own);
+    if (h[0] | h[2]) FilterChroma(ks.chromaEdgesH, mb, h[0], h[2], mb.chromaQpTop, own);
 }
 
 }  // namespace tessaly::h264

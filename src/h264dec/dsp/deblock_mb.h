@@ -30,9 +30,10 @@ struct DeblockMb {
     // top macroblock edge), segment k covers columns 4k..4k+3. bS 4 must
     // cover all four segments of an edge; a mixed edge filters its bS 4
     // segments as bS 3. Chroma (4:2:0) uses edges 0 and 2 with the same
-    // segments (2 chroma samples each).
-    uint8_t bsV[4][4] = {};
-    uint8_t bsH[4][4] = {};
+    // segments (2 chroma samples each). Aligned so that each array can be
+    // written with one vector store and read back in whole edges.
+    alignas(16) uint8_t bsV[4][4] = {};
+    alignas(16) uint8_t bsH[4][4] = {};
 
     // QPY of this macroblock and of its left / top neighbours (0 for I_PCM),
     // and QPC of each chroma component (Cb, Cr) derived from those QPY with

@@ -1,12 +1,11 @@
 // Deblocking edge filters with SSE2.
 //
 // Every line of an edge is filtered in its own lane: a horizontal edge loads
-// the rows p3..q3 directly; a vertical edge transposes its 16 (luma) or 8
-// (chroma) rows into that layout, runs the same core, and transposes back.
+// the rows p3..q3 directly; a vertical edge transposes its 16 rows (luma, or
+// 8 of Cb and 8 of Cr) into that layout, runs the same core, and transposes
+// back.
 // The arithmetic is done on 16-bit lanes and matches the C kernels exactly.
 #include <emmintrin.h>
-
-#include <cstring>
 
 #include "h264dec/dsp/deblock_transpose.h"
 #include "h264dec/dsp/kernels_simd.h"
@@ -120,9 +119,9 @@ void LumaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc
 template <bool kStrong>
 void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
     __m128i cols[8];
-    LoadTransposed16x8(pix - 4, stride, cols);
+    LoadTransposed16x8(pix - 4, pix - 4 + 8 * stride, stride, cols);
     LumaFilter16<kStrong>(cols, alpha, beta, tc0);
-    StoreTransposed8x16(pix - 4, stride, cols);
+    StoreTransposed8x16(pix - 4, pix - 4 + 8 * stride, stride, cols);
 }
 
 void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
@@ -160,63 +159,47 @@ inline void ChromaCore(__m128i p1, __m128i &p0, __m128i &q0, __m128i q1, int alp
     }
 }
 
-inline __m128i Load8x16(const uint8_t *p) {
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
-}
-
-template <bool kStrong>
-void ChromaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
-    const __m128i p1 = Load8x16(pix - 2 * stride), q1 = Load8x16(pix + stride);
-    __m128i p0 = Load8x16(pix - stride), q0 = Load8x16(pix);
-    ChromaCore<kStrong>(p1, p0, q0, q1, alpha, beta, tc0);
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(pix - stride), _mm_packus_epi16(p0, p0));
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(pix), _mm_packus_epi16(q0, q0));
-}
-
-// Eight rows of 4 bytes (p1 p0 q0 q1) transposed by three rounds of
-// byte interleaving; two more rounds restore the row layout.
-template <bool kStrong>
-void ChromaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
-    uint8_t *base = pix - 2;
-    int r[8];
-    for (int k = 0; k < 8; k++) std::memcpy(&r[k], base + k * stride, 4);
-    __m128i a = _mm_setr_epi32(r[0], r[1], r[2], r[3]), b = _mm_setr_epi32(r[4], r[5], r[6], r[7]);
-    for (int round = 0; round < 3; round++) {
-        const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
-        a = lo;
-        b = hi;
-    }
-    // a: p1 of lines 0-7, then p0; b: q0, then q1.
+// A chroma edge over 16 lines (Cb, then Cr), one plane per half: r[i] =
+// p1, p0, q0, q1; p0 and q0 are updated.
+void ChromaFilter16(__m128i *r, const ChromaEdgeSet &s, int e) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i p1 = _mm_unpacklo_epi8(a, zero), q1 = _mm_unpackhi_epi8(b, zero);
-    __m128i p0 = _mm_unpackhi_epi8(a, zero), q0 = _mm_unpacklo_epi8(b, zero);
-    ChromaCore<kStrong>(p1, p0, q0, q1, alpha, beta, tc0);
-    a = _mm_packus_epi16(p1, p0);
-    b = _mm_packus_epi16(q0, q1);
-    for (int round = 0; round < 2; round++) {
-        const __m128i lo = _mm_unpacklo_epi8(a, b), hi = _mm_unpackhi_epi8(a, b);
-        a = lo;
-        b = hi;
+    __m128i p0[2], q0[2];
+    for (int c = 0; c < 2; c++) {
+        const __m128i p1 = c ? _mm_unpackhi_epi8(r[0], zero) : _mm_unpacklo_epi8(r[0], zero);
+        const __m128i q1 = c ? _mm_unpackhi_epi8(r[3], zero) : _mm_unpacklo_epi8(r[3], zero);
+        p0[c] = c ? _mm_unpackhi_epi8(r[1], zero) : _mm_unpacklo_epi8(r[1], zero);
+        q0[c] = c ? _mm_unpackhi_epi8(r[2], zero) : _mm_unpacklo_epi8(r[2], zero);
+        if (s.strong[e])
+            ChromaCore<true>(p1, p0[c], q0[c], q1, s.alpha[e][c], s.beta[e][c], nullptr);
+        else
+            ChromaCore<false>(p1, p0[c], q0[c], q1, s.alpha[e][c], s.beta[e][c], s.tc0[e][c]);
     }
-    for (int k = 0; k < 4; k++) {
-        const int x = _mm_cvtsi128_si32(a), y = _mm_cvtsi128_si32(b);
-        std::memcpy(base + k * stride, &x, 4);
-        std::memcpy(base + (k + 4) * stride, &y, 4);
-        a = _mm_srli_si128(a, 4);
-        b = _mm_srli_si128(b, 4);
-    }
+    r[1] = _mm_packus_epi16(p0[0], p0[1]);
+    r[2] = _mm_packus_epi16(q0[0], q0[1]);
 }
 
-void ChromaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
-    ChromaH<false>(pix, stride, alpha, beta, tc0);
+// Filters the live edges of the window (see ChromaWindowStart).
+void ChromaFilterWindow(__m128i (&x)[8], const ChromaEdgeSet &s, int start) {
+    for (int e = 0; e < 2; e++)
+        if (ChromaEdgeLive(s, e)) ChromaFilter16(x + 4 * e - 2 - start, s, e);
 }
-void ChromaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
-    ChromaV<false>(pix, stride, alpha, beta, tc0);
+
+void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+    const int start = ChromaWindowStart(s);
+    __m128i x[8];
+    LoadTransposed16x8(cb + start, cr + start, stride, x);
+    ChromaFilterWindow(x, s, start);
+    StoreTransposed8x16(cb + start, cr + start, stride, x);
 }
-void ChromaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { ChromaH<true>(pix, stride, alpha, beta, nullptr); }
-void ChromaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { ChromaV<true>(pix, stride, alpha, beta, nullptr); }
+
+void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+    const int start = ChromaWindowStart(s);
+    __m128i x[8];
+    LoadChromaRows(cb, cr, stride, start, x);
+    ChromaFilterWindow(x, s, start);
+    for (int e = 0; e < 2; e++)
+        if (ChromaEdgeLive(s, e)) StoreChromaRowPair(cb, cr, stride, start, 4 * e - 1 - start, x);
+}
 
 }  // namespace
 
@@ -225,10 +208,8 @@ void InstallDeblockSse2(KernelSet &ks) {
     ks.lumaEdgeH = LumaEdgeH;
     ks.lumaEdgeVStrong = LumaEdgeVStrong;
     ks.lumaEdgeHStrong = LumaEdgeHStrong;
-    ks.chromaEdgeV = ChromaEdgeV;
-    ks.chromaEdgeH = ChromaEdgeH;
-    ks.chromaEdgeVStrong = ChromaEdgeVStrong;
-    ks.chromaEdgeHStrong = ChromaEdgeHStrong;
+    ks.chromaEdgesV = ChromaEdgesV;
+    ks.chromaEdgesH = ChromaEdgesH;
 }
 
 }  // namespace tessaly::h264

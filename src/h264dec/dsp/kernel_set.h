@@ -3,9 +3,10 @@
 // vector members replace them entry by entry and must give identical pixels
 // (tests/h264dec/checkasm compares every one with its C member).
 // Tables: C (every level from 2); SSE2 (level 4 and up) replaces luma and
-// chroma MC, the 4x4 / 8x8 / DC transforms, all edge filters, the two plane
-// predictors and the copies; AVX2 (when CpuHasAvx2()) also replaces 16-wide
-// luma MC, 8- and 4-wide chroma MC and the luma edge filters. Intra 4x4 and
+// chroma MC, the 4x4 / 8x8 / DC transforms, the luma edge filters and chroma
+// edge sets, the two plane predictors and the copies; AVX2 (when
+// CpuHasAvx2()) also replaces 16-wide luma MC, 8- and 4-wide chroma MC, the
+// luma edge filters and the chroma edge sets. Intra 4x4 and
 // 8x8, the other 16x16 / chroma modes and the DC helpers are C everywhere.
 //
 // Common conventions (every member):
@@ -120,6 +121,21 @@ using EdgeFilterFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, int bet
 // Strong filter (bS 4), whole edge.
 using EdgeFilterStrongFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, int beta);
 
+// Both chroma edges of one direction of a macroblock (4:2:0: edges 0 and 2
+// of the luma grid, 8 samples long) in Cb and Cr, indexed [edge][plane].
+// The two edges touch disjoint samples, so they are filtered in any order.
+struct ChromaEdgeSet {
+    int8_t tc0[2][2][4];  // per 2-sample segment as for EdgeFilterFn, -1: leave alone
+    uint8_t alpha[2][2], beta[2][2];
+    uint8_t strong[2];    // 1: the bS 4 filter over the whole edge, tc0 ignored
+};
+// cb, cr: top-left sample of the macroblock in each plane (same stride);
+// "V" filters the vertical edges at x = 0 and 4, "H" the horizontal ones at
+// y = 0 and 4. Reads and writes as the EdgeFilterFn chroma members, and
+// nothing of the neighbouring macroblocks when edge 0 is left alone (another
+// thread may be decoding them).
+using ChromaEdgesFn = void (*)(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &edges);
+
 // Block copies: w x h bytes from src to dst.
 using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
                              ptrdiff_t srcStride, int h);
@@ -150,8 +166,10 @@ struct KernelSet {
 
     EdgeFilterFn lumaEdgeV, lumaEdgeH;
     EdgeFilterStrongFn lumaEdgeVStrong, lumaEdgeHStrong;
+    // Per-edge chroma filters: the reference the C chroma sets are built on.
     EdgeFilterFn chromaEdgeV, chromaEdgeH;
     EdgeFilterStrongFn chromaEdgeVStrong, chromaEdgeHStrong;
+    ChromaEdgesFn chromaEdgesV, chromaEdgesH;
 
     // copy[0]: 16 wide, copy[1]: 8 wide, copy[2]: 4 wide. copy[0] with h 16
     // is the luma macroblock store, copy[1] with h 8 the chroma one.

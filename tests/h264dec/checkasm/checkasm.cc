@@ -319,6 +319,56 @@ void CheckEdges(const Candidate &c, const KernelSet &ref, Report &r) {
     }
 }
 
+// Both chroma planes side by side in one buffer (Cb at column 8, Cr at 40),
+// so one comparison covers both and everything around them.
+void CheckChromaEdgeSets(const Candidate &c, const KernelSet &ref, Report &r) {
+    struct Member {
+        const char *name;
+        ChromaEdgesFn refFn, newFn;
+    };
+    const Member members[] = {{"chromaEdgesV", ref.chromaEdgesV, c.ks->chromaEdgesV},
+                              {"chromaEdgesH", ref.chromaEdgesH, c.ks->chromaEdgesH}};
+    constexpr int kRows = 24, kMaxStride = 96;
+    alignas(16) uint8_t planeRef[kRows * kMaxStride], planeNew[kRows * kMaxStride];
+    for (const Member &m : members) {
+        if (m.refFn == m.newFn) continue;
+        for (int trial = 0; trial < 6000; trial++) {
+            const ptrdiff_t stride = (trial & 1) ? kMaxStride : 64 + Uniform(0, 20);
+            Fill(planeRef, sizeof planeRef, trial % 3 ? kSmooth : static_cast<Pattern>(trial % kNumPatterns));
+            std::memcpy(planeNew, planeRef, sizeof planeRef);
+            ChromaEdgeSet set;
+            for (int e = 0; e < 2; e++) {
+                set.strong[e] = Uniform(0, 3) == 0;
+                for (int pl = 0; pl < 2; pl++) {
+                    const EdgeCase ec = RandomEdge();
+                    set.alpha[e][pl] = static_cast<uint8_t>(ec.alpha);
+                    set.beta[e][pl] = static_cast<uint8_t>(ec.beta);
+                    std::memcpy(set.tc0[e][pl], ec.tc0, 4);
+                }
+                // Usually the same thresholds in both planes, as with equal chroma offsets.
+                if (Uniform(0, 1)) {
+                    set.alpha[e][1] = set.alpha[e][0];
+                    set.beta[e][1] = set.beta[e][0];
+                    std::memcpy(set.tc0[e][1], set.tc0[e][0], 4);
+                }
+                // An edge left alone, as the macroblock edge at a slice border.
+                if (Uniform(0, 3) == 0) {
+                    set.strong[e] = 0;
+                    std::memset(set.tc0[e], -1, sizeof set.tc0[e]);
+                }
+            }
+            const ptrdiff_t at = 8 * stride + 8;
+            m.refFn(planeRef + at, planeRef + at + 32, stride, set);
+            m.newFn(planeNew + at, planeNew + at + 32, stride, set);
+            if (!r.Expect(std::memcmp(planeRef, planeNew, sizeof planeRef) == 0,
+                          Describe(c.name, "%s strong %d %d alpha %d %d / %d %d stride %td", m.name, set.strong[0],
+                                   set.strong[1], set.alpha[0][0], set.alpha[0][1], set.alpha[1][0], set.alpha[1][1],
+                                   stride)))
+                break;
+        }
+    }
+}
+
 // ---------------------------------------------------------------- intra, copies
 
 void CheckIntra(const Candidate &c, const char *name, const IntraPredFn *refFns, const IntraPredFn *newFns, int modes,
@@ -421,7 +471,10 @@ int RunChecks(const KernelSet &ref, const std::vector<Candidate> &sets) {
             CheckIdct(c, "chromaDcAdd", ref.chromaDcAdd, c.ks->chromaDcAdd, 8, 16, r);
             CheckDcHelpers(c, ref, r);
         });
-        run("deblock", [&](Report &r) { CheckEdges(c, ref, r); });
+        run("deblock", [&](Report &r) {
+            CheckEdges(c, ref, r);
+            CheckChromaEdgeSets(c, ref, r);
+        });
         run("intra", [&](Report &r) {
             CheckIntra(c, "intra4x4", ref.intra4x4, c.ks->intra4x4, kNumIntraNxNModes, 4, r);
             CheckIntra(c, "intra8x8", ref.intra8x8, c.ks->intra8x8, kNumIntraNxNModes, 8, r);
@@ -518,6 +571,15 @@ void RunBench(const KernelSet &ref, const std::vector<Candidate> &sets) {
     edgeRow("chromaEdgeH", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgeH(p, 32, 40, 10, tc0); });
     edgeRow("chromaEdgeVStrong", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgeVStrong(p, 32, 40, 10); });
     edgeRow("chromaEdgeHStrong", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgeHStrong(p, 32, 40, 10); });
+    ChromaEdgeSet set{};
+    for (int e = 0; e < 2; e++)
+        for (int pl = 0; pl < 2; pl++) {
+            set.alpha[e][pl] = 40;
+            set.beta[e][pl] = 10;
+            std::memcpy(set.tc0[e][pl], tc0, 4);
+        }
+    edgeRow("chromaEdgesV", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgesV(p, p + 12, 32, set); });
+    edgeRow("chromaEdgesH", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgesH(p, p + 12, 32, set); });
     edgeRow("(refresh only)", [&](const KernelSet &, uint8_t *) {});
     for (int mode = 0; mode < kNumIntra16x16Modes; mode++)
         row(Format("intra16x16 mode %d", mode),
