@@ -31,6 +31,10 @@ KernelSet BuildSse2() {
     InstallChromaMcSse2(ks);
     InstallIdctSse2(ks);
     InstallDeblockSse2(ks);
+    InstallIntra4x4Sse2(ks);
+    InstallIntra8x8Sse2(ks);
+    InstallIntra16x16Sse2(ks);
+    InstallIntraChromaSse2(ks);
     InstallIntraPlaneSse2(ks);
     InstallCopySse2(ks);
     return ks;

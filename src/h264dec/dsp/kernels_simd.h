@@ -15,6 +15,10 @@ void InstallLumaMcSse2(KernelSet &ks);
 void InstallChromaMcSse2(KernelSet &ks);
 void InstallIdctSse2(KernelSet &ks);
 void InstallDeblockSse2(KernelSet &ks);
+void InstallIntra4x4Sse2(KernelSet &ks);
+void InstallIntra8x8Sse2(KernelSet &ks);
+void InstallIntra16x16Sse2(KernelSet &ks);
+void InstallIntraChromaSse2(KernelSet &ks);
 void InstallIntraPlaneSse2(KernelSet &ks);
 void InstallCopySse2(KernelSet &ks);
 

@@ -372,7 +372,7 @@ void CheckChromaEdgeSets(const Candidate &c, const KernelSet &ref, Report &r) {
 // ---------------------------------------------------------------- intra, copies
 
 void CheckIntra(const Candidate &c, const char *name, const IntraPredFn *refFns, const IntraPredFn *newFns, int modes,
-                int n, Report &r) {
+                Report &r) {
     alignas(16) uint8_t planeRef[48 * 40], planeNew[48 * 40];
     for (int mode = 0; mode < modes; mode++) {
         if (refFns[mode] == newFns[mode]) continue;
@@ -384,7 +384,7 @@ void CheckIntra(const Candidate &c, const char *name, const IntraPredFn *refFns,
             refFns[mode](planeRef + 8 * stride + 16, stride, avail);
             newFns[mode](planeNew + 8 * stride + 16, stride, avail);
             if (!r.Expect(std::memcmp(planeRef, planeNew, sizeof planeRef) == 0,
-                          Describe(c.name, "%s%d mode %d avail %d", name, n, mode, avail)))
+                          Describe(c.name, "%s mode %d avail %d", name, mode, avail)))
                 break;
         }
     }
@@ -476,10 +476,10 @@ int RunChecks(const KernelSet &ref, const std::vector<Candidate> &sets) {
             CheckChromaEdgeSets(c, ref, r);
         });
         run("intra", [&](Report &r) {
-            CheckIntra(c, "intra4x4", ref.intra4x4, c.ks->intra4x4, kNumIntraNxNModes, 4, r);
-            CheckIntra(c, "intra8x8", ref.intra8x8, c.ks->intra8x8, kNumIntraNxNModes, 8, r);
-            CheckIntra(c, "intra16x16", ref.intra16x16, c.ks->intra16x16, kNumIntra16x16Modes, 16, r);
-            CheckIntra(c, "intraChroma", ref.intraChroma, c.ks->intraChroma, kNumIntraChromaModes, 8, r);
+            CheckIntra(c, "intra4x4", ref.intra4x4, c.ks->intra4x4, kNumIntraNxNModes, r);
+            CheckIntra(c, "intra8x8", ref.intra8x8, c.ks->intra8x8, kNumIntraNxNModes, r);
+            CheckIntra(c, "intra16x16", ref.intra16x16, c.ks->intra16x16, kNumIntra16x16Modes, r);
+            CheckIntra(c, "intraChroma", ref.intraChroma, c.ks->intraChroma, kNumIntraChromaModes, r);
         });
         run("copy", [&](Report &r) { CheckCopies(c, ref, r); });
         for (const Family &f : families) {
@@ -581,12 +581,16 @@ void RunBench(const KernelSet &ref, const std::vector<Candidate> &sets) {
     edgeRow("chromaEdgesV", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgesV(p, p + 12, 32, set); });
     edgeRow("chromaEdgesH", [&](const KernelSet &ks, uint8_t *p) { ks.chromaEdgesH(p, p + 12, 32, set); });
     edgeRow("(refresh only)", [&](const KernelSet &, uint8_t *) {});
-    for (int mode = 0; mode < kNumIntra16x16Modes; mode++)
-        row(Format("intra16x16 mode %d", mode),
-            [&](const KernelSet &ks) { ks.intra16x16[mode](work + 8 * 32 + 8, 32, kAvailLeft | kAvailTop | kAvailTopLeft); });
-    for (int mode = 0; mode < kNumIntraChromaModes; mode++)
-        row(Format("intraChroma mode %d", mode),
-            [&](const KernelSet &ks) { ks.intraChroma[mode](work + 8 * 32 + 8, 32, kAvailLeft | kAvailTop | kAvailTopLeft); });
+    auto intraRows = [&](const char *name, auto member, int modes, int avail) {
+        for (int mode = 0; mode < modes; mode++)
+            row(Format("%s mode %d", name, mode),
+                [&](const KernelSet &ks) { (ks.*member)[mode](work + 8 * 32 + 8, 32, avail); });
+    };
+    constexpr int kAround = kAvailLeft | kAvailTop | kAvailTopLeft;
+    intraRows("intra4x4", &KernelSet::intra4x4, kNumIntraNxNModes, kAround | kAvailTopRight);
+    intraRows("intra8x8", &KernelSet::intra8x8, kNumIntraNxNModes, kAround | kAvailTopRight);
+    intraRows("intra16x16", &KernelSet::intra16x16, kNumIntra16x16Modes, kAround);
+    intraRows("intraChroma", &KernelSet::intraChroma, kNumIntraChromaModes, kAround);
 }
 
 }  // namespace
