@@ -4,6 +4,8 @@
 // arithmetic as the SSE2 kernels (see deblock_sse2.cc) and the C ones.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "h264dec/dsp/deblock_transpose.h"
 #include "h264dec/dsp/kernels_simd.h"
 
@@ -72,6 +74,26 @@ inline void StoreColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, cons
     }
 }
 
+// p1, p0, q0, q1 of the 16 lines back from their widened columns, 4 bytes a
+// line starting at p1: what the normal filter changes. Leaving p3 and q3 out
+// keeps the kernel within the 16 registers (no 32-byte spill slots).
+inline void StoreMiddleColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, const __m256i (&w)[8]) {
+    const __m256i p = _mm256_packus_epi16(w[2], w[3]), q = _mm256_packus_epi16(w[4], w[5]);  // p1 | p0, q0 | q1
+    const __m256i pp = _mm256_unpacklo_epi8(p, _mm256_unpackhi_epi64(p, p));                 // p1 p0 by line
+    const __m256i qq = _mm256_unpacklo_epi8(q, _mm256_unpackhi_epi64(q, q));                 // q0 q1 by line
+    for (int h = 0; h < 2; h++) {
+        const __m256i lines = h ? _mm256_unpackhi_epi16(pp, qq) : _mm256_unpacklo_epi16(pp, qq);  // lines 4h..4h+3
+        const __m128i lo = _mm256_castsi256_si128(lines), hi = _mm256_extracti128_si256(lines, 1);
+        const int32_t v[8] = {_mm_extract_epi32(lo, 0), _mm_extract_epi32(lo, 1), _mm_extract_epi32(lo, 2),
+                              _mm_extract_epi32(lo, 3), _mm_extract_epi32(hi, 0), _mm_extract_epi32(hi, 1),
+                              _mm_extract_epi32(hi, 2), _mm_extract_epi32(hi, 3)};
+        for (int k = 0; k < 4; k++) {
+            std::memcpy(top + (4 * h + k) * stride, &v[k], 4);
+            std::memcpy(bottom + (4 * h + k) * stride, &v[4 + k], 4);
+        }
+    }
+}
+
 // w[k]: p3, p2, p1, p0, q0, q1, q2, q3 of the 16 lines; p2..q2 are updated.
 template <bool kStrong>
 inline void LumaFilter16(__m256i (&w)[8], int alpha, int beta, const int8_t *tc0) {
@@ -104,8 +126,12 @@ inline void LumaFilter16(__m256i (&w)[8], int alpha, int beta, const int8_t *tc0
         w[5] = Select(mq, q1s, q1);
         w[6] = Select(mq, q2s, q2);
     } else {
-        const int16_t t0 = tc0[0], t1 = tc0[1], t2 = tc0[2], t3 = tc0[3];
-        const __m256i vt0 = _mm256_setr_epi16(t0, t0, t0, t0, t1, t1, t1, t1, t2, t2, t2, t2, t3, t3, t3, t3);
+        // tC0 of segment k in lanes 4k..4k+3, from one 4-byte load (a set of
+        // 16 scalars goes through the stack).
+        int32_t packed;
+        std::memcpy(&packed, tc0, sizeof packed);
+        const __m128i spread = _mm_shuffle_epi8(_mm_cvtsi32_si128(packed), _mm_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3));
+        const __m256i vt0 = _mm256_cvtepi8_epi16(spread);
         const __m256i zero = _mm256_setzero_si256();
         const __m256i live = _mm256_and_si256(mask, _mm256_cmpgt_epi16(vt0, _mm256_set1_epi16(-1)));
         const __m256i ap = _mm256_and_si256(live, _mm256_cmpgt_epi16(vb, AbsDiff(p2, p0)));
@@ -140,7 +166,10 @@ void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc
     __m256i w[8];
     LoadColumns16(pix - 4, pix - 4 + 8 * stride, stride, w);
     LumaFilter16<kStrong>(w, alpha, beta, tc0);
-    StoreColumns16(pix - 4, pix - 4 + 8 * stride, stride, w);
+    if constexpr (kStrong)
+        StoreColumns16(pix - 4, pix - 4 + 8 * stride, stride, w);
+    else
+        StoreMiddleColumns16(pix - 2, pix - 2 + 8 * stride, stride, w);
 }
 
 void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {

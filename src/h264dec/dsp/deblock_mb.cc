@@ -52,8 +52,16 @@ inline uint32_t EdgeWord(const uint8_t bs[4]) {
 inline int BsOf(uint32_t w, int k) { return (w >> (8 * k)) & 7; }
 constexpr uint32_t kAllStrong = 0x04040404u;  // bS is 0..4
 
+// Assembled in a register and stored at once: the vector kernels load all
+// four as one word, which a store of single bytes could not forward.
 inline void SegmentTc0(uint32_t w, const EdgeParams &p, int8_t tc0[4]) {
-    for (int k = 0; k < 4; k++) tc0[k] = p.tcByBs[BsOf(w, k)];
+    uint32_t packed = 0;
+    for (int k = 0; k < 4; k++) packed |= uint32_t(uint8_t(p.tcByBs[BsOf(w, k)])) << (8 * k);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(tc0, &packed, sizeof packed);
+    } else {
+        for (int k = 0; k < 4; k++) tc0[k] = int8_t(packed >> (8 * k));
+    }
 }
 
 // Filters one luma edge with bS word w (not 0).
