@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "h264dec/slice/block_layout.h"
+
 namespace tessaly::h264 {
 
 namespace {
@@ -26,14 +28,12 @@ constexpr uint8_t kLast8x8CtxInc[63] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1
 inline int TopBit(uint32_t mask) { return 31 - __builtin_clz(mask); }
 inline int TopBit(uint64_t mask) { return 63 - __builtin_clzll(mask); }
 
-}  // namespace
-
-// One instance per block category, so that the category's constants fold.
-// The engine is worked on as a local copy: its registers stay in machine
-// registers for the whole block.
+// Significance map and levels of one coded block. Inlined into one function
+// per category (or group of blocks), so that the category's constants fold
+// and the engine, a local copy there, stays in machine registers.
 template <int cat>
-int DecodeCabacBlock(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockTarget &t) {
-    CabacEngine e = engine;
+inline __attribute__((always_inline)) int DecodeCodedBlock(CabacEngine &e, CabacContext *ctx, bool field,
+                                                           const CabacBlockTarget &t) {
     constexpr int maxCoeffs = kMaxCoeffs[cat];
     using Mask = std::conditional_t<cat == kCatLuma8x8, uint64_t, uint32_t>;
     // Significance map as a bit mask of scanning positions: no array stores
@@ -109,15 +109,43 @@ int DecodeCabacBlock(CabacEngine &engine, CabacContext *ctx, bool field, const C
             t.coeffs[pos] = int16_t(level < -32768 ? -32768 : (level > 32767 ? 32767 : level));
         }
     } while (significant);
+    return count;
+}
+
+}  // namespace
+
+template <int cat>
+int DecodeCabacBlock(CabacEngine &engine, CabacContext *ctx, bool field, int cbfInc, const CabacBlockTarget &t) {
+    CabacEngine e = engine;
+    int count = 0;
+    if (cat == kCatLuma8x8 || e.DecodeDecision(ctx + CodedBlockFlagCtx(cat, cbfInc)))
+        count = DecodeCodedBlock<cat>(e, ctx, field, t);
     engine.TakeProgress(e);
     return count;
 }
 
-template int DecodeCabacBlock<kCatLumaDc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatLumaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatLuma4x4>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatChromaDc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatChromaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatLuma8x8>(CabacEngine &, CabacContext *, bool, const CabacBlockTarget &);
+template <int cat>
+void DecodeCabacBlocks(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockGroup &g) {
+    CabacEngine e = engine;
+    CabacContext *cbf = ctx + CodedBlockFlagCtx(cat, 0);
+    for (uint32_t m = g.blocks; m; m &= m - 1) {
+        const int k = __builtin_ctz(m);
+        const int idx = g.cachePos[k];
+        // A neighbour is coded when its count - 1 lies below codedBelow.
+        const int inc = int(unsigned(g.nnz[idx - 1] - 1) < g.codedBelow) +
+                        2 * int(unsigned(g.nnz[idx - kCacheStride] - 1) < g.codedBelow);
+        if (!e.DecodeDecision(cbf + inc)) continue;
+        const CabacBlockTarget t{g.coeffs + 16 * k, g.scan, g.scale, g.qpDiv6};
+        g.nnz[idx] = uint8_t(DecodeCodedBlock<cat>(e, ctx, field, t));
+    }
+    engine.TakeProgress(e);
+}
+
+template int DecodeCabacBlock<kCatLumaDc>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatChromaDc>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
+template int DecodeCabacBlock<kCatLuma8x8>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
+template void DecodeCabacBlocks<kCatLumaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
+template void DecodeCabacBlocks<kCatLuma4x4>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
+template void DecodeCabacBlocks<kCatChromaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
 
 }  // namespace tessaly::h264

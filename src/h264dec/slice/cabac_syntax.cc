@@ -8,13 +8,6 @@
 
 namespace tessaly::h264 {
 
-int CabacSyntax::MbSkipFlag() {
-    const MbNeighbours &nb = sd_.nb;
-    const int inc = (nb.left >= 0 && sd_.mbs[nb.left].cls != kMbPSkip) +
-                    (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbPSkip);
-    return e_.DecodeDecision(ctx_ + kCtxMbSkipP + inc);
-}
-
 // mb_type of the I-slice table, with its own prefix bin already decided to
 // be not I_NxN by the caller when intraSlice is false.
 int CabacSyntax::IntraMbType(int ctxBase, bool intraSlice) {
@@ -169,10 +162,6 @@ int CabacSyntax::MbQpDelta() {
     return delta;
 }
 
-inline int CabacSyntax::CodedBlockFlag(int cat, int condA, int condB) {
-    return e_.DecodeDecision(ctx_ + CodedBlockFlagCtx(cat, condA + 2 * condB));
-}
-
 int CabacSyntax::Residual(SliceDecoder &sd) {
     CurrentMb &mb = sd.mb;
     NeighbourCache &c = sd.cache;
@@ -181,74 +170,53 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
     const bool intra = MbIsIntra(mb.cls);
     const int cbp = mb.cbp;
     const int qpDiv6 = mb.qp / 6, qpMod6 = mb.qp % 6;
-    // Unavailable neighbours (64) count as coded for intra macroblocks.
-    const int unavail = intra ? 1 : 0;
-    auto cond = [&](uint8_t n) { return n == 64 ? unavail : (n != 0); };
+    // Unavailable neighbours (count 64) count as coded for intra macroblocks.
+    const unsigned codedBelow = intra ? 64 : 63;
+    const MbNeighbours &nb = sd.nb;
+    const int dcLeft = nb.left >= 0 ? sd.mbs[nb.left].cbfDc : (intra ? 7 : 0);
+    const int dcTop = nb.top >= 0 ? sd.mbs[nb.top].cbfDc : (intra ? 7 : 0);
+    auto dcInc = [&](int bit) { return int((dcLeft & bit) != 0) + 2 * int((dcTop & bit) != 0); };
 
     const uint16_t *lumaScale = p.dequant->scale4x4[intra ? 0 : 3][qpMod6];
     if (mb.cls == kMbI16x16) {
-        const MbNeighbours &nb = sd.nb;
-        const int a = nb.left >= 0 ? (sd.mbs[nb.left].cbfDc & 1) : unavail;
-        const int b = nb.top >= 0 ? (sd.mbs[nb.top].cbfDc & 1) : unavail;
-        if (CodedBlockFlag(kCatLumaDc, a, b)) {
-            mb.cbfDc |= 1;
-            const CabacBlockTarget t{mb.lumaDc, sd.scan4x4, nullptr, 0};
-            DecodeCabacBlock<kCatLumaDc>(e_, ctx_, field, t);
-        }
+        const CabacBlockTarget dc{mb.lumaDc, sd.scan4x4, nullptr, 0};
+        if (DecodeCabacBlock<kCatLumaDc>(e_, ctx_, field, dcInc(1), dc)) mb.cbfDc |= 1;
         if (cbp & 15) {
-            for (int blk = 0; blk < 16; ++blk) {
-                const int idx = kBlkCache[blk];
-                if (!CodedBlockFlag(kCatLumaAc, cond(c.nnz[idx - 1]), cond(c.nnz[idx - kCacheStride]))) continue;
-                const CabacBlockTarget t{mb.luma + 16 * blk, sd.scan4x4 + 1, lumaScale, qpDiv6};
-                c.nnz[idx] = uint8_t(DecodeCabacBlock<kCatLumaAc>(e_, ctx_, field, t));
-            }
+            const CabacBlockGroup g{mb.luma, sd.scan4x4 + 1, lumaScale, qpDiv6, c.nnz, kBlkCache, 0xffff, codedBelow};
+            DecodeCabacBlocks<kCatLumaAc>(e_, ctx_, field, g);
         }
-    } else {
+    } else if (mb.transform8x8) {
         for (int b8 = 0; b8 < 4; ++b8) {
             if (!((cbp >> b8) & 1)) continue;
-            if (mb.transform8x8) {
-                const CabacBlockTarget t{mb.luma + 64 * b8, sd.scan8x8, p.dequant->scale8x8[intra ? 0 : 1][qpMod6],
-                                         qpDiv6};
-                // Only "coded or not" matters to neighbours; 64 would read as unavailable.
-                const int count = DecodeCabacBlock<kCatLuma8x8>(e_, ctx_, field, t);
-                const uint8_t n = uint8_t(count > 16 ? 16 : count);
-                const int idx = kBlkCache[4 * b8];
-                c.nnz[idx] = c.nnz[idx + 1] = c.nnz[idx + kCacheStride] = c.nnz[idx + kCacheStride + 1] = n;
-                continue;
-            }
-            for (int blk = 4 * b8; blk < 4 * b8 + 4; ++blk) {
-                const int idx = kBlkCache[blk];
-                if (!CodedBlockFlag(kCatLuma4x4, cond(c.nnz[idx - 1]), cond(c.nnz[idx - kCacheStride]))) continue;
-                const CabacBlockTarget t{mb.luma + 16 * blk, sd.scan4x4, lumaScale, qpDiv6};
-                c.nnz[idx] = uint8_t(DecodeCabacBlock<kCatLuma4x4>(e_, ctx_, field, t));
-            }
+            const CabacBlockTarget t{mb.luma + 64 * b8, sd.scan8x8, p.dequant->scale8x8[intra ? 0 : 1][qpMod6], qpDiv6};
+            // Only "coded or not" matters to neighbours; 64 would read as unavailable.
+            const int count = DecodeCabacBlock<kCatLuma8x8>(e_, ctx_, field, 0, t);
+            const uint8_t n = uint8_t(count > 16 ? 16 : count);
+            const int idx = kBlkCache[4 * b8];
+            c.nnz[idx] = c.nnz[idx + 1] = c.nnz[idx + kCacheStride] = c.nnz[idx + kCacheStride + 1] = n;
         }
+    } else if (cbp & 15) {
+        // Each cbp bit stands for four consecutive 4x4 blocks.
+        uint32_t blocks = 0;
+        for (int b8 = 0; b8 < 4; ++b8) blocks |= uint32_t((cbp >> b8) & 1) * (0xfu << (4 * b8));
+        const CabacBlockGroup g{mb.luma, sd.scan4x4, lumaScale, qpDiv6, c.nnz, kBlkCache, blocks, codedBelow};
+        DecodeCabacBlocks<kCatLuma4x4>(e_, ctx_, field, g);
     }
 
     if (cbp & 0x30) {
         static constexpr uint8_t kIdentity[4] = {0, 1, 2, 3};
-        const MbNeighbours &nb = sd.nb;
         for (int k = 0; k < 2; ++k) {
             const int bit = 2 << k;
-            const int a = nb.left >= 0 ? ((sd.mbs[nb.left].cbfDc & bit) != 0) : unavail;
-            const int b = nb.top >= 0 ? ((sd.mbs[nb.top].cbfDc & bit) != 0) : unavail;
-            if (CodedBlockFlag(kCatChromaDc, a, b)) {
-                mb.cbfDc |= uint8_t(bit);
-                const CabacBlockTarget t{mb.chromaDc[k], kIdentity, nullptr, 0};
-                DecodeCabacBlock<kCatChromaDc>(e_, ctx_, field, t);
-            }
+            const CabacBlockTarget t{mb.chromaDc[k], kIdentity, nullptr, 0};
+            if (DecodeCabacBlock<kCatChromaDc>(e_, ctx_, field, dcInc(bit), t)) mb.cbfDc |= uint8_t(bit);
         }
         if (cbp & 0x20) {
             for (int k = 0; k < 2; ++k) {
                 const int qpc = mb.qpc[k];
                 const uint16_t *scale = p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6];
-                uint8_t *nnz = c.nnzChroma[k];
-                for (int blk = 0; blk < 4; ++blk) {
-                    const int idx = kChromaCache[blk];
-                    if (!CodedBlockFlag(kCatChromaAc, cond(nnz[idx - 1]), cond(nnz[idx - kCacheStride]))) continue;
-                    const CabacBlockTarget t{mb.chroma[k] + 16 * blk, sd.scan4x4 + 1, scale, qpc / 6};
-                    nnz[idx] = uint8_t(DecodeCabacBlock<kCatChromaAc>(e_, ctx_, field, t));
-                }
+                const CabacBlockGroup g{mb.chroma[k], sd.scan4x4 + 1, scale, qpc / 6,
+                                        c.nnzChroma[k], kChromaCache, 0xf, codedBelow};
+                DecodeCabacBlocks<kCatChromaAc>(e_, ctx_, field, g);
             }
         }
     }

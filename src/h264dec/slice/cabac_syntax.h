@@ -2,6 +2,7 @@
 // context selection. Used by DecodeMacroblock (mb_layer.h).
 #pragma once
 
+#include "h264dec/slice/cabac_contexts.h"
 #include "h264dec/slice/slice_state.h"
 
 namespace tessaly::h264 {
@@ -10,7 +11,13 @@ class CabacSyntax {
 public:
     explicit CabacSyntax(SliceDecoder &sd) : sd_(sd), e_(sd.cabac), ctx_(sd.ctx) {}
 
-    int MbSkipFlag();
+    // Inline: decided for every macroblock of a P slice, most often in runs.
+    int MbSkipFlag() {
+        const MbNeighbours &nb = sd_.nb;
+        const int inc = (nb.left >= 0 && sd_.mbs[nb.left].cls != kMbPSkip) +
+                        (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbPSkip);
+        return e_.DecodeDecision(ctx_ + kCtxMbSkipP + inc);
+    }
     int MbType();
     int TransformSize8x8Flag();
     int PrevIntraPredModeFlag();
@@ -28,7 +35,6 @@ public:
 
 private:
     int IntraMbType(int ctxBase, bool intraSlice);
-    int CodedBlockFlag(int cat, int condA, int condB);
 
     SliceDecoder &sd_;
     CabacEngine &e_;
