@@ -3,6 +3,7 @@
 // callback receives must equal the reference decoder's picture.
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <chrono>
 #include <fstream>
@@ -127,6 +128,21 @@ TEST_P(StreamPorts, CallbackPicturesEqualTheReference) {
             std::lock_guard<std::mutex> lock(collected.mutex);
             if (collected.md5s.size() >= expected) break;
         }
+        std::this_thread::sleep_for(5ms);
+    }
+    // Pictures beyond the expected count may still come: let the port go
+    // quiet (buffer empty, no new picture for 300 ms) so that the snapshot
+    // and the last callback picture are the same one.
+    for (size_t seen = SIZE_MAX, quiet = 0; quiet < 60;) {
+        uint32_t capacity = 0, fill = 0;
+        KOVA_GetStreamBufInfo(42, &capacity, &fill);
+        size_t now;
+        {
+            std::lock_guard<std::mutex> lock(collected.mutex);
+            now = collected.md5s.size();
+        }
+        quiet = (now == seen && fill == 0) ? quiet + 1 : 0;
+        seen = now;
         std::this_thread::sleep_for(5ms);
     }
     // The snapshot is the last shown picture, converted to a bottom-up bitmap.
