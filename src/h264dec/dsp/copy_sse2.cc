@@ -33,38 +33,12 @@ void CopyBlock(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int
     for (; y < h; y++, dst += ds, src += ss) CopyLine<W>(dst, src);
 }
 
-// The last column by interleaving rows: each unpack level halves the number
-// of registers and doubles the run of wanted bytes at the top of each, until
-// one register holds the whole column in its upper bytes (16 wide) or upper
-// half (8 wide).
-void LastColumn16(uint8_t *dst, const uint8_t *block, ptrdiff_t stride) {
-    __m128i bytes[8], words[4], dwords[2];
-    for (int k = 0; k < 8; k++)
-        bytes[k] = _mm_unpackhi_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 2 * k * stride)),
-                                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + (2 * k + 1) * stride)));
-    for (int k = 0; k < 4; k++) words[k] = _mm_unpackhi_epi16(bytes[2 * k], bytes[2 * k + 1]);
-    for (int k = 0; k < 2; k++) dwords[k] = _mm_unpackhi_epi32(words[2 * k], words[2 * k + 1]);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm_unpackhi_epi64(dwords[0], dwords[1]));
-}
-
-void LastColumn8(uint8_t *dst, const uint8_t *block, ptrdiff_t stride) {
-    __m128i bytes[4], words[2];
-    for (int k = 0; k < 4; k++)
-        bytes[k] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(block + 2 * k * stride)),
-                                     _mm_loadl_epi64(reinterpret_cast<const __m128i *>(block + (2 * k + 1) * stride)));
-    for (int k = 0; k < 2; k++) words[k] = _mm_unpackhi_epi16(bytes[2 * k], bytes[2 * k + 1]);
-    const __m128i column = _mm_unpackhi_epi32(words[0], words[1]);
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm_unpackhi_epi64(column, column));
-}
-
 }  // namespace
 
 void InstallCopySse2(KernelSet &ks) {
     ks.copy[0] = CopyBlock<16>;
     ks.copy[1] = CopyBlock<8>;
     ks.copy[2] = CopyBlock<4>;
-    ks.lastColumn[0] = LastColumn16;
-    ks.lastColumn[1] = LastColumn8;
 }
 
 }  // namespace tessaly::h264

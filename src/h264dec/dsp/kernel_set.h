@@ -143,7 +143,6 @@ using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *s
 // The last column of a block: dst[y] = block[w - 1 + y*stride] for the
 // w x w block (w 16 or 8); reads only the block. Keeps the unfiltered right
 // edge of a macroblock for the intra prediction of the next one.
-using ColumnFn = void (*)(uint8_t *dst, const uint8_t *block, ptrdiff_t stride);
 
 struct KernelSet {
     IntraPredFn intra4x4[kNumIntraNxNModes];
@@ -174,7 +173,6 @@ struct KernelSet {
     // copy[0]: 16 wide, copy[1]: 8 wide, copy[2]: 4 wide. copy[0] with h 16
     // is the luma macroblock store, copy[1] with h 8 the chroma one.
     CopyBlockFn copy[3];
-    ColumnFn lastColumn[2];  // [0]: 16x16 block, [1]: 8x8
 };
 
 // Processor level: 0 no feature query or no MMX, 1 MMX, 2 MMX + CMOV,

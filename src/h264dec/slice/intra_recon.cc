@@ -10,8 +10,10 @@ namespace tessaly::h264 {
 namespace {
 
 // Loads the unfiltered row above (with above-left and above-right samples)
-// and the left column into the work area.
+// and the left column into the work area. The left macroblock is still
+// unfiltered in the picture: its deblocking waits for this one.
 void LoadIntraNeighbours(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
     const int x0 = sd.mbX * 16;
     const uint8_t *top = sd.topLuma[(sd.mbY - 1) & 1];
     uint8_t *row = sd.lumaWork - kLumaWorkStride;
@@ -19,15 +21,19 @@ void LoadIntraNeighbours(SliceDecoder &sd) {
     if (sd.availIntra[2]) std::memcpy(row + 16, top + x0 + 16, 8);
     else if (sd.availIntra[1]) std::memset(row + 16, row[15], 8);
     if (sd.availIntra[3]) row[-1] = top[x0 - 1];
-    if (sd.availIntra[0])
-        for (int y = 0; y < 16; ++y) sd.lumaWork[y * kLumaWorkStride - 1] = sd.leftLuma[y];
+    if (sd.availIntra[0]) {
+        const uint8_t *left = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + x0 - 1;
+        for (int y = 0; y < 16; ++y) sd.lumaWork[y * kLumaWorkStride - 1] = left[y * p.lumaStride];
+    }
     for (int k = 0; k < 2; ++k) {
         const uint8_t *ctop = sd.topChroma[(sd.mbY - 1) & 1][k];
         uint8_t *w = sd.chromaWork[k];
         if (sd.availIntra[1]) std::memcpy(w - kChromaWorkStride, ctop + sd.mbX * 8, 8);
         if (sd.availIntra[3]) w[-kChromaWorkStride - 1] = ctop[sd.mbX * 8 - 1];
-        if (sd.availIntra[0])
-            for (int y = 0; y < 8; ++y) w[y * kChromaWorkStride - 1] = sd.leftChroma[k][y];
+        if (sd.availIntra[0]) {
+            const uint8_t *left = (k ? p.v : p.u) + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8 - 1;
+            for (int y = 0; y < 8; ++y) w[y * kChromaWorkStride - 1] = left[y * p.chromaStride];
+        }
     }
 }
 

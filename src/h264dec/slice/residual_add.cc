@@ -1,6 +1,8 @@
 // Inverse transforms of the macroblock's coefficient blocks, added to the
 // prediction in the work area. Empty blocks are skipped; DC-only blocks take
 // the kernels' DC path.
+#include <cstring>
+
 #include "h264dec/dsp/kernel_set.h"
 #include "h264dec/slice/reconstruct.h"
 
@@ -8,14 +10,27 @@ namespace tessaly::h264 {
 
 namespace {
 
-inline void AddBlock4x4(const KernelSet &ks, uint8_t *dst, ptrdiff_t stride, int16_t *coeffs, int nnz, bool dcFromTransform) {
-    if (nnz == 0) {
-        if (coeffs[0]) ks.idct4x4DcAdd(dst, stride, coeffs);
-    } else if (nnz == 1 && !dcFromTransform && coeffs[0]) {
-        ks.idct4x4DcAdd(dst, stride, coeffs);
-    } else {
+// A block whose DC came from the separate DC transform: it may hold that DC
+// alone with no coefficient counted.
+inline void AddBlockWithDc(const KernelSet &ks, uint8_t *dst, ptrdiff_t stride, int16_t *coeffs, int nnz) {
+    if (nnz)
         ks.idct4x4Add(dst, stride, coeffs);
+    else if (coeffs[0])
+        ks.idct4x4DcAdd(dst, stride, coeffs);
+}
+
+// Bit 4y + x set when the raster 4x4 block (x, y) has coefficients.
+inline unsigned CodedLumaBlocks(const NeighbourCache &c) {
+    unsigned mask = 0;
+    for (int y = 0; y < 4; ++y) {
+        uint32_t row;
+        std::memcpy(&row, c.nnz + Cache(0, y), 4);  // byte x = block x
+        row |= row >> 4;
+        row |= row >> 2;
+        row |= row >> 1;
+        mask |= (((row & 0x01010101u) * 0x01020408u) >> 24 & 15u) << (4 * y);
     }
+    return mask;
 }
 
 }  // namespace
@@ -47,9 +62,24 @@ void AddLumaResidual(SliceDecoder &sd, uint8_t *base, ptrdiff_t stride) {
         return;
     }
     const bool i16 = mb.cls == kMbI16x16;
-    for (int blk = 0; blk < 16; ++blk) {
-        uint8_t *dst = base + kBlkY[blk] * 4 * stride + kBlkX[blk] * 4;
-        AddBlock4x4(ks, dst, stride, mb.luma + 16 * blk, c.nnz[kBlkCache[blk]], i16);
+    if (i16 && (mb.cbfDc & 1)) {
+        // Transformed DCs may sit in blocks without AC.
+        for (int blk = 0; blk < 16; ++blk) {
+            uint8_t *dst = base + kBlkY[blk] * 4 * stride + kBlkX[blk] * 4;
+            AddBlockWithDc(ks, dst, stride, mb.luma + 16 * blk, c.nnz[kBlkCache[blk]]);
+        }
+        return;
+    }
+    // Only blocks with coefficients: most of an inter macroblock is empty.
+    for (unsigned coded = CodedLumaBlocks(c); coded; coded &= coded - 1) {
+        const int r = __builtin_ctz(coded);
+        const int x = r & 3, y = r >> 2;
+        int16_t *coeffs = mb.luma + 16 * kRasterBlk[r];
+        uint8_t *dst = base + y * 4 * stride + x * 4;
+        if (c.nnz[Cache(x, y)] == 1 && coeffs[0])
+            ks.idct4x4DcAdd(dst, stride, coeffs);
+        else
+            ks.idct4x4Add(dst, stride, coeffs);
     }
 }
 
@@ -57,24 +87,27 @@ void AddChromaResidual(SliceDecoder &sd, uint8_t *u, uint8_t *v, ptrdiff_t strid
     const KernelSet &ks = *sd.ks;
     CurrentMb &mb = sd.mb;
     if (!(mb.cbp & 0x30)) return;
-    const bool intra = MbIsIntra(mb.cls);
+    const auto *scale = sd.p->dequant->scale4x4 + (MbIsIntra(mb.cls) ? 1 : 4);  // Cb list; Cr follows
+    const ptrdiff_t offsets[4] = {0, 4, 4 * stride, 4 * stride + 4};
     for (int k = 0; k < 2; ++k) {
-        if (mb.cbfDc & (2 << k)) {
+        const bool dc = mb.cbfDc & (2 << k);
+        int16_t *coeffs = mb.chroma[k];
+        if (dc) {
             const int qpc = mb.qpc[k];
-            ks.chromaDcDequantIdct(mb.chroma[k], mb.chromaDc[k], qpc,
-                                   sd.p->dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6][0]);
+            ks.chromaDcDequantIdct(coeffs, mb.chromaDc[k], qpc, scale[k][qpc % 6][0]);
         }
         const uint8_t *nnz = sd.cache.nnzChroma[k];
         uint8_t *base = k ? v : u;
-        if ((nnz[kChromaCache[0]] | nnz[kChromaCache[1]] | nnz[kChromaCache[2]] | nnz[kChromaCache[3]]) == 0) {
+        uint16_t top, bottom;
+        std::memcpy(&top, nnz + Cache(0, 0), 2);
+        std::memcpy(&bottom, nnz + Cache(0, 1), 2);
+        if (!(top | bottom)) {
             // No AC anywhere: at most the four DCs, in one call.
-            if (mb.cbfDc & (2 << k)) ks.chromaDcAdd(base, stride, mb.chroma[k]);
+            if (dc) ks.chromaDcAdd(base, stride, coeffs);
             continue;
         }
-        for (int blk = 0; blk < 4; ++blk) {
-            uint8_t *dst = base + (blk >> 1) * 4 * stride + (blk & 1) * 4;
-            AddBlock4x4(ks, dst, stride, mb.chroma[k] + 16 * blk, nnz[kChromaCache[blk]], true);
-        }
+        for (int blk = 0; blk < 4; ++blk)
+            AddBlockWithDc(ks, base + offsets[blk], stride, coeffs + 16 * blk, nnz[kChromaCache[blk]]);
     }
 }
 

@@ -25,20 +25,25 @@ constexpr int kLumaWorkRows = 17;
 constexpr int kChromaWorkRows = 9;
 constexpr int kMcScratchRows = 21;
 
-void SaveUnfilteredEdges(SliceDecoder &sd, const MbPlanes &mb) {
-    const KernelSet &ks = *sd.ks;
+void SaveBottomRows(SliceDecoder &sd, const MbPlanes &mb) {
     const int row = sd.mbY & 1;
     std::memcpy(sd.topLuma[row] + sd.mbX * 16, mb.y + 15 * mb.lumaStride, 16);
     std::memcpy(sd.topChroma[row][0] + sd.mbX * 8, mb.u + 7 * mb.chromaStride, 8);
     std::memcpy(sd.topChroma[row][1] + sd.mbX * 8, mb.v + 7 * mb.chromaStride, 8);
-    ks.lastColumn[0](sd.leftLuma, mb.y, mb.lumaStride);
-    ks.lastColumn[1](sd.leftChroma[0], mb.u, mb.chromaStride);
-    ks.lastColumn[1](sd.leftChroma[1], mb.v, mb.chromaStride);
+}
+
+void FlushDeblock(SliceDecoder &sd) {
+    if (!sd.deblockPending) return;
+    sd.deblockPending = false;
+    DeblockMb_Filter(*sd.ks, sd.deblock[sd.deblockNext ^ 1]);
 }
 
 // Inter macroblocks are predicted straight into the picture; intra and PCM
 // ones are built in the work area, which holds their unfiltered neighbours,
-// and stored afterwards.
+// and stored afterwards. A macroblock is deblocked only once its right
+// neighbour has been reconstructed (or at the end of its row or slice), so
+// that neighbour predicts from unfiltered samples in the picture; filtering
+// the previous macroblock never touches the current one.
 void FinishMb(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     const KernelSet &ks = *sd.ks;
@@ -55,24 +60,30 @@ void FinishMb(SliceDecoder &sd) {
         else
             ReconstructIntra(sd);
         const MbPlanes work = {sd.lumaWork, sd.chromaWork[0], sd.chromaWork[1], kLumaWorkStride, kChromaWorkStride};
-        SaveUnfilteredEdges(sd, work);
+        SaveBottomRows(sd, work);
         ks.copy[0](pic.y, pic.lumaStride, sd.lumaWork, kLumaWorkStride, 16);
         ks.copy[1](pic.u, pic.chromaStride, sd.chromaWork[0], kChromaWorkStride, 8);
         ks.copy[1](pic.v, pic.chromaStride, sd.chromaWork[1], kChromaWorkStride, 8);
     } else {
         ReconstructInter(sd, pic);
-        SaveUnfilteredEdges(sd, pic);
+        SaveBottomRows(sd, pic);
     }
     StoreMbRecord(sd);
+    FlushDeblock(sd);
     if (p.disableDeblock == 1) return;
-    DeblockMb d;
+    DeblockMb &d = sd.deblock[sd.deblockNext];
     d.luma = pic.y;
     d.cb = pic.u;
     d.cr = pic.v;
     d.lumaStride = p.lumaStride;
     d.chromaStride = p.chromaStride;
     ComputeDeblockParams(sd, d);
-    DeblockMb_Filter(ks, d);
+    if (sd.mbX == p.widthMbs - 1) {
+        DeblockMb_Filter(ks, d);
+        return;
+    }
+    sd.deblockPending = true;
+    sd.deblockNext ^= 1;
 }
 
 void ClearCoefficients(CurrentMb &mb) {
@@ -273,6 +284,7 @@ SliceResult SliceDecoder_Decode(SliceDecoder *sd, const SliceParams &p) {
         sd->stopBit = FindStopBit(p);
         res = DecodeCavlcSlice(*sd);
     }
+    FlushDeblock(*sd);
     sd->p = nullptr;
     return res;
 }

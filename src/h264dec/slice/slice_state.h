@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "h264dec/bitreader.h"
+#include "h264dec/dsp/deblock_mb.h"
 #include "h264dec/slice/block_layout.h"
 #include "h264dec/slice/cabac_engine.h"
 #include "h264dec/slice_params.h"
@@ -108,12 +109,14 @@ public:
     uint32_t pictureFirstSlice = 1;   // serial of the picture's first slice
 
     // Unfiltered bottom rows of the previous and current macroblock rows
-    // (double-buffered by row parity), and the right column of the left
-    // macroblock, for intra prediction.
+    // (double-buffered by row parity), for intra prediction. The left
+    // neighbour needs no copy: its deblocking waits until the macroblock to
+    // its right has been reconstructed (see FinishMb).
     uint8_t *topLuma[2] = {};    // (maxWidthMbs + 2) * 16, offset by 16
     uint8_t *topChroma[2][2] = {};
-    uint8_t leftLuma[16] = {};
-    uint8_t leftChroma[2][8] = {};
+    DeblockMb deblock[2];        // alternating; the previous one may be pending
+    int deblockNext = 0;
+    bool deblockPending = false;
 
     // Current slice.
     const SliceParams *p = nullptr;

@@ -405,19 +405,6 @@ void CheckCopies(const Candidate &c, const KernelSet &ref, Report &r) {
             c.ks->copy[wi](dstNew + 16, dstStride, src + srcX, srcStride, h);
             if (!r.Expect(std::memcmp(dstRef, dstNew, sizeof dstRef) == 0, Describe(c.name, "copy[%d] h %d", wi, h))) break;
         }
-    }    for (int wi = 0; wi < 2; wi++) {
-        if (ref.lastColumn[wi] == c.ks->lastColumn[wi]) continue;
-        for (int trial = 0; trial < 200; trial++) {
-            Fill(src, sizeof src, kRandom);
-            Fill(dstRef, sizeof dstRef, kRandom);
-            std::memcpy(dstNew, dstRef, sizeof dstRef);
-            const ptrdiff_t stride = 16 + Uniform(0, 48);
-            const int x = Uniform(0, 15);
-            ref.lastColumn[wi](dstRef + 8, src + x, stride);
-            c.ks->lastColumn[wi](dstNew + 8, src + x, stride);
-            if (!r.Expect(std::memcmp(dstRef, dstNew, sizeof dstRef) == 0, Describe(c.name, "lastColumn[%d] stride %td", wi, stride)))
-                break;
-        }
     }
 }
 
