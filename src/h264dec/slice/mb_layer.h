@@ -16,11 +16,11 @@ inline void SetupSkipMb(SliceDecoder &sd) {
     mb.transform8x8 = 0;
     mb.chromaPredMode = 0;
     ClearCoefficientCounts(sd);
-    SetPredModes(sd, 2);
+    // Intra modes and mvd magnitudes stay in the cache: the record of a skipped
+    // macroblock gets its fixed values without reading them.
     int16_t mv[2];
     PredictSkipMv(sd.cache, sd.nb.left >= 0, sd.nb.top >= 0, mv);
     FillMotion(sd.cache, 0, 0, 4, 4, 0, mv);
-    ClearMvd(sd);
     SetMbQp(sd, sd.qp);
 }
 
@@ -53,7 +53,8 @@ inline bool ReadMotion(SliceDecoder &sd, Entropy &ent, int x, int y, int w, int 
     PredictMv(c, x, y, w, ref, shape, mvp);
     const int16_t mv[2] = {int16_t(mvp[0] + mvdx), int16_t(mvp[1] + mvdy)};
     FillMotion(c, x, y, w, h, ref, mv);
-    FillMvd(c, x, y, w, h, mvdx, mvdy);
+    // Only CABAC contexts read the mvd magnitudes.
+    if (sd.p->cabac) FillMvd(c, x, y, w, h, mvdx, mvdy);
     return true;
 }
 
@@ -62,7 +63,7 @@ inline int ParseInterPrediction(SliceDecoder &sd, Entropy &ent, int type) {
     CurrentMb &mb = sd.mb;
     NeighbourCache &c = sd.cache;
     const int numRef = sd.p->numRefIdxActive > 0 ? sd.p->numRefIdxActive : 1;
-    ClearMotion(sd, 0);
+    // No clearing of the motion fields: the partitions cover the macroblock.
     mb.cls = uint8_t(kMbP16x16 + type);
     auto readRef = [&](int x, int y) -> int {
         if (numRef <= 1 || type == kMbP8x8Ref0) return 0;

@@ -33,11 +33,9 @@ void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool i
     if (cabac) std::memcpy(c.mvd[idx], r.mvd[raster], sizeof c.mvd[idx]);
 }
 
-}  // namespace
-
-void LoadNeighbours(SliceDecoder &sd) {
-    const SliceParams &p = *sd.p;
-    const int w = p.widthMbs;
+// Fills sd.nb with the records of the neighbours in the current slice.
+void FindNeighbours(SliceDecoder &sd) {
+    const int w = sd.p->widthMbs;
     const int cur = sd.mbIndex;
     const uint32_t serial = sd.sliceSerial;
     MbNeighbours &nb = sd.nb;
@@ -53,6 +51,37 @@ void LoadNeighbours(SliceDecoder &sd) {
     } else {
         nb.top = nb.topRight = nb.topLeft = -1;
     }
+}
+
+// Motion of one neighbouring 4x4 block, or "unavailable" without a record.
+inline void CopyMotion(NeighbourCache &c, int idx, const MbRecord *r, int raster) {
+    if (r) {
+        c.ref[idx] = r->ref[Ref8x8(raster & 3, raster >> 2)];
+        std::memcpy(c.mv[idx], r->mv[raster], sizeof c.mv[idx]);
+    } else {
+        c.ref[idx] = kRefUnavailable;
+        std::memset(c.mv[idx], 0, sizeof c.mv[idx]);
+    }
+}
+
+}  // namespace
+
+void LoadSkipNeighbours(SliceDecoder &sd) {
+    FindNeighbours(sd);
+    const MbNeighbours &nb = sd.nb;
+    // Without A or B the skip motion is zero and reads nothing.
+    if (nb.left < 0 || nb.top < 0) return;
+    NeighbourCache &c = sd.cache;
+    CopyMotion(c, Cache(-1, 0), &sd.mbs[nb.left], 3);
+    CopyMotion(c, Cache(0, -1), &sd.mbs[nb.top], 12);
+    CopyMotion(c, Cache(4, -1), nb.topRight >= 0 ? &sd.mbs[nb.topRight] : nullptr, 12);
+    CopyMotion(c, Cache(-1, -1), nb.topLeft >= 0 ? &sd.mbs[nb.topLeft] : nullptr, 15);
+}
+
+void LoadNeighbours(SliceDecoder &sd) {
+    const SliceParams &p = *sd.p;
+    FindNeighbours(sd);
+    const MbNeighbours &nb = sd.nb;
 
     // Intra prediction may use a neighbour unless constrained intra
     // prediction excludes inter-coded ones.
@@ -112,15 +141,47 @@ void LoadNeighbours(SliceDecoder &sd) {
     for (int y = 0; y < 4; ++y) c.ref[Cache(4, y)] = kRefUnavailable;
 }
 
+namespace {
+
+// P_Skip: everything but the motion vector and the QPs is fixed, so the
+// record is written without reading the cache back.
+void StoreSkipRecord(SliceDecoder &sd, MbRecord &r) {
+    const CurrentMb &mb = sd.mb;
+    r.cbp = 0;
+    r.transform8x8 = 0;
+    r.chromaPredMode = 0;
+    r.cbfDc = 0;
+    r.nonzero = 0;
+    std::memset(r.nnz, 0, sizeof r.nnz);
+    std::memset(r.nnzChroma, 0, sizeof r.nnzChroma);
+    std::memset(r.predMode, 2, sizeof r.predMode);
+    std::memset(r.ref, 0, sizeof r.ref);
+    const int32_t id = sd.p->refList[0].id;
+    for (int k = 0; k < 4; ++k) r.refId[k] = id;
+    uint32_t mv;
+    std::memcpy(&mv, sd.cache.mv[Cache(0, 0)], sizeof mv);
+    for (int k = 0; k < 16; ++k) std::memcpy(r.mv[k], &mv, sizeof mv);
+    if (sd.p->cabac) std::memset(r.mvd, 0, sizeof r.mvd);
+    r.qpDeblock = uint8_t(mb.qp);
+    r.qpcDeblock[0] = uint8_t(mb.qpc[0]);
+    r.qpcDeblock[1] = uint8_t(mb.qpc[1]);
+}
+
+}  // namespace
+
 void StoreMbRecord(SliceDecoder &sd) {
     MbRecord &r = sd.mbs[sd.mbIndex];
     r.addr = sd.mbAddr;
     const CurrentMb &mb = sd.mb;
+    r.slice = sd.sliceSerial;
+    r.cls = mb.cls;
+    if (mb.cls == kMbPSkip) {
+        StoreSkipRecord(sd, r);
+        return;
+    }
     const NeighbourCache &c = sd.cache;
     const RefPicture *refList = sd.p->refList;
     const bool cabac = sd.p->cabac;
-    r.slice = sd.sliceSerial;
-    r.cls = mb.cls;
     r.cbp = mb.cbp;
     r.transform8x8 = mb.transform8x8;
     r.chromaPredMode = mb.chromaPredMode;

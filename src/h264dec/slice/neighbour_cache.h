@@ -10,6 +10,10 @@ namespace tessaly::h264 {
 // loads their data into sd.cache.
 void LoadNeighbours(SliceDecoder &sd);
 
+// The part of LoadNeighbours a P_Skip macroblock needs: the neighbours and
+// the motion of blocks A, B, C and D of its prediction.
+void LoadSkipNeighbours(SliceDecoder &sd);
+
 // Stores the decoded macroblock from sd.mb and sd.cache into its record.
 void StoreMbRecord(SliceDecoder &sd);
 

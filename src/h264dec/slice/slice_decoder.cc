@@ -100,6 +100,18 @@ inline void SetPosition(SliceDecoder &sd, int addr) {
     sd.mbIndex = (sd.mbY & 1) * sd.p->widthMbs + sd.mbX;
 }
 
+// The next address in raster order, without SetPosition's division.
+inline void NextPosition(SliceDecoder &sd) {
+    const int w = sd.p->widthMbs;
+    ++sd.mbAddr;
+    ++sd.mbIndex;
+    if (++sd.mbX == w) {
+        sd.mbX = 0;
+        ++sd.mbY;
+        sd.mbIndex = (sd.mbY & 1) * w;
+    }
+}
+
 bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
     if (!p.data || !p.dequant || !p.y || !p.u || !p.v) return false;
     if (p.widthMbs <= 0 || p.heightMbs <= 0 || p.widthMbs > sd.maxWidthMbs) return false;
@@ -130,25 +142,24 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
     SliceResult res;
     CavlcSyntax syntax(sd);
     const int endMb = EndMb(p);
-    int addr = p.firstMb;
     auto moreData = [&] { return sd.br.Position() < sd.stopBit; };
+    SetPosition(sd, p.firstMb);
     for (;;) {
         if (p.type == SliceType::P) {
             const uint32_t run = sd.br.ReadUe();
-            if (run > uint32_t(endMb - addr)) {
+            if (run > uint32_t(endMb - sd.mbAddr)) {
                 res.error = kErrSkipRun;
                 return res;
             }
-            for (uint32_t i = 0; i < run; ++i, ++addr) {
-                SetPosition(sd, addr);
-                LoadNeighbours(sd);
+            for (uint32_t i = 0; i < run; ++i) {
+                LoadSkipNeighbours(sd);
                 SetupSkipMb(sd);
                 FinishMb(sd);
                 ++res.mbsDecoded;
+                NextPosition(sd);
             }
-            if (addr >= endMb || !moreData()) return res;
+            if (sd.mbAddr >= endMb || !moreData()) return res;
         }
-        SetPosition(sd, addr);
         LoadNeighbours(sd);
         const int err = DecodeMacroblock(sd, syntax);
         if (err) {
@@ -158,12 +169,12 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
         }
         FinishMb(sd);
         ++res.mbsDecoded;
-        ++addr;
         if (!moreData()) return res;
-        if (addr >= endMb) {
+        if (sd.mbAddr + 1 >= endMb) {
             res.error = kErrEndOfSlice;
             return res;
         }
+        NextPosition(sd);
     }
 }
 
@@ -175,9 +186,8 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
     sd.lastQpDelta = 0;
     CabacSyntax syntax(sd);
     const int endMb = EndMb(p);
-    int addr = p.firstMb;
+    SetPosition(sd, p.firstMb);
     for (;;) {
-        SetPosition(sd, addr);
         LoadNeighbours(sd);
         if (p.type == SliceType::P && syntax.MbSkipFlag()) {
             SetupSkipMb(sd);
@@ -192,12 +202,12 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
         }
         FinishMb(sd);
         ++res.mbsDecoded;
-        ++addr;
         if (syntax.EndOfSliceFlag()) return res;
-        if (addr >= endMb || sd.cabac.Overrun()) {
-            res.error = addr >= endMb ? kErrEndOfSlice : kErrOverrun;
+        if (sd.mbAddr + 1 >= endMb || sd.cabac.Overrun()) {
+            res.error = sd.mbAddr + 1 >= endMb ? kErrEndOfSlice : kErrOverrun;
             return res;
         }
+        NextPosition(sd);
     }
 }
 
