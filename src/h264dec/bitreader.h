@@ -35,8 +35,10 @@ public:
     void Skip(uint32_t n) { pos_ += n; }
 
     // ue(v). Codes with more than 31 leading zeros cannot be represented and
-    // return UINT32_MAX, which every caller's range check refuses.
-    uint32_t ReadUe() {
+    // return UINT32_MAX, which every caller's range check refuses. The
+    // common short codes are decoded in place, inlined into every parser
+    // (the macroblock layer reads many of them); long ones take a call.
+    [[gnu::always_inline]] uint32_t ReadUe() {
         // Codes of up to 57 bits (28 leading zeros) come from one look-ahead.
         const uint64_t w = Peek64();
         if (w >= (uint64_t(1) << 35)) [[likely]] {
@@ -44,19 +46,11 @@ public:
             pos_ += uint32_t(len);
             return uint32_t(w >> (64 - len)) - 1;
         }
-        const uint32_t peek = Peek32();
-        if (peek == 0) {
-            pos_ += 32;
-            return UINT32_MAX;
-        }
-        const int zeros = __builtin_clz(peek);
-        pos_ += uint32_t(zeros);
-        const uint64_t info = ReadBits(zeros + 1);  // 1 followed by the suffix
-        return uint32_t(info - 1);
+        return ReadLongUe();
     }
 
     // se(v); the UINT32_MAX sentinel of ReadUe maps to INT32_MIN.
-    int32_t ReadSe() {
+    [[gnu::always_inline]] int32_t ReadSe() {
         const uint32_t k = ReadUe();
         if (k == UINT32_MAX) return INT32_MIN;
         const int32_t magnitude = int32_t((k >> 1) + (k & 1));
@@ -103,6 +97,18 @@ public:
     uint32_t SizeBytes() const { return sizeBytes_; }
 
 private:
+    [[gnu::noinline]] uint32_t ReadLongUe() {
+        const uint32_t peek = Peek32();
+        if (peek == 0) {
+            pos_ += 32;
+            return UINT32_MAX;
+        }
+        const int zeros = __builtin_clz(peek);
+        pos_ += uint32_t(zeros);
+        const uint64_t info = ReadBits(zeros + 1);  // 1 followed by the suffix
+        return uint32_t(info - 1);
+    }
+
     // Bit position of the last set bit in the data (the stop bit); 0 if none.
     uint64_t StopBitPosition() const {
         for (uint32_t i = sizeBytes_; i > 0; --i) {

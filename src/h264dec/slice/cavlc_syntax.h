@@ -21,7 +21,7 @@ public:
     explicit CavlcSyntax(SliceDecoder &sd) : sd_(sd), br_(sd.br) {}
 
     int MbType() {
-        const uint32_t v = Ue();
+        const uint32_t v = br_.ReadUe();
         if (sd_.p->type == SliceType::I) return v <= 25 ? kMbTypeIntraBase + int(v) : -1;
         if (v <= 4) return int(v);
         return v <= 30 ? kMbTypeIntraBase + int(v) - 5 : -1;
@@ -36,16 +36,16 @@ public:
         return UeAtMost(31);
     }
     int Mvd(int, int, int) {
-        const int32_t v = Se();
+        const int32_t v = br_.ReadSe();
         return (v < -32768 || v > 32767) ? INT32_MIN : v;
     }
     int CodedBlockPattern() {
-        const uint32_t v = Ue();
+        const uint32_t v = br_.ReadUe();
         if (v > 47) return -1;
         return MbIsIntra(sd_.mb.cls) ? kCavlcCbpIntra[v] : kCavlcCbpInter[v];
     }
     int MbQpDelta() {
-        const int32_t v = Se();
+        const int32_t v = br_.ReadSe();
         return v == INT32_MIN ? -1000 : v;
     }
     void NoQpDelta() {}
@@ -53,27 +53,8 @@ public:
     int Pcm(SliceDecoder &sd);
 
 private:
-    // ue(v) with the short codes decoded in place: the macroblock parsers
-    // read many of them and outgrow the inliner's budget for the reader's
-    // own version. Long codes take the reader's general path.
-    [[gnu::always_inline]] uint32_t Ue() {
-        const uint64_t w = br_.Peek64();
-        if (w >= (uint64_t(1) << 35)) [[likely]] {
-            const int len = 2 * __builtin_clzll(w) + 1;
-            br_.Skip(uint32_t(len));
-            return uint32_t(w >> (64 - len)) - 1;
-        }
-        return br_.ReadUe();
-    }
-    // se(v) on top of Ue(); INT32_MIN for an unrepresentable code.
-    [[gnu::always_inline]] int32_t Se() {
-        const uint32_t k = Ue();
-        if (k == UINT32_MAX) return INT32_MIN;
-        const int32_t magnitude = int32_t((k >> 1) + (k & 1));
-        return (k & 1) ? magnitude : -magnitude;
-    }
     int UeAtMost(uint32_t max) {
-        const uint32_t v = Ue();
+        const uint32_t v = br_.ReadUe();
         return v <= max ? int(v) : -1;
     }
 

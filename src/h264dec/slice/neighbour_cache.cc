@@ -8,12 +8,6 @@ namespace {
 
 constexpr uint8_t kNnzUnavailable = 64;
 
-// One bit per byte of v (bit i for byte i, little-endian): whether it is nonzero.
-inline uint32_t NonzeroBytes(uint64_t v) {
-    const uint64_t high = (((v & 0x7f7f7f7f7f7f7f7full) + 0x7f7f7f7f7f7f7f7full) | v) & 0x8080808080808080ull;
-    return uint32_t(((high >> 7) * 0x0102040810204080ull) >> 56);
-}
-
 inline int Ref8x8(int x, int y) { return (y >> 1) * 2 + (x >> 1); }
 
 void ClearSide(NeighbourCache &c, int idx) {
@@ -186,21 +180,17 @@ void StoreMbRecord(SliceDecoder &sd) {
     r.transform8x8 = mb.transform8x8;
     r.chromaPredMode = mb.chromaPredMode;
     r.cbfDc = mb.cbfDc;
-    // The counts pass through registers: reading back the record's bytes
-    // right after storing them would stall on store forwarding.
-    uint64_t counts[2] = {0, 0};
     for (int y = 0; y < 4; ++y) {
         const int row = Cache(0, y);
-        uint32_t rowCounts;
-        std::memcpy(&rowCounts, c.nnz + row, 4);
-        std::memcpy(r.nnz + 4 * y, &rowCounts, 4);
-        counts[y >> 1] |= uint64_t(rowCounts) << (32 * (y & 1));
+        std::memcpy(r.nnz + 4 * y, c.nnz + row, 4);
         std::memcpy(r.predMode + 4 * y, c.predMode + row, 4);
         std::memcpy(r.mv[4 * y], c.mv[row], sizeof(r.mv[0]) * 4);
         // Only CABAC contexts read the mvd magnitudes.
         if (cabac) std::memcpy(r.mvd[4 * y], c.mvd[row], sizeof(r.mvd[0]) * 4);
     }
-    uint16_t nonzero = uint16_t(NonzeroBytes(counts[0]) | NonzeroBytes(counts[1]) << 8);
+    // From the cache, not read back from the record's bytes just stored
+    // (that would stall on store forwarding).
+    uint16_t nonzero = CodedLumaBlocks(c);
     if (mb.transform8x8) {
         // Deblocking looks at whole 8x8 transform blocks.
         for (int k = 0; k < 4; ++k) {

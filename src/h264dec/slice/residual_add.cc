@@ -1,6 +1,6 @@
 // Inverse transforms of the macroblock's coefficient blocks, added to the
-// prediction in the work area. Empty blocks are skipped; DC-only blocks take
-// the kernels' DC path.
+// prediction (in the work area or the picture). Empty blocks are skipped;
+// DC-only blocks take the kernels' DC path.
 #include <cstring>
 
 #include "h264dec/dsp/kernel_set.h"
@@ -17,20 +17,6 @@ inline void AddBlockWithDc(const KernelSet &ks, uint8_t *dst, ptrdiff_t stride, 
         ks.idct4x4Add(dst, stride, coeffs);
     else if (coeffs[0])
         ks.idct4x4DcAdd(dst, stride, coeffs);
-}
-
-// Bit 4y + x set when the raster 4x4 block (x, y) has coefficients.
-inline unsigned CodedLumaBlocks(const NeighbourCache &c) {
-    unsigned mask = 0;
-    for (int y = 0; y < 4; ++y) {
-        uint32_t row;
-        std::memcpy(&row, c.nnz + Cache(0, y), 4);  // byte x = block x
-        row |= row >> 4;
-        row |= row >> 2;
-        row |= row >> 1;
-        mask |= (((row & 0x01010101u) * 0x01020408u) >> 24 & 15u) << (4 * y);
-    }
-    return mask;
 }
 
 }  // namespace

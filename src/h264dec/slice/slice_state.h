@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "h264dec/bitreader.h"
 #include "h264dec/dsp/deblock_mb.h"
@@ -86,6 +87,23 @@ struct alignas(16) NeighbourCache {
     int16_t mv[kCacheSize][2];
     uint8_t mvd[kCacheSize][2];
 };
+
+// The current macroblock's luma 4x4 blocks with coefficients: bit 4y + x for
+// raster block (x, y), from the counts in the cache.
+inline uint16_t CodedLumaBlocks(const NeighbourCache &c) {
+    uint64_t halves[2] = {0, 0};  // rows 0-1 and 2-3, one byte per block
+    for (int y = 0; y < 4; ++y) {
+        uint32_t row;
+        std::memcpy(&row, c.nnz + Cache(0, y), 4);
+        halves[y >> 1] |= uint64_t(row) << (32 * (y & 1));
+    }
+    // Per byte: its top bit set when the byte is nonzero; then gathered.
+    auto nonzero = [](uint64_t v) {
+        const uint64_t high = (((v & 0x7f7f7f7f7f7f7f7full) + 0x7f7f7f7f7f7f7f7full) | v) & 0x8080808080808080ull;
+        return unsigned(((high >> 7) * 0x0102040810204080ull) >> 56);
+    };
+    return uint16_t(nonzero(halves[0]) | nonzero(halves[1]) << 8);
+}
 
 // Availability of the neighbouring macroblocks for the current slice.
 struct MbNeighbours {
