@@ -19,6 +19,7 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include "stream_file.h"
+#include "x_test_server.h"
 #include "tessaly/kova.h"
 
 using namespace std::chrono_literals;
@@ -28,20 +29,23 @@ namespace {
 // The host side of the X server: its own connection and windows.
 class Host {
 public:
-    Host() : c_(xcb_connect(nullptr, nullptr)) {
+    Host() : c_(tessaly::testsupport::ConnectToTestServer()) {
         screen_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
     }
     ~Host() { xcb_disconnect(c_); }
     bool ok() const { return !xcb_connection_has_error(c_) && screen_->root_depth >= 24; }
 
-    // Windows must not overlap: the server keeps no pixels for covered parts.
+    // This program's windows never overlap one another.
     xcb_window_t Window(uint16_t w, uint16_t h, bool map = true) {
         const int16_t x = nextX_;
         nextX_ = static_cast<int16_t>(nextX_ + w + 10);
         const xcb_window_t id = xcb_generate_id(c_);
-        const uint32_t background = 0x00336699;  // not black: a window that was never drawn is told apart
+        // Not black: a window that was never drawn is told apart. Other test
+        // programs share the server and their windows may cover ours: with a
+        // backing store, what was drawn under them can still be read back.
+        const uint32_t values[] = {0x00336699, XCB_BACKING_STORE_ALWAYS};
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, screen_->root, x, 0, w, h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen_->root_visual, XCB_CW_BACK_PIXEL, &background);
+                          screen_->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_BACKING_STORE, values);
         if (map) xcb_map_window(c_, id);
         Sync();
         return id;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/x11_windows.h"
+#include "x_test_server.h"
 
 using namespace tessaly::platform;
 
@@ -16,7 +17,7 @@ namespace {
 // A second client that owns the test windows, as a host application would.
 class HostClient {
 public:
-    HostClient() : c_(xcb_connect(nullptr, nullptr)) {}
+    HostClient() : c_(tessaly::testsupport::ConnectToTestServer()) {}
     ~HostClient() { xcb_disconnect(c_); }
     bool ok() const { return !xcb_connection_has_error(c_); }
 

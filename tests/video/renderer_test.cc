@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "video/directx_draw.h"
+#include "x_test_server.h"
 #include "video/picture_surface.h"
 
 namespace tessaly::video {
@@ -147,7 +148,7 @@ using Reply = std::unique_ptr<T, FreeDeleter>;
 
 class Host {
 public:
-    Host() : connection_(xcb_connect(nullptr, nullptr)) {}
+    Host() : connection_(tessaly::testsupport::ConnectToTestServer()) {}
     ~Host() { xcb_disconnect(connection_); }
 
     bool Ok() const { return !xcb_connection_has_error(connection_); }
