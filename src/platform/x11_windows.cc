@@ -66,4 +66,23 @@ bool GetWindowRect(unsigned long window, WindowRect &rect) {
     return true;
 }
 
+WindowState QueryWindowState(unsigned long window) {
+    WindowState state;
+    xcb_connection_t *c = SharedXConnection();
+    if (!c || window == 0 || window > UINT32_MAX) return state;
+    const auto id = static_cast<xcb_window_t>(window);
+    // Both requests go out before either reply is awaited.
+    const xcb_get_window_attributes_cookie_t attributesCookie = xcb_get_window_attributes(c, id);
+    const xcb_get_geometry_cookie_t geometryCookie = xcb_get_geometry(c, id);
+    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(c, attributesCookie, nullptr));
+    Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometryCookie, nullptr));
+    if (!attributes || !geometry) return state;
+    state.exists = true;
+    // The server reports Viewable only when every ancestor is mapped too.
+    state.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    state.width = geometry->width;
+    state.height = geometry->height;
+    return state;
+}
+
 }  // namespace tessaly::platform

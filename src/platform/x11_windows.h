@@ -15,6 +15,12 @@ struct WindowRect {
     uint32_t width = 0, height = 0;
 };
 
+struct WindowState {
+    bool exists = false;
+    bool viewable = false;  // as IsWindowViewable
+    uint32_t width = 0, height = 0;
+};
+
 // The shared connection, or null when there is no usable X server.
 xcb_connection_t *SharedXConnection();
 
@@ -23,5 +29,8 @@ bool IsWindow(unsigned long window);
 bool IsWindowViewable(unsigned long window);
 // False when the id is not a window.
 bool GetWindowRect(unsigned long window, WindowRect &rect);
+// Whether the window exists and is viewable, and its size, in one round trip:
+// what a renderer needs before each picture it puts.
+WindowState QueryWindowState(unsigned long window);
 
 }  // namespace tessaly::platform

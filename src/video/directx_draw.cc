@@ -22,6 +22,7 @@ struct CTQ_DIRECTX_Draw::Display {
     WindowBlitter blitter;
     platform::Event blitEvent{false};
     std::atomic<bool> blackPending{false};
+    std::atomic<bool> viewable{false};  // as last seen: by Create, then by each blit
     std::atomic<uint32_t> blitCount{0};
     std::atomic<uint32_t> lastBlitMicroseconds{0};
     std::atomic<bool> sharedMemoryInUse{false};
@@ -32,8 +33,15 @@ void CTQ_DIRECTX_Draw::RunBlitThread(Display &display, platform::Event &stop) {
     while (platform::WaitAny(events, 2) == 1) {
         PlanarPicture picture;
         if (!display.pictureSurface.AcquireNewest(picture)) continue;
+        const bool blackFirst = display.blackPending.exchange(false);
         const auto start = std::chrono::steady_clock::now();
-        if (!display.blitter.Blit(picture, display.blackPending.exchange(false))) continue;
+        const WindowBlitter::BlitResult result = display.blitter.Blit(picture, blackFirst);
+        display.viewable.store(result != WindowBlitter::BlitResult::kHidden, std::memory_order_relaxed);
+        if (result != WindowBlitter::BlitResult::kShown) {
+            // Owed to the first picture that reaches the window.
+            if (blackFirst) display.blackPending.store(true);
+            continue;
+        }
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
         display.lastBlitMicroseconds.store(static_cast<uint32_t>(took.count()), std::memory_order_relaxed);
         display.sharedMemoryInUse.store(display.blitter.UsingSharedMemory(), std::memory_order_relaxed);
@@ -47,7 +55,9 @@ int32_t CTQ_DIRECTX_Draw::Create(KOVA_HWND window, uint32_t width, uint32_t heig
     Release();
     xcb_connection_t *connection = platform::SharedXConnection();
     if (!connection) return kNoDisplay;
-    if (!platform::IsWindow(window)) return kWindowRefused;
+    // Also the first answer to whether draws are shown, until the BlitThread knows better.
+    const platform::WindowState state = platform::QueryWindowState(window);
+    if (!state.exists) return kWindowRefused;
 
     std::shared_ptr<Display> display;
     try {
@@ -62,6 +72,7 @@ int32_t CTQ_DIRECTX_Draw::Create(KOVA_HWND window, uint32_t width, uint32_t heig
         case WindowBlitter::OpenResult::kNoGraphicsContext: return kNoWindowContext;
     }
     if (!display->pictureSurface.Allocate(width, height)) return kNoPictureSurface;
+    display->viewable.store(state.viewable, std::memory_order_relaxed);
     if (!m_BlitThread.Start([display](platform::Event &stop) { RunBlitThread(*display, stop); }))
         return kWindowRefused;
 
@@ -88,16 +99,24 @@ int32_t CTQ_DIRECTX_Draw::DrawYuv(const uint8_t *y, const uint8_t *u, const uint
 
 int32_t CTQ_DIRECTX_Draw::DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
                                          uint32_t uvStride, int32_t fitFlag) {
-    if (m_hWindow == 0 || !m_bInitialised || !platform::IsWindowViewable(m_hWindow)) return kNotShown;
+    if (m_hWindow == 0 || !m_bInitialised) return kNotShown;
     if (!m_pDisplay) return kSurfaceMissing;
+    // No X request here: the BlitThread finds out whether the window is
+    // viewable. Pictures for a hidden window are therefore still copied and
+    // signalled, which is what refreshes that state.
+    const bool viewable = m_pDisplay->viewable.load(std::memory_order_relaxed);
     if (!m_pDisplay->pictureSurface.Write(y, yStride, u, v, uvStride, m_nPictureWidth, m_nPictureHeight))
-        return kPictureDropped;
+        return viewable ? kPictureDropped : kNotShown;
     if (fitFlag != m_nFitFlag) {
         m_nFitFlag = fitFlag;
         m_pDisplay->blackPending.store(true);
     }
     m_pDisplay->blitEvent.Set();
-    return 0;
+    return viewable ? 0 : kNotShown;
+}
+
+bool CTQ_DIRECTX_Draw::GrowSurface(uint32_t width, uint32_t height) {
+    return m_bInitialised && m_pDisplay && m_pDisplay->pictureSurface.Grow(width, height);
 }
 
 uint32_t CTQ_DIRECTX_Draw::BlitCount() const {

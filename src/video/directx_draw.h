@@ -2,13 +2,16 @@
 //
 // Drawing has two stages. The decoding thread copies the picture into the
 // PictureSurface and signals the BlitEvent (DrawYuv, DrawYuvStrided); it never
-// waits for the display. The renderer's own BlitThread then scales and
-// converts the newest picture to the window's whole rectangle (the aspect
-// ratio is not kept) and puts it. Pictures drawn while a blit is under way
-// merge into one blit of the newest.
+// waits for the display and sends no X request. The renderer's own BlitThread
+// then asks whether the window is viewable, and if it is, scales and converts
+// the newest picture to the window's whole rectangle (the aspect ratio is not
+// kept) and puts it. Pictures drawn while a blit is under way merge into one
+// blit of the newest. A draw reports the window's state as the BlitThread
+// last saw it (Create asks once to start with), so the first draw after the
+// host hid or showed the window may still report the state before.
 //
-// Create, Release and the draws run on the thread that holds the port's
-// DecoderLock; the object takes no lock of its own for them.
+// Create, Release, GrowSurface and the draws run on the thread that holds the
+// port's DecoderLock; the object takes no lock of its own for them.
 #pragma once
 
 #include <atomic>
@@ -34,7 +37,7 @@ public:
     static constexpr int32_t kNoWindowContext = -3;   // graphics context refused
     static constexpr int32_t kNoPictureSurface = -4;  // picture memory not had, or size below 2 x 2
     // Draw codes.
-    static constexpr int32_t kNotShown = -1;        // no window, not created, or window hidden or gone
+    static constexpr int32_t kNotShown = -1;        // no window, not created, or window last seen hidden or gone
     static constexpr int32_t kSurfaceMissing = -9;
     static constexpr int32_t kPictureDropped = -3;  // picture larger than the surface, or unusable planes
 
@@ -43,6 +46,14 @@ public:
     int32_t Create(KOVA_HWND window, uint32_t width, uint32_t height);
     // Stops the BlitThread and frees the surfaces; nothing when not created.
     void Release();
+    // Makes the picture surface at least width x height (each side the larger
+    // of the current and the asked one) for taller or wider pictures to come,
+    // keeping the window binding and the BlitThread; allocates only when the
+    // surface is too small, and never waits for the BlitThread. A picture
+    // drawn but not yet shown is dropped. The picture size is left as it is.
+    // False when not created or the memory could not be had (the surface
+    // keeps its size then).
+    bool GrowSurface(uint32_t width, uint32_t height);
 
     // Luma rows of picture-width bytes, chroma rows of picture-width / 2.
     int32_t DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag);

@@ -1,11 +1,13 @@
 // The renderer's planar 4:2:0 picture store, shared by the thread that draws
 // pictures and the thread that shows them.
 //
-// Three slots of the creation size, allocated once: at any moment one holds
-// the picture being shown, one the newest picture not yet shown, and the third
-// is free for the next draw. The drawing thread therefore never waits for the
-// display, and the display thread always reads a complete picture. The lock
-// only guards the three slot indices.
+// Three slots of the surface size, allocated once per stream setup (Grow may
+// enlarge them once more): at any moment one holds the picture being shown,
+// one the newest picture not yet shown, and the third is free for the next
+// draw. The drawing thread therefore
+// never waits for the display, and the display thread always reads a complete
+// picture. The lock guards the slot indices and the slot layout, which Grow
+// replaces; it is never held while pixels are copied or scaled.
 #pragma once
 
 #include <cstdint>
@@ -29,10 +31,17 @@ public:
     PictureSurface(const PictureSurface &) = delete;
     PictureSurface &operator=(const PictureSurface &) = delete;
 
-    // False when the memory could not be had.
+    // Before the display thread starts. False when the memory could not be had.
     bool Allocate(uint32_t width, uint32_t height);
-    uint32_t Width() const { return width_; }
-    uint32_t Height() const { return height_; }
+    // Makes the slots at least width x height, each side the larger of the
+    // current and the asked one; allocates only when the surface is too small.
+    // The display thread may go on reading the picture it holds: that memory
+    // is freed at its next AcquireNewest. A picture written but not yet shown
+    // is dropped. Drawing thread only. False when the memory could not be had;
+    // the surface is unchanged then.
+    bool Grow(uint32_t width, uint32_t height);
+    uint32_t Width() const { return storage_.width; }
+    uint32_t Height() const { return storage_.height; }
 
     // Copies a picture of width x height (chroma width / 2 x height / 2, as
     // the callers lay it out) into a free slot and makes it the newest. For
@@ -52,15 +61,23 @@ private:
         uint8_t *planes[3] = {nullptr, nullptr, nullptr};
         uint32_t width = 0, height = 0;
     };
+    struct Storage {
+        std::unique_ptr<uint8_t[]> memory;
+        Slot slots[kSlots];
+        uint32_t width = 0, height = 0;
+        uint32_t lumaStride = 0, chromaStride = 0;
+    };
+    // Black slots of width x height; false when the memory could not be had.
+    static bool Build(uint32_t width, uint32_t height, Storage &storage);
 
-    std::unique_ptr<uint8_t[]> memory_;
-    Slot slots_[kSlots];
-    uint32_t width_ = 0, height_ = 0;
-    uint32_t lumaStride_ = 0, chromaStride_ = 0;
+    // The drawing thread reads it freely; it changes it, and the display
+    // thread reads it, only under the lock.
+    Storage storage_;
 
     std::mutex lock_;
     int newest_ = -1;  // written, not yet taken by the display thread
     int shown_ = -1;   // being read (or last read) by the display thread
+    std::unique_ptr<uint8_t[]> retired_;  // slots replaced by Grow while the display thread read one
 };
 
 }  // namespace tessaly::video

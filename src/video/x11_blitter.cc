@@ -102,29 +102,36 @@ bool WindowBlitter::PrepareTarget(const PlanarPicture &picture, uint32_t width, 
     return scaler_ != nullptr;
 }
 
-bool WindowBlitter::Blit(const PlanarPicture &picture, bool blackFirst) {
-    if (!connection_ || xcb_connection_has_error(connection_)) return false;
-    platform::WindowRect rect;
-    if (!platform::GetWindowRect(window_, rect) || rect.width == 0 || rect.height == 0) return false;
-    if (!PrepareTarget(picture, rect.width, rect.height)) return false;
+WindowBlitter::BlitResult WindowBlitter::Blit(const PlanarPicture &picture, bool blackFirst) {
+    if (!connection_ || xcb_connection_has_error(connection_)) return BlitResult::kHidden;
+    const platform::WindowState window = platform::QueryWindowState(window_);
+    if (!window.viewable) return BlitResult::kHidden;
+    if (window.width == 0 || window.height == 0) return BlitResult::kFailed;
+    if (!PrepareTarget(picture, window.width, window.height)) return BlitResult::kFailed;
 
     uint8_t *const destination[4] = {image_, nullptr, nullptr, nullptr};
     const int destinationStride[4] = {static_cast<int>(rowBytes_), 0, 0, 0};
     sws_scale(scaler_, picture.planes, picture.strides, 0, static_cast<int>(picture.height), destination,
               destinationStride);
 
-    if (blackFirst && FillBlack(rect.width, rect.height) != 0) return false;
+    // An error on the window itself means it went away since the query.
+    auto failure = [](int error) { return IsWindowError(error) ? BlitResult::kHidden : BlitResult::kFailed; };
+    if (blackFirst) {
+        const int error = FillBlack(window.width, window.height);
+        if (error != 0) return failure(error);
+    }
     if (useSharedMemory_) {
-        const int error = PutShared(rect.width, rect.height);
-        if (error == 0) return true;
-        if (IsWindowError(error)) return false;
+        const int error = PutShared(window.width, window.height);
+        if (error == 0) return BlitResult::kShown;
+        if (IsWindowError(error)) return BlitResult::kHidden;
         // The server went back on the segment: copy through the socket from now on.
         useSharedMemory_ = false;
         segment_.Release();
         image_ = nullptr;
-        return PrepareTarget(picture, rect.width, rect.height) && Blit(picture, false);
+        return PrepareTarget(picture, window.width, window.height) ? Blit(picture, false) : BlitResult::kFailed;
     }
-    return PutPlain(rect.width, rect.height) == 0;
+    const int error = PutPlain(window.width, window.height);
+    return error == 0 ? BlitResult::kShown : failure(error);
 }
 
 int WindowBlitter::PutShared(uint32_t width, uint32_t height) {

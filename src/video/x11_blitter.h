@@ -23,6 +23,11 @@ namespace tessaly::video {
 class WindowBlitter {
 public:
     enum class OpenResult { kOk, kNotAWindow, kUnsupportedFormat, kNoGraphicsContext };
+    enum class BlitResult {
+        kShown,
+        kHidden,  // not viewable, gone, or refusing our requests for the window (or the connection is down)
+        kFailed,  // viewable, but nothing reached it (out of memory, image refused)
+    };
 
     WindowBlitter() = default;
     ~WindowBlitter() { Close(); }
@@ -35,9 +40,9 @@ public:
     void Close();
 
     // Fits the picture to the window's current size and puts it; with
-    // blackFirst the window is filled black before. False when nothing
-    // reached the window (gone, zero-sized, or out of memory).
-    bool Blit(const PlanarPicture &picture, bool blackFirst);
+    // blackFirst the window is filled black before. Asks for the window's
+    // state first, so a hidden window costs one round trip and no scaling.
+    BlitResult Blit(const PlanarPicture &picture, bool blackFirst);
 
     bool UsingSharedMemory() const { return useSharedMemory_; }
 

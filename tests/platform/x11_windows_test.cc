@@ -55,9 +55,16 @@ TEST(X11Windows, AnswersForRealWindows) {
 
     host.Map(child);
     EXPECT_FALSE(IsWindowViewable(child)) << "a mapped child of an unmapped parent is not viewable";
+    WindowState state = QueryWindowState(child);
+    EXPECT_TRUE(state.exists);
+    EXPECT_FALSE(state.viewable);
     host.Map(top);
     EXPECT_TRUE(IsWindowViewable(top));
     EXPECT_TRUE(IsWindowViewable(child));
+    state = QueryWindowState(child);
+    EXPECT_TRUE(state.viewable);
+    EXPECT_EQ(state.width, 100u);
+    EXPECT_EQ(state.height, 50u);
 
     WindowRect rect;
     ASSERT_TRUE(GetWindowRect(child, rect));
@@ -72,6 +79,7 @@ TEST(X11Windows, AnswersForRealWindows) {
     EXPECT_FALSE(IsWindow(top));
     EXPECT_FALSE(IsWindow(child));
     EXPECT_FALSE(GetWindowRect(top, rect));
+    EXPECT_FALSE(QueryWindowState(child).exists);
 
     EXPECT_FALSE(IsWindow(0));
     EXPECT_FALSE(IsWindow(0x7FFFFFFF));
@@ -86,5 +94,6 @@ TEST(X11NoServer, EveryHandleIsNotAWindow) {
         EXPECT_FALSE(IsWindow(id));
         EXPECT_FALSE(IsWindowViewable(id));
         EXPECT_FALSE(GetWindowRect(id, rect));
+        EXPECT_FALSE(QueryWindowState(id).exists);
     }
 }

@@ -274,6 +274,18 @@ bool DrawOnce(CTQ_DIRECTX_Draw &renderer, const I420 &p) {
     return Draw(renderer, p) == 0 && WaitForBlit(renderer, before);
 }
 
+// Draws until a draw returns `result` (three seconds at most). Draws report
+// the window's state as the BlitThread last saw it, so the first ones after
+// the host showed or hid the window may still report the state before.
+bool DrawUntil(CTQ_DIRECTX_Draw &renderer, const I420 &p, int32_t result) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (Draw(renderer, p) != result) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
 class Renderer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -370,17 +382,20 @@ TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
     const uint32_t window = host.CreateWindow(400, 300, /*map=*/false);
     CTQ_DIRECTX_Draw renderer;
     ASSERT_EQ(renderer.Create(window, 352, 288), 0);
-    const I420 picture = ColourBars(352, 288);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kNotShown);
+    const I420 bars = ColourBars(352, 288), ramps = Gradients(352, 288);
+    // Create found the window hidden: no draw says shown, none is blitted.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), CTQ_DIRECTX_Draw::kNotShown);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renderer.BlitCount(), 0u);
 
     host.Map(window);
-    ExpectDrawnAndShown(host, window, 400, 300, picture, [&] { return DrawOnce(renderer, picture); });
+    ExpectDrawnAndShown(host, window, 400, 300, bars,
+                        [&] { return DrawUntil(renderer, bars, 0) && WaitForBlit(renderer, 0); });
 
     host.Unmap(window);
     const uint32_t shown = SettledBlitCount(renderer);
-    EXPECT_EQ(Draw(renderer, Gradients(352, 288)), CTQ_DIRECTX_Draw::kNotShown);
+    EXPECT_TRUE(DrawUntil(renderer, ramps, CTQ_DIRECTX_Draw::kNotShown));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), CTQ_DIRECTX_Draw::kNotShown);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renderer.BlitCount(), shown);
 }
@@ -470,6 +485,32 @@ TEST_F(Renderer, ReleaseWhileBlittingAndCreateAgain) {
     ExpectDrawnAndShown(host, window, 1280, 720, ramps, [&] { return DrawOnce(renderer, ramps); });
 }
 
+TEST_F(Renderer, GrownSurfaceTakesTallerPicturesInTheSameWindow) {
+    const uint32_t window = host.CreateWindow(640, 360);
+    CTQ_DIRECTX_Draw renderer;
+    ASSERT_EQ(renderer.Create(window, 1280, 576), 0);
+    const I420 tall = Gradients(1280, 720);
+    const PackedI420 packed = Pack(tall);
+    renderer.SetPictureSize(1280, 720);
+    EXPECT_EQ(renderer.DrawYuv(packed.y.data(), packed.u.data(), packed.v.data(), 1),
+              CTQ_DIRECTX_Draw::kPictureDropped);
+    // Each growth most likely lands while the BlitThread still scales the
+    // picture drawn just before from the slots being replaced.
+    for (uint32_t height = 576; height < 720; height += 48) {
+        const I420 bars = ColourBars(1280, height);
+        renderer.SetPictureSize(1280, height);
+        ASSERT_EQ(Draw(renderer, bars), 0);
+        ASSERT_TRUE(renderer.GrowSurface(1280, height + 48));
+    }
+    EXPECT_TRUE(renderer.GrowSurface(640, 480)) << "never shrinks";
+    ExpectDrawnAndShown(host, window, 640, 360, tall, [&] {
+        renderer.SetPictureSize(1280, 720);
+        const uint32_t before = SettledBlitCount(renderer);
+        return renderer.DrawYuv(packed.y.data(), packed.u.data(), packed.v.data(), 1) == 0 &&
+               WaitForBlit(renderer, before);
+    });
+}
+
 TEST_F(Renderer, RefusedWindowsAndPicturesReturnTheirCodes) {
     CTQ_DIRECTX_Draw renderer;
     const I420 picture = ColourBars(352, 288);
@@ -556,6 +597,34 @@ TEST(PictureSurface, ShownPictureStaysIntactWhileNewerOnesAreWritten) {
     PlanarPicture again;
     ASSERT_TRUE(surface.AcquireNewest(again));
     EXPECT_EQ(again.planes[0], newest.planes[0]);
+}
+
+TEST(PictureSurface, GrowingKeepsTheHeldPictureAndDropsTheOldSlots) {
+    PictureSurface surface;
+    ASSERT_TRUE(surface.Allocate(64, 48));
+    const I420 small = ColourBars(64, 48), tall = Gradients(48, 96);
+    auto write = [&](const I420 &p) {
+        return surface.Write(p.y.data(), p.yStride, p.u.data(), p.v.data(), p.uvStride, p.width, p.height);
+    };
+    ASSERT_TRUE(write(small));
+    PlanarPicture held;
+    ASSERT_TRUE(surface.AcquireNewest(held));
+    ASSERT_TRUE(write(small));
+    ASSERT_TRUE(surface.Grow(48, 96));
+    EXPECT_EQ(surface.Width(), 64u);
+    EXPECT_EQ(surface.Height(), 96u);
+
+    // Every new slot written: the held picture is elsewhere and intact.
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(write(tall));
+    EXPECT_EQ(PlaneRows(held, 0, 64, 48), Pack(small).y);
+    PlanarPicture newest;
+    ASSERT_TRUE(surface.AcquireNewest(newest));
+    EXPECT_EQ(newest.height, 96u);
+    EXPECT_EQ(PlaneRows(newest, 0, 48, 96), Pack(tall).y);
+
+    // Nothing written since the growth: nothing to show, not a stale slot.
+    ASSERT_TRUE(surface.Grow(64, 100));
+    EXPECT_FALSE(surface.AcquireNewest(newest));
 }
 
 TEST(PictureSurface, OddSizesRepeatTheLastChromaSample) {
