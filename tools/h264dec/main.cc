@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "h264dec/bitreader.h"
 #include "h264dec/h264_decoder.h"
-#include "h264dec/param_sets.h"
+#include "h264dec/sps_summary.h"
 #include "md5.h"
 
 namespace {
@@ -48,28 +47,11 @@ bool ParseCount(const char *text, unsigned long max, unsigned long *value) {
 
 // Largest picture announced by any sequence parameter set, in macroblocks.
 void SizeFromStream(const std::vector<uint8_t> &bytes, uint32_t *widthMbs, uint32_t *heightMbs) {
-    using namespace tessaly::h264;
-    std::vector<uint8_t> rbsp;
     const size_t n = bytes.size();
     for (size_t i = 0; i + 3 < n; ++i) {
         if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
-        if ((bytes[i + 3] & 0x1F) != 7) continue;
-        rbsp.clear();
-        int zeros = 0;
-        for (size_t k = i + 4; k < n && rbsp.size() < 4096; ++k) {
-            const uint8_t b = bytes[k];
-            if (zeros >= 2 && b == 3) {
-                zeros = 0;
-                continue;
-            }
-            if (zeros >= 2 && b <= 1) break;  // next start code
-            zeros = b == 0 ? zeros + 1 : 0;
-            rbsp.push_back(b);
-        }
-        BitReader br(rbsp.data(), uint32_t(rbsp.size()));
-        static Sps sps;
-        const ParamSetLimits limits{352, 256, 16};
-        if (ParseSps(br, limits, &sps) != kStatusOk) continue;
+        tessaly::h264::SpsSummary sps;
+        if (!tessaly::h264::ParseSpsSummary(bytes.data() + i + 3, n - i - 3, &sps)) continue;
         if (sps.widthMbs > *widthMbs) *widthMbs = sps.widthMbs;
         if (sps.frameHeightMbs > *heightMbs) *heightMbs = sps.frameHeightMbs;
     }
