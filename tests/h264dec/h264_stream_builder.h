@@ -73,7 +73,9 @@ struct SpsOptions {
     int log2MaxPocLsb = 8;
     bool gapsAllowed = false;
     bool frameMbsOnly = true;
-    int cropRight = 0, cropBottom = 0;  // in crop units
+    int cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;  // in crop units
+    bool scalingMatrix = false;  // profile 100: a 4x4 and an 8x8 list written
+    int pocOffset = 0;           // pocType 1: the size of its offsets
 };
 
 inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
@@ -87,11 +89,24 @@ inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
         w.Ue(uint32_t(o.bitDepthLumaMinus8));
         w.Ue(0);
         w.Bit(0);
-        w.Bit(0);  // no scaling matrix
+        w.Bit(o.scalingMatrix);
+        for (int k = 0; o.scalingMatrix && k < 8; ++k) {
+            w.Bit(k == 1 || k == 6);
+            for (int j = 0; k == 1 && j < 16; ++j) w.Se(j == 0 ? 8 : 1);
+            for (int j = 0; k == 6 && j < 64; ++j) w.Se(j < 3 ? -2 : 0);
+        }
     }
     w.Ue(uint32_t(o.log2MaxFrameNum - 4));
     w.Ue(uint32_t(o.pocType));
     if (o.pocType == 0) w.Ue(uint32_t(o.log2MaxPocLsb - 4));
+    if (o.pocType == 1) {
+        w.Bit(0);
+        w.Se(o.pocOffset);
+        w.Se(-o.pocOffset);
+        w.Ue(2);  // two reference frames in the cycle
+        w.Se(o.pocOffset);
+        w.Se(1);
+    }
     w.Ue(uint32_t(o.numRefFrames));
     w.Bit(o.gapsAllowed);
     w.Ue(uint32_t(o.widthMbs - 1));
@@ -99,12 +114,12 @@ inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
     w.Bit(o.frameMbsOnly);
     if (!o.frameMbsOnly) w.Bit(0);  // no MBAFF
     w.Bit(1);                       // direct_8x8_inference_flag
-    const bool crop = o.cropRight || o.cropBottom;
+    const bool crop = o.cropLeft || o.cropRight || o.cropTop || o.cropBottom;
     w.Bit(crop);
     if (crop) {
-        w.Ue(0);
+        w.Ue(uint32_t(o.cropLeft));
         w.Ue(uint32_t(o.cropRight));
-        w.Ue(0);
+        w.Ue(uint32_t(o.cropTop));
         w.Ue(uint32_t(o.cropBottom));
     }
     w.Bit(0);  // no VUI

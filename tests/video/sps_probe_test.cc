@@ -1,132 +1,123 @@
-// The size probe on hand-built sequence parameter sets.
+// The key-frame probe on hand-built sequence parameter sets and on a real
+// field-coded stream.
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "h264_stream_builder.h"
+#include "stream_file.h"
 #include "video/sps_probe.h"
 
-using tessaly::video::ProbedSize;
-using tessaly::video::ProbeSpsSize;
+using h264test::SpsNal;
+using h264test::SpsOptions;
+using tessaly::h264::SpsSummary;
+using tessaly::video::ProbeKeyFrameSps;
 
 namespace {
 
-class BitWriter {
-public:
-    void Bits(uint32_t value, int n) {
-        for (int k = n - 1; k >= 0; --k) Bit((value >> k) & 1);
-    }
-    void Bit(uint32_t b) {
-        if (pos_ % 8 == 0) bytes_.push_back(0);
-        if (b) bytes_.back() |= static_cast<uint8_t>(0x80 >> (pos_ % 8));
-        ++pos_;
-    }
-    void Ue(uint32_t v) {
-        const uint32_t x = v + 1;
-        int len = 0;
-        while ((x >> len) > 1) ++len;
-        Bits(0, len);
-        Bits(x, len + 1);
-    }
-    void Se(int32_t v) { Ue(v > 0 ? 2 * v - 1 : -2 * v); }
-    std::vector<uint8_t> bytes_;
-
-private:
-    int pos_ = 0;
-};
-
-struct SpsFields {
-    uint32_t profile = 66;
-    uint32_t widthMbs = 120, heightUnits = 68;
-    uint32_t pocType = 0;
-    bool scalingMatrix = false;
-};
-
-std::vector<uint8_t> Sps(const SpsFields &f, bool fourByteStartCode = true) {
-    BitWriter w;
-    w.Bits(0x67, 8);
-    w.Bits(f.profile, 8);
-    w.Bits(0, 8);   // constraint flags
-    w.Bits(40, 8);  // level
-    w.Ue(0);        // seq_parameter_set_id
-    if (f.profile == 100) {
-        w.Ue(1);  // chroma_format_idc
-        w.Ue(0);
-        w.Ue(0);
-        w.Bit(0);
-        w.Bit(f.scalingMatrix);
-        if (f.scalingMatrix) {
-            for (int k = 0; k < 8; ++k) {
-                w.Bit(k == 1 || k == 6);  // two lists present
-                if (k == 1)
-                    for (int j = 0; j < 16; ++j) w.Se(j == 0 ? 8 : 1);
-                if (k == 6)
-                    for (int j = 0; j < 64; ++j) w.Se(j < 3 ? -2 : 0);
-            }
-        }
-    }
-    w.Ue(0);  // log2_max_frame_num_minus4
-    w.Ue(f.pocType);
-    if (f.pocType == 0) w.Ue(2);
-    if (f.pocType == 1) {
-        w.Bit(0);
-        w.Se(-3);
-        w.Se(5);
-        w.Ue(3);
-        for (int k = 0; k < 3; ++k) w.Se(k - 1);
-    }
-    w.Ue(2);  // num_ref_frames
-    w.Bit(0);
-    w.Ue(f.widthMbs - 1);
-    w.Ue(f.heightUnits - 1);
-    w.Bits(0xFFFF, 16);  // the rest of the set does not matter here
-    std::vector<uint8_t> out = fourByteStartCode ? std::vector<uint8_t>{0, 0, 0, 1} : std::vector<uint8_t>{0, 0, 1};
-    out.insert(out.end(), w.bytes_.begin(), w.bytes_.end());
-    while (out.size() < 16) out.push_back(0);
+// A key frame's leading bytes: the set, padded to the probe's minimum length.
+std::vector<uint8_t> Frame(const SpsOptions &o, bool fourByteStartCode = true) {
+    std::vector<uint8_t> out = SpsNal(o);
+    if (!fourByteStartCode) out.erase(out.begin());
+    if (out.size() < 16) out.resize(16);
     return out;
 }
 
-ProbedSize Probe(const std::vector<uint8_t> &frame, bool *found = nullptr) {
-    ProbedSize s;
-    const bool ok = ProbeSpsSize(frame.data(), static_cast<uint32_t>(frame.size()), s);
-    if (found) *found = ok;
-    return ok ? s : ProbedSize{-1, -1};
+bool Probe(const std::vector<uint8_t> &frame, SpsSummary &sps) {
+    return ProbeKeyFrameSps(frame.data(), static_cast<uint32_t>(frame.size()), sps);
 }
 
 }  // namespace
 
-TEST(SpsProbe, SizesFromEveryProfileAndOrderCountType) {
-    EXPECT_EQ(Probe(Sps({66, 120, 68, 0, false})).width, 1920);
-    EXPECT_EQ(Probe(Sps({66, 120, 68, 0, false})).height, 1088);
-    EXPECT_EQ(Probe(Sps({77, 22, 18, 1, false})).width, 352);
-    EXPECT_EQ(Probe(Sps({77, 22, 18, 1, false})).height, 288);
-    EXPECT_EQ(Probe(Sps({100, 44, 18, 2, false})).width, 704);
-    const ProbedSize withLists = Probe(Sps({100, 80, 45, 0, true}));
-    EXPECT_EQ(withLists.width, 1280);
-    EXPECT_EQ(withLists.height, 720);
-    // Field coding is not applied: map units are taken as rows of macroblocks.
-    EXPECT_EQ(Probe(Sps({77, 44, 18, 0, false})).height, 288);
+TEST(SpsProbe, FieldCodingDoublesTheMapUnits) {
+    SpsSummary s;
+    ASSERT_TRUE(Probe(Frame({.widthMbs = 120, .heightMapUnits = 34, .frameMbsOnly = false, .cropBottom = 2}), s));
+    EXPECT_FALSE(s.frameMbsOnly);
+    EXPECT_EQ(s.frameHeightMbs, 68u);
+    EXPECT_EQ(s.codedHeight, 1088u);
+    EXPECT_EQ(s.cropBottom, 8u) << "field crop units are four rows";
+    EXPECT_EQ(s.height, 1080u);
+    EXPECT_EQ(s.width, 1920u);
+    EXPECT_FALSE(Probe(Frame({.widthMbs = 120, .heightMapUnits = 129, .frameMbsOnly = false}), s)) << "258 rows";
+}
+
+TEST(SpsProbe, SizesAboveTheOldCut) {
+    SpsSummary s;
+    ASSERT_TRUE(Probe(Frame({.level = 51, .widthMbs = 240, .heightMapUnits = 135}), s));
+    EXPECT_EQ(s.codedWidth, 3840u);
+    EXPECT_EQ(s.codedHeight, 2160u);
+    EXPECT_EQ(s.height, 2160u);
+    EXPECT_EQ(s.levelIdc, 51);
+    ASSERT_TRUE(Probe(Frame({.profile = 77, .widthMbs = 162, .heightMapUnits = 122, .cropBottom = 4}), s));
+    EXPECT_EQ(s.profileIdc, 77);
+    EXPECT_EQ(s.codedWidth, 2592u);
+    EXPECT_EQ(s.codedHeight, 1952u);
+    EXPECT_EQ(s.width, 2592u);
+    EXPECT_EQ(s.height, 1944u);
+}
+
+TEST(SpsProbe, CroppingOnEverySide) {
+    SpsSummary s;
+    const SpsOptions cropped{
+        .widthMbs = 80, .heightMapUnits = 45, .cropLeft = 1, .cropRight = 2, .cropTop = 3, .cropBottom = 4};
+    ASSERT_TRUE(Probe(Frame(cropped), s));
+    EXPECT_EQ(s.cropLeft, 2u);
+    EXPECT_EQ(s.cropRight, 4u);
+    EXPECT_EQ(s.cropTop, 6u);
+    EXPECT_EQ(s.cropBottom, 8u);
+    EXPECT_EQ(s.width, 1274u);
+    EXPECT_EQ(s.height, 706u);
+    EXPECT_FALSE(Probe(Frame({.widthMbs = 80, .heightMapUnits = 45, .cropLeft = 320, .cropRight = 320}), s))
+        << "nothing left";
+}
+
+TEST(SpsProbe, FieldsAfterEscapesAndScalingLists) {
+    SpsSummary s;
+    // Codes with 30 leading zeros: the set needs emulation-prevention bytes.
+    const std::vector<uint8_t> escaped =
+        Frame({.widthMbs = 44, .heightMapUnits = 36, .numRefFrames = 5, .pocType = 1, .pocOffset = 1 << 29});
+    const uint8_t escape[3] = {0, 0, 3};
+    ASSERT_NE(std::search(escaped.begin() + 4, escaped.end(), escape, escape + 3), escaped.end());
+    ASSERT_TRUE(Probe(escaped, s));
+    EXPECT_EQ(s.numRefFrames, 5u);
+    EXPECT_EQ(s.width, 704u);
+    EXPECT_EQ(s.height, 576u);
+    ASSERT_TRUE(Probe(Frame({.profile = 100, .widthMbs = 80, .heightMapUnits = 45, .scalingMatrix = true}), s));
+    EXPECT_EQ(s.profileIdc, 100);
+    EXPECT_EQ(s.width, 1280u);
+    EXPECT_EQ(s.height, 720u);
 }
 
 TEST(SpsProbe, RefusesWhatDoesNotQualify) {
-    bool found = true;
-    Probe(Sps({66, 256, 136, 0, false}), &found);
-    EXPECT_FALSE(found) << "4096 x 2176 is above 2560";
-    Probe(Sps({66, 160, 90, 0, false}), &found);
-    EXPECT_TRUE(found) << "2560 itself is accepted";
-    Probe(Sps({66, 161, 90, 0, false}), &found);
-    EXPECT_FALSE(found);
-    Probe(Sps({66, 120, 68, 0, false}, false), &found);
-    EXPECT_FALSE(found) << "three-byte start code";
-    auto pps = Sps({66, 120, 68, 0, false});
+    SpsSummary s;
+    EXPECT_FALSE(Probe(Frame({}, false), s)) << "three-byte start code";
+    std::vector<uint8_t> pps = Frame({});
     pps[4] = 0x68;
-    Probe(pps, &found);
-    EXPECT_FALSE(found) << "not a sequence parameter set";
-    auto shortFrame = Sps({66, 120, 68, 0, false});
+    EXPECT_FALSE(Probe(pps, s));
+    std::vector<uint8_t> shortFrame = Frame({});
+    ASSERT_TRUE(Probe(shortFrame, s));
     shortFrame.resize(15);
-    Probe(shortFrame, &found);
-    EXPECT_FALSE(found) << "under 16 bytes";
-    // Cut inside the Exp-Golomb codes: never reads past the frame.
-    std::vector<uint8_t> cut = {0, 0, 0, 1, 0x67, 66, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0};
-    Probe(cut, &found);
-    EXPECT_FALSE(found);
+    EXPECT_FALSE(Probe(shortFrame, s)) << "under 16 bytes";
+    EXPECT_FALSE(Probe(Frame({.widthMbs = 353}), s));
+    // Cut where the size codes end (byte 12) and followed by another unit:
+    // read on as zeros, the flags that remain would pass for a field-coded set.
+    std::vector<uint8_t> cut = Frame({.widthMbs = 120, .heightMapUnits = 12, .pocType = 0});
+    cut.resize(12);
+    const std::vector<uint8_t> next = {0, 0, 1, 0x68, 0xCE, 0x38, 0x80, 0xFF, 0xFF, 0xFF};
+    cut.insert(cut.end(), next.begin(), next.end());
+    EXPECT_FALSE(Probe(cut, s));
+}
+
+TEST(SpsProbe, FirstAccessUnitOfAFieldStream) {
+    const std::string path = std::string(TESSALY_TESTDATA) + "/h264/gen/jm_main_cavlc_352x288_field.264";
+    const auto units = AccessUnits(ReadFile(path));
+    ASSERT_FALSE(units.empty());
+    SpsSummary s;
+    ASSERT_TRUE(Probe(units[0], s));
+    EXPECT_EQ(s.width, 352u);
+    EXPECT_EQ(s.height, 288u);
+    EXPECT_FALSE(s.frameMbsOnly);
+    EXPECT_EQ(s.numRefFrames, 2u);
 }
