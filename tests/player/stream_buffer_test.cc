@@ -1,5 +1,9 @@
-// The stream buffer's space rule, back-pressure and wrap-around.
-#include <numeric>
+// The stream buffer's space rule, back-pressure, wrap-around and growth.
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,7 +15,8 @@ using tessaly::player::StreamBuffer;
 
 namespace {
 
-constexpr uint32_t kCap = StreamBuffer::kCapacity;
+constexpr uint32_t kCap = StreamBuffer::kMinCapacity;
+constexpr uint32_t k4kLimit = 3840 * 2160 * 3 / 8;
 
 std::vector<uint8_t> Frame(uint32_t length, uint8_t seed, bool keyFrame = false) {
     std::vector<uint8_t> f(length);
@@ -28,15 +33,44 @@ class StreamBufferTest : public ::testing::Test {
 protected:
     tessaly::platform::RecursiveLock queueLock;
     StreamBuffer buffer{queueLock};
-    std::vector<uint8_t> scratch = std::vector<uint8_t>(StreamBuffer::kMaxFrame);
+    std::deque<std::vector<uint8_t>> pending;  // submitted, not yet taken
+    uint8_t seed = 0;
 
     // Takes the oldest frame out as the worker does.
     std::vector<uint8_t> Take() {
-        const int32_t length = buffer.PeekLength();
-        const uint8_t *bytes = buffer.FrameBytes(length, scratch.data());
-        std::vector<uint8_t> out(bytes, bytes + length);
-        buffer.Pop(length);
+        const StreamBuffer::Frame frame = buffer.TakeFront();
+        std::vector<uint8_t> out(frame.bytes, frame.bytes + frame.length);
+        buffer.Pop(frame.length);
         return out;
+    }
+    bool Put(uint32_t length) {
+        pending.push_back(Frame(length, seed++));
+        return buffer.Submit(pending.back().data(), length) == KOVA_OK;
+    }
+    // False (and a failure) when the frame is not the oldest one put in.
+    bool TakeAndCheck() {
+        if (pending.empty()) return false;
+        const bool same = Take() == pending.front();
+        EXPECT_TRUE(same) << pending.size() << " frames before the last one put in";
+        pending.pop_front();
+        return same;
+    }
+    // Cycles frames of up to maxLength through the buffer so that they
+    // straddle its end many times, then takes everything out.
+    void CycleAndDrain(int rounds, uint32_t maxLength) {
+        for (int round = 0; round < rounds; ++round) {
+            const uint32_t length = 1 + (round * 7919u) % maxLength;
+            auto f = Frame(length, seed++);
+            while (buffer.Submit(f.data(), length) == KOVA_ERR_BUFFER_FULL) {
+                ASSERT_TRUE(TakeAndCheck());
+                // The refusal started a wait for a key frame; end it with one.
+                f = Frame(length, f[5], true);
+            }
+            pending.push_back(f);
+        }
+        while (!pending.empty()) ASSERT_TRUE(TakeAndCheck());
+        EXPECT_EQ(buffer.Fill(), 0u);
+        EXPECT_EQ(buffer.QueuedFrames(), 0);
     }
 };
 
@@ -48,6 +82,8 @@ TEST_F(StreamBufferTest, FrameSizeLimits) {
     EXPECT_EQ(buffer.Submit(Frame(393216, 1).data(), 393216), KOVA_OK);
     EXPECT_EQ(buffer.Fill(), 393216u);
     EXPECT_EQ(buffer.Submit(nullptr, 10), KOVA_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(buffer.Submit(Frame(1, 1).data(), 0), KOVA_ERR_INVALID_ARGUMENT)
+        << "an empty frame would stall the worker";
 }
 
 TEST_F(StreamBufferTest, FrameMustBeStrictlySmallerThanTheFreeSpace) {
@@ -80,37 +116,128 @@ TEST_F(StreamBufferTest, FrameMustBeStrictlySmallerThanTheFreeSpace) {
     EXPECT_EQ(buffer.QueuedFrames(), queued + 1);
 }
 
-TEST_F(StreamBufferTest, WrappedFramesComeOutContiguousAndInOrder) {
-    // Cycle enough data through the buffer that frames straddle the end many times.
-    uint8_t seed = 0;
-    std::vector<std::vector<uint8_t>> pending;
-    size_t taken = 0;
-    for (int round = 0; round < 200; ++round) {
-        const uint32_t length = 1 + (round * 7919u) % 120000u;
-        auto f = Frame(length, seed++);
-        while (buffer.Submit(f.data(), length) == KOVA_ERR_BUFFER_FULL) {
-            ASSERT_FALSE(pending.empty());
-            ASSERT_EQ(Take(), pending.front()) << "frame " << taken;
-            pending.erase(pending.begin());
-            ++taken;
-            // The refusal started a wait for a key frame; end it with one.
-            f = Frame(length, seed, true);
-        }
-        pending.push_back(f);
-    }
-    while (!pending.empty()) {
-        ASSERT_EQ(Take(), pending.front());
-        pending.erase(pending.begin());
-    }
-    EXPECT_EQ(buffer.Fill(), 0u);
-    EXPECT_EQ(buffer.QueuedFrames(), 0);
-}
+TEST_F(StreamBufferTest, WrappedFramesComeOutContiguousAndInOrder) { CycleAndDrain(200, 120000); }
 
 TEST_F(StreamBufferTest, LengthQueueGrowsWithoutLosingEntries) {
     for (uint32_t k = 1; k <= 3000; ++k) ASSERT_EQ(buffer.Submit(Frame(k % 97 + 1, 0).data(), k % 97 + 1), KOVA_OK);
     for (uint32_t k = 1; k <= 3000; ++k) {
-        ASSERT_EQ(buffer.PeekLength(), static_cast<int32_t>(k % 97 + 1));
-        buffer.Pop(buffer.PeekLength());
+        const uint32_t length = buffer.TakeFront().length;
+        ASSERT_EQ(length, k % 97 + 1);
+        buffer.Pop(length);
     }
-    EXPECT_EQ(buffer.PeekLength(), 0);
+    EXPECT_EQ(buffer.TakeFront().length, 0u);
+}
+
+TEST_F(StreamBufferTest, ReserveRaisesTheLimitSoThreeFramesFitAndNeverShrinks) {
+    const uint32_t big = 1900000;
+    EXPECT_EQ(buffer.Submit(Frame(big, 1).data(), big), KOVA_ERR_INVALID_ARGUMENT);
+    ASSERT_NO_FATAL_FAILURE(CycleAndDrain(40, 120000));  // growth while empty, the offsets away from 0
+    ASSERT_TRUE(buffer.Reserve(k4kLimit));
+    EXPECT_EQ(buffer.FrameLimit(), k4kLimit);
+    EXPECT_GE(buffer.Capacity(), 3 * k4kLimit + 1);
+    ASSERT_TRUE(Put(big));
+    ASSERT_TRUE(TakeAndCheck());
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(Put(k4kLimit));
+    ASSERT_NO_FATAL_FAILURE(CycleAndDrain(60, 2 * k4kLimit / 3));
+
+    const uint32_t capacity = buffer.Capacity();
+    EXPECT_TRUE(buffer.Reserve(StreamBuffer::kMinFrameLimit));
+    EXPECT_EQ(buffer.FrameLimit(), k4kLimit);
+    EXPECT_EQ(buffer.Capacity(), capacity);
+    // A nonsense picture size gets the decoder's largest, not more.
+    ASSERT_TRUE(buffer.Reserve(UINT32_MAX));
+    EXPECT_EQ(buffer.FrameLimit(), StreamBuffer::kMaxFrameLimit);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(Put(StreamBuffer::kMaxFrameLimit));
+    while (!pending.empty()) ASSERT_TRUE(TakeAndCheck());
+}
+
+TEST_F(StreamBufferTest, GrowingOverWrappedFramesKeepsThemExactAndInOrder) {
+    // A frame straddles the end and another sits at the start; the worker has
+    // taken the straddling one (copied out) and pops it only after the growth.
+    ASSERT_TRUE(Put(200000));
+    ASSERT_TRUE(Put(200000));
+    ASSERT_TRUE(TakeAndCheck());
+    ASSERT_TRUE(Put(200000));  // [400000, 600000): wraps
+    ASSERT_TRUE(TakeAndCheck());
+    ASSERT_TRUE(Put(100000));
+    const StreamBuffer::Frame taken = buffer.TakeFront();
+    ASSERT_TRUE(buffer.Reserve(1000000));
+    ASSERT_EQ(std::vector<uint8_t>(taken.bytes, taken.bytes + taken.length), pending.front())
+        << "taken bytes must stay put";
+    buffer.Pop(taken.length);
+    pending.pop_front();
+    ASSERT_TRUE(TakeAndCheck());
+
+    // Both offsets now stand at 700000 (the head went to just past 524288).
+    // Queue data up to exactly the end, so the write offset is back at 0.
+    const uint32_t capacity = buffer.Capacity();
+    ASSERT_TRUE(Put(1000000));
+    ASSERT_TRUE(Put(1000000));
+    ASSERT_TRUE(Put(capacity - 2700000));
+    ASSERT_TRUE(buffer.Reserve(k4kLimit));
+    ASSERT_TRUE(Put(3000));
+    EXPECT_EQ(buffer.Fill(), capacity - 700000 + 3000);
+    ASSERT_NO_FATAL_FAILURE(CycleAndDrain(60, k4kLimit));
+}
+
+TEST(StreamBufferThreads, GrowsWhileTheWorkerTakesFrames) {
+    tessaly::platform::RecursiveLock queueLock;
+    StreamBuffer buffer{queueLock};
+    // Frame i is the noise at its own offset, of a length up to the limit in
+    // force, which rises every 20 frames.
+    constexpr int kFrames = 200;
+    struct Planned {
+        uint32_t limit, length, offset;
+    };
+    std::vector<Planned> plan(kFrames);
+    std::mt19937 random(7);
+    for (int i = 0; i < kFrames; ++i) {
+        const uint32_t limit = StreamBuffer::kMinFrameLimit + (i + 1) / 20 * 200000;
+        plan[i] = {limit, 5 + uint32_t(random() % (limit - 4)), uint32_t(i * 997 % 4096)};
+    }
+    std::vector<uint8_t> noise(plan.back().limit + 4096);
+    for (uint8_t &b : noise) b = uint8_t(random());
+    // Every frame begins a key frame, so a refused one can simply be sent again.
+    for (const Planned &p : plan) noise[p.offset + 4] = 0x67;
+
+    // A fault must not hang the test: the worker drains whatever comes, noting
+    // the first frame that is not as submitted.
+    std::atomic<bool> submitting{true};
+    std::atomic<int> firstBad{-1};
+    std::thread worker([&] {
+        for (int i = 0; i < kFrames;) {
+            const bool finished = !submitting.load();
+            const StreamBuffer::Frame taken = buffer.TakeFront();
+            if (taken.length == 0) {
+                if (finished) return;
+                std::this_thread::yield();
+                continue;
+            }
+            const Planned &p = plan[i];
+            if (firstBad < 0 &&
+                (taken.length != p.length || std::memcmp(taken.bytes, noise.data() + p.offset, p.length) != 0))
+                firstBad = i;
+            buffer.Pop(taken.length);
+            ++i;
+        }
+    });
+    for (int i = 0; i < kFrames; ++i) {
+        const Planned &p = plan[i];
+        if (!buffer.Reserve(p.limit)) {
+            ADD_FAILURE() << "Reserve failed at frame " << i;
+            break;
+        }
+        // Sent until there is room: every frame must arrive. Only the read
+        // offset tells the submitter that bytes are free again.
+        int32_t result;
+        while ((result = buffer.Submit(noise.data() + p.offset, p.length)) == KOVA_ERR_BUFFER_FULL)
+            std::this_thread::yield();
+        if (result != KOVA_OK) {
+            ADD_FAILURE() << "frame " << i << " refused";
+            break;
+        }
+    }
+    submitting = false;
+    worker.join();
+    EXPECT_EQ(firstBad, -1) << "the first frame taken out wrong";
 }
