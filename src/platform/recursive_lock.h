@@ -31,4 +31,16 @@ private:
     RecursiveLock &lock_;
 };
 
+// Lets go of a lock its thread holds once, for the scope, and takes it back.
+class ScopedUnlock {
+public:
+    explicit ScopedUnlock(RecursiveLock &lock) : lock_(lock) { lock_.Unlock(); }
+    ~ScopedUnlock() { lock_.Lock(); }
+    ScopedUnlock(const ScopedUnlock &) = delete;
+    ScopedUnlock &operator=(const ScopedUnlock &) = delete;
+
+private:
+    RecursiveLock &lock_;
+};
+
 }  // namespace tessaly::platform

@@ -36,4 +36,10 @@ bool WorkerThread::Stop(std::chrono::milliseconds timeout) {
     return false;
 }
 
+void WorkerThread::Abandon() {
+    if (!thread_.joinable()) return;
+    state_->stop.Set();
+    thread_.detach();
+}
+
 }  // namespace tessaly::platform

@@ -5,7 +5,8 @@
 // POSIX cannot end a thread safely from outside. When the wait times out the
 // thread is detached instead: it keeps running until it notices the stop
 // event, and whatever it touches must stay alive until then (the caller hands
-// that state to the thread; see Abandon).
+// that state to the thread). A thread that closes itself cannot wait for its
+// own end: Abandon lets it finish on its own.
 #pragma once
 
 #include <chrono>
@@ -34,7 +35,11 @@ public:
     // thread is detached and left to finish on its own.
     bool Stop(std::chrono::milliseconds timeout);
 
+    // Signals stop and detaches the thread without waiting.
+    void Abandon();
+
     bool Running() const { return thread_.joinable(); }
+    bool IsCurrentThread() const { return thread_.get_id() == std::this_thread::get_id(); }
     Event &StopEvent() { return state_->stop; }
 
 private:
