@@ -35,7 +35,7 @@ void YuvToBgr(uint8_t y, uint8_t u, uint8_t v, uint8_t bgr[3]) {
     bgr[2] = Clamp(l + Scale(vs, 13123));
 }
 
-void ConvertToBgrBottomUp(const PlanarPicture &p, uint8_t *out) {
+void ConvertToBgrBottomUp(const SnapshotPicture &p, uint8_t *out) {
     const size_t rowBytes = size_t{p.width} * 3;
     for (uint32_t r = 0; r < p.height; ++r) {
         const uint8_t *y = p.y + size_t{r} * p.yStride;
@@ -46,18 +46,23 @@ void ConvertToBgrBottomUp(const PlanarPicture &p, uint8_t *out) {
     }
 }
 
-int32_t WriteBitmap(const char *fileName, const PlanarPicture &p) {
-    const size_t dataBytes = size_t{p.width} * p.height * 3;
-    std::unique_ptr<uint8_t[]> pixels(new (std::nothrow) uint8_t[dataBytes]);
-    if (!pixels) return KOVA_ERR_MISSING_OBJECT;
-    ConvertToBgrBottomUp(p, pixels.get());
+int32_t BitmapImage::Convert(const SnapshotPicture &p) {
+    pixels_.reset(new (std::nothrow) uint8_t[size_t{p.width} * p.height * 3]);
+    if (!pixels_) return KOVA_ERR_MISSING_OBJECT;
+    ConvertToBgrBottomUp(p, pixels_.get());
+    width_ = p.width;
+    height_ = p.height;
+    return KOVA_OK;
+}
 
+int32_t BitmapImage::Write(const char *fileName) const {
+    const size_t dataBytes = size_t{width_} * height_ * 3;
     uint8_t header[54] = {'B', 'M'};
     PutLe32(header + 2, static_cast<uint32_t>(54 + dataBytes));
     PutLe32(header + 10, 54);
     PutLe32(header + 14, 40);
-    PutLe32(header + 18, p.width);
-    PutLe32(header + 22, p.height);
+    PutLe32(header + 18, width_);
+    PutLe32(header + 22, height_);
     PutLe16(header + 26, 1);
     PutLe16(header + 28, 24);
     PutLe32(header + 34, static_cast<uint32_t>(dataBytes));
@@ -67,13 +72,19 @@ int32_t WriteBitmap(const char *fileName, const PlanarPicture &p) {
     struct stat info {};
     const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
     const bool written = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
-                         std::fwrite(pixels.get(), 1, dataBytes, f) == dataBytes;
+                         std::fwrite(pixels_.get(), 1, dataBytes, f) == dataBytes;
     if (std::fclose(f) != 0 || !written) {
         // A partial bitmap is worse than none; but never unlink a device or pipe.
         if (regular) std::remove(fileName);
         return KOVA_ERR_FILE_OPEN;
     }
     return KOVA_OK;
+}
+
+int32_t WriteBitmap(const char *fileName, const SnapshotPicture &p) {
+    BitmapImage image;
+    const int32_t rc = image.Convert(p);
+    return rc != KOVA_OK ? rc : image.Write(fileName);
 }
 
 }  // namespace tessaly::video

@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace tessaly::video {
 
-struct PlanarPicture {
+struct SnapshotPicture {
     const uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
     uint32_t yStride = 0, uvStride = 0;
     uint32_t width = 0, height = 0;
@@ -17,10 +18,23 @@ void YuvToBgr(uint8_t y, uint8_t u, uint8_t v, uint8_t bgr[3]);
 
 // width x height x 3 bytes of blue-green-red pixels, bottom row first, rows
 // not padded.
-void ConvertToBgrBottomUp(const PlanarPicture &picture, uint8_t *out);
+void ConvertToBgrBottomUp(const SnapshotPicture &picture, uint8_t *out);
 
-// Writes the bitmap; 0, or -501 (no memory for the pixels) or -510 (the file
-// could not be created or written; nothing is left behind).
-int32_t WriteBitmap(const char *fileName, const PlanarPicture &picture);
+// A converted picture, so that the conversion can run while the picture is
+// held still and the file is written after letting go of it.
+class BitmapImage {
+public:
+    // 0, or -501 (no memory for the pixels).
+    int32_t Convert(const SnapshotPicture &picture);
+    // 0, or -510 (the file could not be created or written; nothing is left behind).
+    int32_t Write(const char *fileName) const;
+
+private:
+    std::unique_ptr<uint8_t[]> pixels_;
+    uint32_t width_ = 0, height_ = 0;
+};
+
+// Convert, then Write.
+int32_t WriteBitmap(const char *fileName, const SnapshotPicture &picture);
 
 }  // namespace tessaly::video

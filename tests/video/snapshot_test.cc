@@ -16,7 +16,7 @@
 #include "tessaly/kova.h"
 #include "video/snapshot.h"
 
-using tessaly::video::PlanarPicture;
+using tessaly::video::SnapshotPicture;
 using tessaly::video::WriteBitmap;
 using tessaly::video::YuvToBgr;
 
@@ -52,7 +52,7 @@ TEST(SnapshotFile, HeaderAndBottomUpRows) {
     for (uint32_t r = 0; r < h; ++r)
         for (uint32_t x = 0; x < w; ++x) y[r * w + x] = static_cast<uint8_t>(16 + 40 * r);
     const std::string path = ::testing::TempDir() + "snapshot_test.bmp";
-    PlanarPicture p{y.data(), u.data(), v.data(), w, w / 2, w, h};
+    SnapshotPicture p{y.data(), u.data(), v.data(), w, w / 2, w, h};
     ASSERT_EQ(WriteBitmap(path.c_str(), p), KOVA_OK);
 
     std::ifstream in(path, std::ios::binary);
@@ -82,7 +82,7 @@ TEST(SnapshotFile, HeaderAndBottomUpRows) {
 
 TEST(SnapshotFile, UncreatableFileLeavesNothing) {
     std::vector<uint8_t> plane(16 * 16, 128);
-    PlanarPicture p{plane.data(), plane.data(), plane.data(), 16, 8, 16, 16};
+    SnapshotPicture p{plane.data(), plane.data(), plane.data(), 16, 8, 16, 16};
     EXPECT_EQ(WriteBitmap("/nonexistent-dir/x.bmp", p), KOVA_ERR_FILE_OPEN);
     // A write that fails half-way (file size limit) reports -510 and removes the partial file.
     const std::string path = ::testing::TempDir() + "snapshot_partial.bmp";
