@@ -26,10 +26,21 @@
  * Streams
  * -------
  * A port decodes H.264 Baseline, Main and High profile streams (4:2:0, 8-bit,
- * I and P slices, frame or field pictures) of up to 2 reference frames, as
- * surveillance cameras send them. A stream whose sequence parameter set asks
- * for more reference frames, or that uses B slices or weighted prediction,
- * is not shown (its pictures are refused by the decoder; nothing fails).
+ * I and P slices, frame or field pictures) as surveillance cameras send them:
+ * any picture size up to 5632 x 4096 (352 x 256 macroblocks) and up to 16
+ * reference frames. A port starts with a decoder for 720 x 576 pictures and 2
+ * reference frames; a key frame whose sequence parameter set announces a
+ * larger picture or more reference frames reopens it for them before it is
+ * decoded (it never shrinks, so memory grows only for ports that need it). A
+ * stream that uses B slices or weighted prediction is not shown (its pictures
+ * are refused by the decoder; nothing fails).
+ *
+ * Pictures reach the callback, the window and snapshots cropped as the
+ * sequence parameter set says; a 1088-row picture whose set gives no cropping
+ * is shown as 1080 rows. Half-height field pictures marked by the camera's
+ * field-coding message are deinterlaced in pairs into frames of twice the
+ * (cropped) field height.
+ *
  * The picture of a frame appears once the next frame has arrived: a decoder
  * cannot know a picture is complete before the next one begins, so the last
  * picture of a stream that stops stays unseen.
@@ -37,10 +48,10 @@
  * Threads
  * -------
  * Any host thread may call any function. Calls on one port are serialised by
- * that port's lock, which is held for the whole call (KOVA_Close included,
- * which may wait up to 10 seconds for the port's worker thread). Calls on
- * different ports run in parallel. KOVA_Init and KOVA_DeInit must be called
- * from one thread while no other call is running.
+ * that port's lock, which is held for the whole call, except that KOVA_Close
+ * lets go of it before waiting (up to 10 seconds) for the port's worker
+ * thread. Calls on different ports run in parallel. KOVA_Init and
+ * KOVA_DeInit must be called from one thread while no other call is running.
  *
  * Each open port has a worker thread that decodes its frames. All ports are
  * paced by one library-wide timer with a 2 ms base period: a stream port
@@ -51,14 +62,21 @@
  *
  * Callbacks
  * ---------
- * The decoded-frame callback runs on the port's worker thread, with the
- * port's decoder lock held, once for every picture shown. The picture it
- * receives belongs to the library and is valid only during the call: copy
- * what you need. A callback may call any function on other ports, and
- * KOVA_AddStreamFrame, KOVA_GetStreamBufInfo and the play-control calls on its
- * own port. It must not close its own port (the close waits for the very
- * thread the callback runs on) and should return quickly: the port decodes
- * nothing while it runs.
+ * The decoded-frame callback runs on the port's worker thread, once for every
+ * picture shown, and holds no lock of the library while it runs. The picture
+ * it receives belongs to the library and is valid only during the call: copy
+ * what you need. A callback may call any function, on its own port too:
+ * KOVA_AddStreamFrame, KOVA_GetStreamBufInfo, the play controls, KOVA_Snapshot
+ * (the picture being passed to the callback) and KOVA_SetDisplayWindow work as
+ * from any thread, while other host threads use the port as well. KOVA_Close
+ * of its own port returns at once: the port is closed, no further callback
+ * starts, and the worker ends after the callback returns. The port decodes
+ * nothing while a callback runs, so it should return quickly.
+ *
+ * Once KOVA_Close (or KOVA_DeInit) has returned, no callback of that port's
+ * open starts any more, even when one was still running when the close gave
+ * up waiting for it. An exception a C++ callback throws is caught and
+ * ignored.
  *
  * Calling convention
  * ------------------
@@ -90,7 +108,7 @@ typedef unsigned long KOVA_HWND;
 #define KOVA_ERR_MISSING_OBJECT (-501)   /* a needed object is missing: sound not started (audio frames) */
 #define KOVA_ERR_NOT_INITIALISED (-503)  /* KOVA_Init has not been called, or KOVA_DeInit has */
 #define KOVA_ERR_INVALID_ARGUMENT (-504) /* port above 255, null pointer, zero length, not a window,
-                                            position above 1000, frame longer than 393216 bytes */
+                                            position above 1000, frame longer than the port's limit */
 #define KOVA_ERR_ALREADY_OPEN (-505)     /* the port is already open */
 #define KOVA_ERR_NOT_OPEN (-506)         /* the port is not open (or not in the needed mode) */
 #define KOVA_ERR_BUFFER_FULL (-508)      /* the port's stream buffer has no room: the frame was dropped */
@@ -104,8 +122,8 @@ typedef unsigned long KOVA_HWND;
 #define KOVA_ERR_END_OF_FILE (-516)      /* no further frame in the record file */
 
 #define KOVA_MAX_PORTS 256
-#define KOVA_MAX_FRAME_BYTES 393216      /* longest video frame KOVA_AddStreamFrame accepts */
-#define KOVA_STREAM_BUFFER_BYTES 524288  /* capacity KOVA_GetStreamBufInfo reports */
+#define KOVA_MAX_FRAME_BYTES 393216      /* a port's video frame limit until a larger picture is announced */
+#define KOVA_STREAM_BUFFER_BYTES 524288  /* a port's stream buffer capacity until then */
 
 /* Frame types of KOVA_AddStreamFrame. */
 #define KOVA_FRAME_VIDEO 1
@@ -120,8 +138,8 @@ typedef unsigned long KOVA_HWND;
  * format:  KOVA_FORMAT_I420.
  * picture: the planes, contiguous; valid only during the call.
  * size:    width * height * 3 / 2.
- * width, height: the picture size (a 1088-row picture is passed as 1080 rows;
- *          a pair of field pictures as one frame of twice the field height).
+ * width, height: the picture size, cropped (see "Streams"; a pair of field
+ *          pictures is one frame of twice the field height).
  * user:    the value given to KOVA_OpenStreamEx.
  *
  * Runs on the port's worker thread; see "Callbacks" above.
@@ -164,10 +182,13 @@ KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, ui
                                              KOVA_DecodedFrameCallback callback, intptr_t user);
 
 /*
- * Closes a port: stops its ticks, ends its worker thread (waiting at most 10
- * seconds; a worker stuck longer is left to finish on its own with what it
- * holds, and a diagnostic line is written when TESSALY_DEBUG=1), frees its
- * buffers and decoder. A port that is not open gives 0.
+ * Closes a port: stops its ticks and its decoded-frame callbacks, and ends its
+ * worker thread (waiting at most 10 seconds, without the port's lock; a worker
+ * stuck longer is left to finish on its own and frees what it holds when it
+ * ends, and a diagnostic line is written when TESSALY_DEBUG=1). The port is
+ * closed, and may be opened again, as soon as the wait begins. Called from the
+ * port's own callback it does not wait (see "Callbacks"). A port that is not
+ * open gives 0.
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED or KOVA_ERR_INVALID_ARGUMENT.
  */
@@ -176,22 +197,27 @@ KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port);
 /*
  * Submits one frame to a stream port.
  *
- * frameType: KOVA_FRAME_VIDEO: one H.264 access unit in Annex B form, 1 to
- *            393216 bytes, holding whole NAL units. A key frame begins with
- *            a four-byte start code and a sequence parameter set.
+ * frameType: KOVA_FRAME_VIDEO: one H.264 access unit in Annex B form, holding
+ *            whole NAL units, of 1 byte up to the port's frame limit: 393216
+ *            bytes, or width x height x 3 / 8 for the largest picture a key
+ *            frame has announced if that is more. A key frame begins with a
+ *            four-byte start code and a sequence parameter set; it is judged
+ *            by the picture size its own set announces.
  *            KOVA_FRAME_AUDIO: one or more voice frames of equal size, for the
  *            port's sound; answered KOVA_ERR_MISSING_OBJECT while the port's
  *            sound is not started.
  * data, length: the frame; copied before the call returns.
  *
- * Video frames queue in the port's 512 KiB stream buffer. A frame that does
+ * Video frames queue in the port's stream buffer: 512 KiB, or more than three
+ * times the frame limit when that is larger (the buffer grows with the limit
+ * and never shrinks). A frame that does
  * not fit (it must be strictly smaller than the free space) is refused with
  * KOVA_ERR_BUFFER_FULL; the port then drops every following frame (answering
  * 0) until one that begins with a sequence parameter set, so the decoder never
  * sees a hole in a group of pictures.
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
- * 255, data null, length 0, video frame over 393216 bytes),
+ * 255, data null, length 0, video frame over the port's limit),
  * KOVA_ERR_NOT_OPEN, KOVA_ERR_BUFFER_FULL, KOVA_ERR_FRAME_TYPE, or for audio
  * KOVA_ERR_MISSING_OBJECT.
  */
@@ -199,7 +225,8 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
                                                uint32_t length);
 
 /*
- * The stream buffer's capacity (524288) and the bytes it holds. On a port
+ * The stream buffer's capacity (524288 until it grows, see
+ * KOVA_AddStreamFrame) and the bytes it holds. On a port
  * that is open but not for a stream both are 0. Null addresses are not
  * checked: pass valid ones.
  *
@@ -240,7 +267,8 @@ KOVA_API int32_t KOVA_CALL KOVA_GetPlayingTime(uint32_t port, uint32_t *seconds)
  * Writes the port's last shown picture to a 24-bit bitmap file (created or
  * overwritten): the decoder's own picture, without any overlay; for a stream
  * of field pictures the last deinterlaced frame. Colours are converted from
- * BT.601 studio range. A 1088-row picture is written as 1080 rows.
+ * BT.601 studio range. The picture is cropped as the callback's is. The file
+ * is written after the picture has been converted, while the port decodes on.
  *
  * fileName: the path, a zero-terminated string.
  *

@@ -28,7 +28,7 @@ KOVA_API int32_t KOVA_CALL KOVA_YUV_Open(uint32_t port, KOVA_HWND window) {
         const int32_t rc = slot.video.OpenRawPicture(window);
         if (rc == KOVA_OK) slot.opened = 1;
         return rc;
-    } catch (const std::bad_alloc &) {
+    } catch (...) {
         slot.video.Close();
         return KOVA_ERR_MISSING_OBJECT;
     }
@@ -47,16 +47,6 @@ KOVA_API int32_t KOVA_CALL KOVA_YUV_Show(uint32_t port, uint32_t format, const u
         &Library::yuvPorts);
 }
 
-KOVA_API int32_t KOVA_CALL KOVA_YUV_Close(uint32_t port) {
-    auto &lib = TheLibrary();
-    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
-    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
-    PlayerPort &slot = lib.yuvPorts[port];
-    tessaly::platform::ScopedLock lock(slot.lock);
-    if (!slot.opened) return KOVA_OK;
-    slot.video.Close();
-    slot.opened = 0;
-    return KOVA_OK;
-}
+KOVA_API int32_t KOVA_CALL KOVA_YUV_Close(uint32_t port) { return tessaly::api::ClosePort(port, &Library::yuvPorts); }
 
 }  // extern "C"

@@ -2,6 +2,9 @@
 // KOVA_DeInit.
 #include "api/library.h"
 
+#include <chrono>
+#include <vector>
+
 namespace tessaly::api {
 
 Library::Library() {
@@ -21,6 +24,46 @@ namespace {
 [[maybe_unused]] Library &g_constructAtLoad = TheLibrary();
 }  // namespace
 
+int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table) {
+    Library &lib = TheLibrary();
+    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
+    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
+    PlayerPort &slot = (lib.*table)[port];
+    player::CVideoPlayer::PendingClose pending;
+    {
+        platform::ScopedLock lock(slot.lock);
+        if (!slot.opened) return KOVA_OK;
+        pending = slot.video.BeginClose();
+        slot.opened = 0;
+    }
+    try {
+        pending.Finish(std::chrono::steady_clock::now() + player::CVideoPlayer::kCloseTimeout);
+    } catch (...) {
+        // Only joining the thread can throw; the port is closed either way.
+    }
+    return KOVA_OK;
+}
+
+namespace {
+
+// Every open port of both tables is taken out of play first, and then all
+// are waited for together, so a closing library waits at most one time-out.
+void CloseAllPorts(Library &lib) {
+    std::vector<player::CVideoPlayer::PendingClose> pending;
+    pending.reserve(2 * KOVA_MAX_PORTS);
+    for (auto *table : {&lib.ports, &lib.yuvPorts})
+        for (PlayerPort &slot : *table) {
+            platform::ScopedLock lock(slot.lock);
+            if (!slot.opened) continue;
+            pending.push_back(slot.video.BeginClose());
+            slot.opened = 0;
+        }
+    const auto deadline = std::chrono::steady_clock::now() + player::CVideoPlayer::kCloseTimeout;
+    for (auto &close : pending) close.Finish(deadline);
+}
+
+}  // namespace
+
 }  // namespace tessaly::api
 
 using tessaly::api::TheLibrary;
@@ -31,7 +74,10 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     auto &lib = TheLibrary();
     if (lib.initialised.load()) return KOVA_OK;
     for (auto &port : lib.ports) port.opened = 0;
-    lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
+    try {
+        lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
+    } catch (...) {
+    }
     lib.initialised.store(1, std::memory_order_release);
     return KOVA_OK;
 }
@@ -39,11 +85,16 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
 KOVA_API int32_t KOVA_CALL KOVA_DeInit(void) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load()) return KOVA_OK;
-    for (uint32_t port = 0; port < KOVA_MAX_PORTS; ++port)
-        if (lib.ports[port].opened) KOVA_Close(port);
+    try {
+        tessaly::api::CloseAllPorts(lib);
+    } catch (...) {
+        // Only the list of pending closes can fail to allocate: close one by one.
+        for (uint32_t port = 0; port < KOVA_MAX_PORTS; ++port) {
+            tessaly::api::ClosePort(port, &tessaly::api::Library::ports);
+            tessaly::api::ClosePort(port, &tessaly::api::Library::yuvPorts);
+        }
+    }
     lib.timer.Stop();
-    for (uint32_t port = 0; port < KOVA_MAX_PORTS; ++port)
-        if (lib.yuvPorts[port].opened) KOVA_YUV_Close(port);
     lib.initialised.store(0, std::memory_order_release);
     return KOVA_OK;
 }

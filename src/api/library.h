@@ -5,7 +5,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <new>
 
 #include "platform/recursive_lock.h"
 #include "player/playback_timer.h"
@@ -37,7 +36,7 @@ Library &TheLibrary();
 // Runs body(port) under the guard sequence: -503 before initialisation, -504
 // for a port above 255 (or when argumentsOk is false; both before the lock),
 // the port lock for the call, -506 when the port is not open. No exception
-// leaves: a failed allocation is -501.
+// leaves: any (a failed allocation most likely) is -501.
 template <typename Body>
 int32_t GuardedPortCall(uint32_t port, bool argumentsOk, Body &&body,
                         std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table = &Library::ports) {
@@ -49,9 +48,15 @@ int32_t GuardedPortCall(uint32_t port, bool argumentsOk, Body &&body,
     if (!slot.opened) return KOVA_ERR_NOT_OPEN;
     try {
         return body(slot);
-    } catch (const std::bad_alloc &) {
+    } catch (...) {
         return KOVA_ERR_MISSING_OBJECT;
     }
 }
+
+// Closes one port of the table: takes it out of play under its lock, then
+// waits for its worker without the lock, so that calls the worker's callback
+// makes into the port meanwhile are answered (the port is closed by then)
+// instead of waiting for the close. 0, -503, -504.
+int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table);
 
 }  // namespace tessaly::api

@@ -23,7 +23,7 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, KOV
         // Sound arrives with the audio subsystem: the port's sound is not started yet.
         slot.opened = 1;
         return KOVA_OK;
-    } catch (const std::bad_alloc &) {
+    } catch (...) {
         slot.video.Close();
         return KOVA_ERR_MISSING_OBJECT;
     }
@@ -43,15 +43,7 @@ KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, ui
 }
 
 KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port) {
-    auto &lib = TheLibrary();
-    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
-    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
-    PlayerPort &slot = lib.ports[port];
-    tessaly::platform::ScopedLock lock(slot.lock);
-    if (!slot.opened) return KOVA_OK;
-    slot.video.Close();
-    slot.opened = 0;
-    return KOVA_OK;
+    return tessaly::api::ClosePort(port, &tessaly::api::Library::ports);
 }
 
 KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType, const uint8_t *data,

@@ -1,13 +1,14 @@
 #include "player/video_player.h"
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "platform/trace.h"
 #include "platform/x11_windows.h"
 #include "player/playback_timer.h"
 #include "player/stream_buffer.h"
 #include "video/snapshot.h"
+#include "video/sps_probe.h"
 #include "video/video_dec_ddraw.h"
 
 namespace tessaly::player {
@@ -19,21 +20,22 @@ struct CVideoPlayer::Session {
     platform::RecursiveLock queueLock;
     platform::RecursiveLock decoderLock;
     CTQ_PLAY_VideoDecDDraw decoder;
-    // Stream ports only.
-    std::unique_ptr<StreamBuffer> stream;
-    std::unique_ptr<uint8_t[]> wrapScratch;
+    std::unique_ptr<StreamBuffer> stream;  // stream ports only
 
-    Session(KOVA_HWND window, bool forStream) : decoder(window) {
-        if (!forStream) return;
-        stream = std::make_unique<StreamBuffer>(queueLock);
-        wrapScratch.reset(new uint8_t[StreamBuffer::kMaxFrame]);
+    Session(KOVA_HWND window, bool forStream) : decoder(window, decoderLock) {
+        if (forStream) stream = std::make_unique<StreamBuffer>(queueLock);
     }
 };
 
 namespace {
 
-constexpr auto kCloseTimeout = std::chrono::milliseconds(10000);
 constexpr int32_t kBacklogFrames = 15;
+
+// The access-unit limit a picture size asks for: a key frame of an
+// uncompressible picture is about 3/8 byte per pixel.
+uint32_t FrameLimitFor(const h264::SpsSummary &sps) {
+    return std::max(StreamBuffer::kMinFrameLimit, uint32_t(uint64_t{sps.codedWidth} * sps.codedHeight * 3 / 8));
+}
 
 }  // namespace
 
@@ -43,12 +45,14 @@ int32_t CVideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     if (m_nMode != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (window != 0 && !platform::IsWindow(window)) return KOVA_ERR_INVALID_ARGUMENT;
 
-    m_hWindow = window;
     auto session = std::make_shared<Session>(window, true);
-    if (!m_worker.Start([session](platform::Event &stop) { StreamDecodeThread(*session, stop); }))
+    auto worker = std::make_unique<platform::WorkerThread>();
+    if (!worker->Start([session](platform::Event &stop) { StreamDecodeThread(*session, stop); }))
         return KOVA_ERR_MISSING_OBJECT;
+    m_hWindow = window;
     m_pSession = std::move(session);
-    m_nTimerClient = m_pTimer->Register(StreamTickPeriod(streamKind), &CVideoPlayer::Tick, this);
+    m_pWorker = std::move(worker);
+    m_nTimerClient = m_pTimer->Register(StreamTickPeriod(streamKind), &CVideoPlayer::Tick, m_pSession.get());
     m_nMode = kModeStream;
     return KOVA_OK;
 }
@@ -83,75 +87,108 @@ void CVideoPlayer::SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user
     m_pSession->decoder.SetCallback(callback, user);
 }
 
-int32_t CVideoPlayer::Close() {
-    // No tick runs in this player once the client is removed.
+CVideoPlayer::PendingClose CVideoPlayer::BeginClose() {
+    // No tick runs for this session once the client is removed.
     if (m_nTimerClient != -1) {
         m_pTimer->Unregister(m_nTimerClient);
         m_nTimerClient = -1;
     }
-    if (m_worker.Running() && !m_worker.Stop(kCloseTimeout)) {
-        // The worker still holds its session; it is freed when the thread ends.
-        platform::Trace("CVideoPlayer::Close() Wait Time Out, m_pVideoDecDDraw->nFlag %d",
-                        m_pSession ? m_pSession->decoder.Progress() : -1);
-    }
+    PendingClose pending;
+    if (m_pWorker) m_pWorker->StopEvent().Set();
+    pending.m_pSession = std::move(m_pSession);
+    pending.m_pWorker = std::move(m_pWorker);
     if (m_nMode == kModeFile) {
         m_bPaused = 1;
         m_nSpeedLevel = 0;
     }
-    m_pSession.reset();
     m_hWindow = 0;
     m_nMode = kModeClosed;
+    return pending;
+}
+
+int32_t CVideoPlayer::Close() {
+    BeginClose().Finish(std::chrono::steady_clock::now() + kCloseTimeout);
     return KOVA_OK;
 }
 
+CVideoPlayer::PendingClose::PendingClose() = default;
+CVideoPlayer::PendingClose::PendingClose(PendingClose &&) noexcept = default;
+CVideoPlayer::PendingClose &CVideoPlayer::PendingClose::operator=(PendingClose &&) noexcept = default;
+
+CVideoPlayer::PendingClose::~PendingClose() {
+    if (!m_pSession && !m_pWorker) return;
+    try {
+        Finish(std::chrono::steady_clock::now() + kCloseTimeout);
+    } catch (...) {
+        // Joining failed: the thread keeps what it holds and frees it at its end.
+    }
+}
+
+void CVideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point deadline) {
+    if (m_pSession) m_pSession->decoder.StopCallbacks(deadline);
+    if (m_pWorker) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (m_pWorker->IsCurrentThread()) {
+            m_pWorker->Abandon();  // closed from its own callback: it ends after the callback
+        } else if (!m_pWorker->Stop(std::max(left, std::chrono::milliseconds(0)))) {
+            // The worker still holds its session; it is freed when the thread ends.
+            platform::Trace("CVideoPlayer::Close() Wait Time Out, m_pVideoDecDDraw->nFlag %d",
+                            m_pSession ? m_pSession->decoder.Progress() : -1);
+        }
+    }
+    m_pWorker.reset();
+    m_pSession.reset();
+}
+
 void CVideoPlayer::Tick(int, void *user) {
-    auto *self = static_cast<CVideoPlayer *>(user);
-    // Registered only while a session exists; Close unregisters before dropping it.
-    self->m_pSession->frameEvent.Set();
+    // Registered for as long as the session lives: BeginClose unregisters first.
+    static_cast<Session *>(user)->frameEvent.Set();
 }
 
 void CVideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
     platform::Event *events[] = {&stop, &s.frameEvent};
     for (;;) {
         if (platform::WaitAny(events, 2) == 0) return;
-        const int32_t length = s.stream->PeekLength();
-        if (length == 0) continue;
-        if (length < 1 || length > static_cast<int32_t>(StreamBuffer::kMaxFrame)) return;
-        const uint8_t *frame = s.stream->FrameBytes(length, s.wrapScratch.get());
+        const StreamBuffer::Frame frame = s.stream->TakeFront();
+        if (frame.length == 0) continue;
         {
             platform::ScopedLock lock(s.decoderLock);
-            s.decoder.DecodeFrame(frame, static_cast<uint32_t>(length));
+            s.decoder.DecodeFrame(frame.bytes, frame.length);
         }
-        if (s.stream->Pop(length) > kBacklogFrames) s.frameEvent.Set();
+        if (s.stream->Pop(frame.length) > kBacklogFrames) s.frameEvent.Set();
     }
 }
 
 int32_t CVideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
     if (m_nMode != kModeStream || !m_pSession) return KOVA_ERR_NOT_OPEN;
+    // A key frame that announces a larger picture is judged by that picture.
+    h264::SpsSummary sps;
+    if (video::ProbeKeyFrameSps(data, length, sps)) m_pSession->stream->Reserve(FrameLimitFor(sps));
     return m_pSession->stream->Submit(data, length);
 }
 
 int32_t CVideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
     const bool stream = m_nMode == kModeStream && m_pSession;
-    *capacity = stream ? StreamBuffer::kCapacity : 0;
+    // Fill first: the capacity only grows, so the fill never exceeds it.
     *fill = stream ? m_pSession->stream->Fill() : 0;
+    *capacity = stream ? m_pSession->stream->Capacity() : 0;
     return KOVA_OK;
 }
 
 int32_t CVideoPlayer::Snapshot(const char *fileName) {
     if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
-    // The decoder's planes are rewritten by every decode: hold the worker off.
-    platform::ScopedLock lock(m_pSession->decoderLock);
-    const CTQ_PLAY_VideoDecDDraw &worker = m_pSession->decoder;
-    const DecodedPicture &last = worker.LastPicture();
-    if (!last.y || !last.u || !last.v) return KOVA_ERR_NO_PICTURE;
-    video::PlanarPicture picture{last.y, last.u, last.v, last.yStride, last.uvStride, last.width, last.height};
-    if (last.fieldHint != 0) {
-        uint8_t *const *frame = worker.LastFrame();
-        if (!frame[0] || !frame[1] || !frame[2]) return KOVA_ERR_NO_PICTURE;
-        picture = {frame[0], frame[1], frame[2], last.width, last.width / 2, last.width, 2 * last.height};
+    video::BitmapImage image;
+    {
+        // The PictureBuffer is rewritten by the next picture: hold the worker off
+        // while converting, not while writing the file.
+        platform::ScopedLock lock(m_pSession->decoderLock);
+        const video::I420View &last = m_pSession->decoder.LastShown();
+        if (!last.y) return KOVA_ERR_NO_PICTURE;
+        const int32_t rc =
+            image.Convert({last.y, last.u, last.v, last.width, last.width / 2, last.width, last.height});
+        if (rc != KOVA_OK) return rc;
     }
-    return video::WriteBitmap(fileName, picture);
+    return image.Write(fileName);
 }
 
 // A live stream has no file to position or time, and its tick follows the

@@ -3,10 +3,14 @@
 // port's entry in the playback timer.
 //
 // Host threads call in with the port lock held. The worker thread takes the
-// QueueLock and then (never while holding it) the DecoderLock; the timer
-// thread enters through Tick(). Lock order: QueueLock before DecoderLock.
+// QueueLock and then (never while holding it) the DecoderLock, and releases
+// the DecoderLock while the host's decoded-frame callback runs; the timer
+// thread enters through the tick. Lock order: port lock, QueueLock,
+// DecoderLock. Closing is split so that the port lock is not held while the
+// close waits for the worker (see BeginClose).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -27,6 +31,10 @@ class StreamBuffer;
 enum PlayerMode : int32_t { kModeClosed = 0, kModeStream = 1, kModeFile = 2, kModeRawPicture = 3 };
 
 class CVideoPlayer {
+    // What the worker thread touches. Shared with the thread, so a worker that
+    // misses the close time-out keeps it alive until it ends.
+    struct Session;
+
 public:
     CVideoPlayer() = default;
     ~CVideoPlayer();
@@ -39,6 +47,32 @@ public:
     int32_t OpenRawPicture(KOVA_HWND window);
     int32_t ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height);
     void SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user);
+
+    // What a close leaves to finish once the port lock is released.
+    class PendingClose {
+    public:
+        PendingClose();
+        PendingClose(PendingClose &&) noexcept;
+        PendingClose &operator=(PendingClose &&) noexcept;
+        ~PendingClose();  // Finish with the default time-out, if not done
+        // Stops the decoded-frame callbacks (none starts after this returns)
+        // and waits for the worker thread until the deadline; a worker that
+        // misses it, or that is the calling thread itself, finishes on its own
+        // and frees what it holds when it ends.
+        void Finish(std::chrono::steady_clock::time_point deadline);
+
+    private:
+        friend class CVideoPlayer;
+        std::shared_ptr<Session> m_pSession;
+        std::unique_ptr<platform::WorkerThread> m_pWorker;
+    };
+    static constexpr std::chrono::milliseconds kCloseTimeout{10000};
+
+    // With the port lock held: takes the port out of play (no tick, no new
+    // input, the worker asked to stop) and leaves it closed, ready to open
+    // again. The rest is for PendingClose::Finish, without the port lock.
+    PendingClose BeginClose();
+    // BeginClose and Finish in one, for owners that hold no port lock.
     int32_t Close();
 
     int32_t SubmitVideo(const uint8_t *data, uint32_t length);
@@ -74,10 +108,6 @@ public:
     static uint32_t StreamTickPeriod(uint32_t streamKind) { return streamKind == 1 ? 1000 / 31 : 1000 / 26; }
 
 private:
-    // What the worker thread touches. Shared with the thread, so a worker that
-    // misses the close time-out keeps it alive until it ends.
-    struct Session;
-
     static void Tick(int clientIndex, void *user);
     static void StreamDecodeThread(Session &session, platform::Event &stop);
 
@@ -88,7 +118,7 @@ private:
     int32_t m_nSpeedLevel = 0;
     int m_nTimerClient = -1;
     std::shared_ptr<Session> m_pSession;
-    platform::WorkerThread m_worker;
+    std::unique_ptr<platform::WorkerThread> m_pWorker;
 };
 
 }  // namespace tessaly::player

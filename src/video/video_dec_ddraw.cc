@@ -1,10 +1,12 @@
 #include "video/video_dec_ddraw.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
+#include "platform/trace.h"
 #include "tessaly/tq_deinterlace.h"
 #include "video/sps_probe.h"
 
@@ -15,42 +17,56 @@ constexpr int32_t kInitialWidth = 720;
 constexpr int32_t kInitialHeight = 576;
 constexpr int32_t kMinSetupWidth = 320;
 constexpr int32_t kMinSetupHeight = 240;
+constexpr int32_t kMaxRefFrames = 16;
 
-void CopyPlane(uint8_t *dst, const uint8_t *src, uint32_t srcStride, uint32_t width, uint32_t rows) {
-    for (uint32_t r = 0; r < rows; ++r) std::memcpy(dst + size_t{r} * width, src + size_t{r} * srcStride, width);
+void CopyPlane(uint8_t *dst, const uint8_t *src, size_t srcStride, uint32_t width, uint32_t rows) {
+    for (uint32_t r = 0; r < rows; ++r) std::memcpy(dst + size_t{r} * width, src + r * srcStride, width);
+}
+
+// Moves rows of `width` bytes at srcStride to dst at stride width. dst never
+// lies after src, so going forward row by row reads every row before it is
+// overwritten.
+void CompactPlane(uint8_t *dst, const uint8_t *src, size_t srcStride, uint32_t width, uint32_t rows) {
+    for (uint32_t r = 0; r < rows; ++r) std::memmove(dst + size_t{r} * width, src + r * srcStride, width);
 }
 
 }  // namespace
 
-CTQ_PLAY_VideoDecDDraw::CTQ_PLAY_VideoDecDDraw(KOVA_HWND window) : m_hWindow(window) {
+CTQ_PLAY_VideoDecDDraw::CTQ_PLAY_VideoDecDDraw(KOVA_HWND window, platform::RecursiveLock &decoderLock)
+    : m_decoderLock(decoderLock), m_hWindow(window) {
+    if (m_hWindow) m_renderer.Create(m_hWindow, kInitialWidth, kInitialHeight);
     OpenSetup(kInitialWidth, kInitialHeight);
 }
 
-CTQ_PLAY_VideoDecDDraw::~CTQ_PLAY_VideoDecDDraw() { CloseSetup(); }
+CTQ_PLAY_VideoDecDDraw::~CTQ_PLAY_VideoDecDDraw() {
+    CloseSetup();
+    if (m_hWindow) m_renderer.Release();
+}
 
-int CTQ_PLAY_VideoDecDDraw::OpenSetup(int32_t width, int32_t height) {
+int CTQ_PLAY_VideoDecDDraw::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
     if (width < kMinSetupWidth || height < kMinSetupHeight) return 0;
     if (m_pPictureBuffer || m_pDecoder) return 0;
-    m_pDeinterlacer = nullptr;
-    m_bDeinterlacerReady = false;
-    std::fill(std::begin(m_pFramePlanes), std::end(m_pFramePlanes), nullptr);
-    if (m_hWindow) m_renderer.Create(m_hWindow, static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    // The window keeps its renderer; its surface only grows.
+    if (m_renderer.IsInitialised()) m_renderer.GrowSurface(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 
-    // Room for a frame picture and for a deinterlaced frame of twice the height.
+    // Room for a cropped frame, and for a deinterlaced frame of two setup-sized
+    // fields. Untouched pages cost nothing, so the field room is free for
+    // frame streams.
     const size_t area = size_t((width + 7) & ~7) * size_t(height);
-    m_pPictureBuffer = static_cast<uint8_t *>(std::calloc(area * 3 / 2 + area * 4, 1));
+    m_nPictureBufferBytes = area * 3;
+    m_pPictureBuffer = static_cast<uint8_t *>(std::calloc(m_nPictureBufferBytes, 1));
 
     m_stAttr = DecoderAttr{};
     m_stAttr.widthMbs = static_cast<uint32_t>(width / 16);
     m_stAttr.heightMbs = static_cast<uint32_t>(height / 16);
-    m_stAttr.bufferCount = 2;
+    m_stAttr.bufferCount = static_cast<uint32_t>(std::clamp(refFrames, kMinRefFrames, kMaxRefFrames));
     m_pDecoder = H264Decoder_Create(&m_stAttr);
 
     m_nSetupWidth = width;
     m_nSetupHeight = height;
-    m_stLastPicture = DecodedPicture{};
+    m_nSetupRefFrames = static_cast<int32_t>(m_stAttr.bufferCount);
+    m_stLastShown = I420View{};
     m_stCurrent = DecodedPicture{};
-    std::fill(std::begin(m_pLastFrame), std::end(m_pLastFrame), nullptr);
     return 1;
 }
 
@@ -59,35 +75,36 @@ void CTQ_PLAY_VideoDecDDraw::CloseSetup() {
     // so a later growth can open a fresh one.
     std::free(m_pPictureBuffer);
     m_pPictureBuffer = nullptr;
+    m_nPictureBufferBytes = 0;
+    m_stLastShown = I420View{};
     TQ_ReleaseDeinterlace(m_pDeinterlacer);
     m_pDeinterlacer = nullptr;
-    m_bDeinterlacerReady = false;
+    std::fill(std::begin(m_nDeinterlaceGeometry), std::end(m_nDeinterlaceGeometry), 0);
     H264Decoder_Destroy(m_pDecoder);
     m_pDecoder = nullptr;
-    if (m_hWindow) m_renderer.Release();
 }
 
-void CTQ_PLAY_VideoDecDDraw::GrowSetup(int32_t width, int32_t height) {
-    if (width <= m_nSetupWidth && height <= m_nSetupHeight && m_pDecoder && m_pPictureBuffer) return;
+void CTQ_PLAY_VideoDecDDraw::GrowSetup(int32_t width, int32_t height, int32_t refFrames) {
+    refFrames = std::clamp(refFrames, kMinRefFrames, kMaxRefFrames);
+    if (width <= m_nSetupWidth && height <= m_nSetupHeight && refFrames <= m_nSetupRefFrames && m_pDecoder &&
+        m_pPictureBuffer)
+        return;
     const int32_t w = std::max(width, m_nSetupWidth), h = std::max(height, m_nSetupHeight);
+    const int32_t refs = std::max(refFrames, m_nSetupRefFrames);
     CloseSetup();
-    OpenSetup(w, h);
+    OpenSetup(w, h, refs);
 }
 
 int CTQ_PLAY_VideoDecDDraw::DecodeFrame(const uint8_t *data, uint32_t length) {
     nFlag = kProgressEntered;
     int shown = 0;
+    h264::SpsSummary sps;
+    if (ProbeKeyFrameSps(data, length, sps))
+        GrowSetup(static_cast<int32_t>(sps.codedWidth), static_cast<int32_t>(sps.codedHeight),
+                  static_cast<int32_t>(sps.numRefFrames));
     if (!m_pDecoder || !m_pPictureBuffer) {
         nFlag = kProgressLeft;
         return 0;
-    }
-    ProbedSize size;
-    if (ProbeSpsSize(data, length, size)) {
-        GrowSetup(size.width, size.height);
-        if (!m_pDecoder || !m_pPictureBuffer) {
-            nFlag = kProgressLeft;
-            return 0;
-        }
     }
     int32_t r = H264Decoder_Decode(m_pDecoder, data, length, 0, 0, &m_stCurrent, 0);
     while (r != DEC_NEED_MORE_DATA) {
@@ -99,58 +116,119 @@ int CTQ_PLAY_VideoDecDDraw::DecodeFrame(const uint8_t *data, uint32_t length) {
     return shown;
 }
 
-bool CTQ_PLAY_VideoDecDDraw::ShowPicture(DecodedPicture &pic) {
-    // The bottom eight rows of a 1088-row picture are padding and never shown.
-    if (pic.height == 1088) pic.height = 1080;
-    m_stLastPicture = pic;
-    if (pic.fieldHint != 0) return ShowField(pic);
+CTQ_PLAY_VideoDecDDraw::VisibleArea CTQ_PLAY_VideoDecDDraw::Visible(const DecodedPicture &pic) {
+    uint32_t left = pic.cropLeft, right = pic.cropRight, top = pic.cropTop, bottom = pic.cropBottom;
+    if (uint64_t{left} + right >= pic.width || uint64_t{top} + bottom >= pic.height) left = right = top = bottom = 0;
+    // Streams that do not say so still carry eight rows of padding in a 1088-row picture.
+    if ((left | right | top | bottom) == 0 && pic.height == 1088) bottom = 8;
+    return {left, top, pic.width - left - right, pic.height - top - bottom};
+}
 
-    const uint32_t w = pic.width, h = pic.height;
-    if (size_t{w} * h > size_t(m_nSetupWidth) * size_t(m_nSetupHeight)) return false;  // never past the buffer
+bool CTQ_PLAY_VideoDecDDraw::ShowPicture(const DecodedPicture &pic) {
+    const VisibleArea a = Visible(pic);
+    if (pic.fieldHint != 0) return ShowField(pic, a);
+
+    const size_t area = size_t{a.width} * a.height;
+    if (area * 3 / 2 > m_nPictureBufferBytes) return false;  // never past the buffer
+    const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride + a.left / 2;
     uint8_t *y = m_pPictureBuffer;
-    CopyPlane(y, pic.y, pic.yStride, w, h);
-    CopyPlane(y + size_t{w} * h, pic.u, pic.uvStride, w / 2, h / 2);
-    CopyPlane(y + size_t{w} * h * 5 / 4, pic.v, pic.uvStride, w / 2, h / 2);
-    if (m_hWindow) m_renderer.SetPictureSize(w, h);
-    if (m_pfnCallback)
-        m_pfnCallback(KOVA_FORMAT_I420, y, static_cast<int32_t>(w * h * 3 / 2), static_cast<int32_t>(w),
-                      static_cast<int32_t>(h), m_nUser);
-    if (m_hWindow) {
-        nFlag = kProgressDrawing;
-        m_renderer.DrawYuv(y, y + size_t{w} * h, y + size_t{w} * h * 5 / 4, 1);
-        nFlag = kProgressDrawn;
-    }
+    CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
+    CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
+    CopyPlane(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
+    Present(a.width, a.height);
     return true;
 }
 
-bool CTQ_PLAY_VideoDecDDraw::ShowField(const DecodedPicture &pic) {
-    const uint32_t w = pic.width, h = pic.height;
-    if (size_t{w} * h * 2 > size_t(m_nSetupWidth) * size_t(m_nSetupHeight) * 2) return false;
-    if (!m_bDeinterlacerReady) {
+// The deinterlacer works on the visible rows but from column 0, so that the
+// rows it reads never run past the decoder's planes; a left crop is removed
+// afterwards by compacting the frame in place.
+bool CTQ_PLAY_VideoDecDDraw::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &a) {
+    const int32_t geometry[4] = {static_cast<int32_t>(a.left + a.width), static_cast<int32_t>(a.height),
+                                 static_cast<int32_t>(pic.yStride), static_cast<int32_t>(pic.uvStride)};
+    if (size_t(geometry[0]) * size_t(geometry[1]) * 3 > m_nPictureBufferBytes) return false;
+    if (!std::equal(std::begin(geometry), std::end(geometry), m_nDeinterlaceGeometry)) {
+        // A new field geometry (the first fields, or a stream of another size):
+        // a fresh history. A refused geometry is not retried field by field.
+        TQ_ReleaseDeinterlace(m_pDeinterlacer);
+        m_pDeinterlacer = nullptr;
+        std::copy(std::begin(geometry), std::end(geometry), m_nDeinterlaceGeometry);
         tqDEINTERLACE_PARA_S para{};
-        para.width = static_cast<int32_t>(w);
-        para.fieldHeight = static_cast<int32_t>(h);
-        para.yStride = static_cast<int32_t>(pic.yStride);
-        para.uvStride = static_cast<int32_t>(pic.uvStride);
-        para.outYStride = static_cast<int32_t>(w);
-        para.outUvStride = static_cast<int32_t>(w / 2);
+        para.width = geometry[0];
+        para.fieldHeight = geometry[1];
+        para.yStride = geometry[2];
+        para.uvStride = geometry[3];
+        para.outYStride = geometry[0];
+        para.outUvStride = geometry[0] / 2;
         TQ_InitDeinterlace(&m_pDeinterlacer, para);
-        m_pFramePlanes[0] = m_pPictureBuffer;
-        m_pFramePlanes[1] = m_pPictureBuffer + 2 * size_t{w} * h;
-        m_pFramePlanes[2] = m_pPictureBuffer + 5 * size_t{w} * h / 2;
-        m_bDeinterlacerReady = true;
     }
-    tqDEINTERLACE_FRAME_S frame{m_pFramePlanes[0], m_pFramePlanes[1], m_pFramePlanes[2]};
-    TQ_Deinterlace(m_pDeinterlacer, frame, pic.y, pic.u, pic.v, static_cast<tqPIC_TYPE_E>(pic.fieldHint));
+    return m_pDeinterlacer != nullptr;
+}
+
+bool CTQ_PLAY_VideoDecDDraw::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
+    if (!PrepareDeinterlacer(pic, a)) return false;
+    const uint32_t fullWidth = a.left + a.width, rows = 2 * a.height;
+    uint8_t *y = m_pPictureBuffer;
+    uint8_t *u = y + size_t{fullWidth} * rows;
+    uint8_t *v = u + size_t{fullWidth / 2} * a.height;
+    const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride;
+    tqDEINTERLACE_FRAME_S frame{y, u, v};
+    TQ_Deinterlace(m_pDeinterlacer, frame, pic.y + size_t{a.top} * pic.yStride, pic.u + chromaOffset,
+                   pic.v + chromaOffset, static_cast<tqPIC_TYPE_E>(pic.fieldHint));
     if (pic.fieldHint != PIC_TYPE_BOTTOM_FIELD) return false;
 
-    std::copy(std::begin(m_pFramePlanes), std::end(m_pFramePlanes), m_pLastFrame);
-    if (m_hWindow) m_renderer.SetPictureSize(w, 2 * h);
-    if (m_pfnCallback)
-        m_pfnCallback(KOVA_FORMAT_I420, m_pPictureBuffer, static_cast<int32_t>(w * h * 3), static_cast<int32_t>(w),
-                      static_cast<int32_t>(2 * h), m_nUser);
-    if (m_hWindow) m_renderer.DrawYuv(m_pFramePlanes[0], m_pFramePlanes[1], m_pFramePlanes[2], 1);
+    if (a.left != 0) {
+        const size_t area = size_t{a.width} * rows;
+        CompactPlane(y, y + a.left, fullWidth, a.width, rows);
+        CompactPlane(y + area, u + a.left / 2, fullWidth / 2, a.width / 2, a.height);
+        CompactPlane(y + area * 5 / 4, v + a.left / 2, fullWidth / 2, a.width / 2, a.height);
+    }
+    Present(a.width, rows);
     return true;
+}
+
+void CTQ_PLAY_VideoDecDDraw::Present(uint32_t width, uint32_t height) {
+    uint8_t *y = m_pPictureBuffer;
+    const size_t area = size_t{width} * height;
+    m_stLastShown = {y, y + area, y + area * 5 / 4, width, height};
+    if (width > m_nShownWidth || height > m_nShownHeight) {
+        // A picture larger than the setup (deinterlaced fields): the window's
+        // surface grows once for it.
+        m_nShownWidth = std::max(width, m_nShownWidth);
+        m_nShownHeight = std::max(height, m_nShownHeight);
+        if (m_renderer.IsInitialised()) m_renderer.GrowSurface(m_nShownWidth, m_nShownHeight);
+    }
+    RunCallback(y, width, height);
+    if (m_hWindow) {
+        nFlag = kProgressDrawing;
+        m_renderer.SetPictureSize(width, height);
+        m_renderer.DrawYuv(y, y + area, y + area * 5 / 4, 1);
+        nFlag = kProgressDrawn;
+    }
+}
+
+void CTQ_PLAY_VideoDecDDraw::RunCallback(uint8_t *picture, uint32_t width, uint32_t height) {
+    const KOVA_DecodedFrameCallback callback = m_pfnCallback;
+    const intptr_t user = m_nUser;
+    if (!callback || m_bCallbacksStopped.load(std::memory_order_acquire)) return;
+    // The host may call into this port from the callback, and other host
+    // threads may take the DecoderLock under their port lock meanwhile.
+    platform::ScopedUnlock unlocked(m_decoderLock);
+    std::lock_guard<std::recursive_timed_mutex> gate(m_callbackGate);
+    if (m_bCallbacksStopped.load(std::memory_order_acquire)) return;
+    try {
+        callback(KOVA_FORMAT_I420, picture, static_cast<int32_t>(size_t{width} * height * 3 / 2),
+                 static_cast<int32_t>(width), static_cast<int32_t>(height), user);
+    } catch (const abi::__forced_unwind &) {
+        throw;  // the thread is being cancelled: let it unwind
+    } catch (...) {
+        platform::Trace("decoded-frame callback threw an exception; ignored");
+    }
+}
+
+bool CTQ_PLAY_VideoDecDDraw::StopCallbacks(std::chrono::steady_clock::time_point deadline) {
+    m_bCallbacksStopped.store(true, std::memory_order_release);
+    std::unique_lock<std::recursive_timed_mutex> gate(m_callbackGate, deadline);
+    return gate.owns_lock();
 }
 
 int32_t CTQ_PLAY_VideoDecDDraw::ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
@@ -162,7 +240,7 @@ int32_t CTQ_PLAY_VideoDecDDraw::ShowYuvStrided(uint32_t format, const uint8_t *y
                                                const uint8_t *v, uint32_t uvStride, uint32_t width,
                                                uint32_t height) {
     if (format != KOVA_FORMAT_I420) return KOVA_ERR_INVALID_ARGUMENT;
-    GrowSetup(static_cast<int32_t>(width), static_cast<int32_t>(height));
+    GrowSetup(static_cast<int32_t>(width), static_cast<int32_t>(height), m_nSetupRefFrames);
     if (!m_hWindow) return KOVA_OK;
     m_renderer.SetPictureSize(width, height);
     m_renderer.DrawYuvStrided(y, yStride, u, v, uvStride, 1);
@@ -173,20 +251,16 @@ int32_t CTQ_PLAY_VideoDecDDraw::SetWindow(KOVA_HWND window) {
     if (m_hWindow) m_renderer.Release();
     m_hWindow = window;
     if (m_hWindow)
-        m_renderer.Create(m_hWindow, static_cast<uint32_t>(m_nSetupWidth), static_cast<uint32_t>(m_nSetupHeight));
+        m_renderer.Create(m_hWindow, std::max(static_cast<uint32_t>(m_nSetupWidth), m_nShownWidth),
+                          std::max(static_cast<uint32_t>(m_nSetupHeight), m_nShownHeight));
     return KOVA_OK;
 }
 
 void CTQ_PLAY_VideoDecDDraw::Redraw() {
-    const DecodedPicture &last = m_stLastPicture;
-    if (!last.y || !last.u || !last.v || !m_hWindow) return;
-    if (last.fieldHint != 0) {
-        if (m_pLastFrame[0] && m_pLastFrame[1] && m_pLastFrame[2])
-            m_renderer.DrawYuv(m_pLastFrame[0], m_pLastFrame[1], m_pLastFrame[2], 1);
-        return;
-    }
-    const size_t area = size_t{last.width} * last.height;
-    m_renderer.DrawYuv(m_pPictureBuffer, m_pPictureBuffer + area, m_pPictureBuffer + area * 5 / 4, 1);
+    const I420View &last = m_stLastShown;
+    if (!last.y || !m_hWindow) return;
+    m_renderer.SetPictureSize(last.width, last.height);
+    m_renderer.DrawYuv(last.y, last.u, last.v, 1);
 }
 
 }  // namespace tessaly::video

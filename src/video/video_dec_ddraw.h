@@ -1,16 +1,24 @@
 // The per-port video decode worker: feeds each received frame to the H.264
-// decoder, copies every picture that comes back into the PictureBuffer, hands
-// it to the host's decoded-frame callback and to the display. Field pictures
-// go through the deinterlacer; each completed pair is one frame.
+// decoder, copies every picture that comes back into the PictureBuffer
+// (cropped as its sequence parameter set says), hands it to the host's
+// decoded-frame callback and to the display. Field pictures go through the
+// deinterlacer; each completed pair is one frame.
 //
-// Every operation runs with the owning port's DecoderLock held; the object
-// itself takes no lock.
+// Every operation runs with the owning port's DecoderLock held (taken once),
+// and the object takes no lock of its own for them. The one exception is the
+// decoded-frame callback: DecodeFrame releases the DecoderLock around it, so
+// that the host may call into its port from the callback and other threads
+// may snapshot or change the window meanwhile. The PictureBuffer is written by
+// the decoding thread alone, so it stays intact while the lock is released.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 
 #include "h264dec/h264_decoder.h"
+#include "platform/recursive_lock.h"
 #include "tessaly/kova.h"
 #include "video/directx_draw.h"
 
@@ -25,19 +33,32 @@ enum ProgressState : int32_t {
     kProgressLeft = 4,
 };
 
+// A compact planar 4:2:0 picture: width x height luma bytes, then the two
+// chroma planes of width / 2 x height / 2 bytes.
+struct I420View {
+    const uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
+    uint32_t width = 0, height = 0;
+};
+
 class CTQ_PLAY_VideoDecDDraw {
 public:
-    explicit CTQ_PLAY_VideoDecDDraw(KOVA_HWND window);
+    // Reference frames a setup is sized for at least.
+    static constexpr int32_t kMinRefFrames = 2;
+
+    CTQ_PLAY_VideoDecDDraw(KOVA_HWND window, platform::RecursiveLock &decoderLock);
     virtual ~CTQ_PLAY_VideoDecDDraw();
     CTQ_PLAY_VideoDecDDraw(const CTQ_PLAY_VideoDecDDraw &) = delete;
     CTQ_PLAY_VideoDecDDraw &operator=(const CTQ_PLAY_VideoDecDDraw &) = delete;
 
-    // 1 when a setup for (width, height) was opened; 0 when refused (below
-    // 320 x 240, or a setup is already open).
-    int OpenSetup(int32_t width, int32_t height);
+    // 1 when a setup for (width, height) frames with refFrames reference
+    // frames was opened; 0 when refused (below 320 x 240, or a setup is
+    // already open).
+    int OpenSetup(int32_t width, int32_t height, int32_t refFrames = kMinRefFrames);
     void CloseSetup();
 
     // Decodes one frame; 1 when at least one picture was shown during the call.
+    // A frame that leads with a sequence parameter set announcing a larger
+    // picture or more reference frames first reopens the setup for it.
     int DecodeFrame(const uint8_t *data, uint32_t length);
 
     // Shows a picture the host decoded itself (planar 4:2:0, planes contiguous,
@@ -55,36 +76,60 @@ public:
         m_pfnCallback = callback;
         m_nUser = user;
     }
+    // From now on no decoded-frame callback starts. Waits, until the deadline,
+    // for one that is running on another thread to return; true when none runs
+    // any more (a callback of the calling thread itself does not count). Call
+    // without the DecoderLock.
+    bool StopCallbacks(std::chrono::steady_clock::time_point deadline);
 
     int32_t Progress() const { return nFlag; }
     int32_t SetupWidth() const { return m_nSetupWidth; }
     int32_t SetupHeight() const { return m_nSetupHeight; }
+    int32_t SetupRefFrames() const { return m_nSetupRefFrames; }
     bool HasDecoder() const { return m_pDecoder != nullptr; }
-    const DecodedPicture &LastPicture() const { return m_stLastPicture; }
-    // Planes of the last frame the deinterlacer completed (null before one).
-    uint8_t *const *LastFrame() const { return m_pLastFrame; }
+    // The picture last handed to the callback and the window (a field pair:
+    // the deinterlaced frame); empty before the first.
+    const I420View &LastShown() const { return m_stLastShown; }
 
 private:
-    void GrowSetup(int32_t width, int32_t height);
-    bool ShowPicture(DecodedPicture &pic);
-    bool ShowField(const DecodedPicture &pic);
+    // The visible part of a decoded picture, in luma pixels.
+    struct VisibleArea {
+        uint32_t left, top, width, height;
+    };
+    static VisibleArea Visible(const DecodedPicture &pic);
+
+    void GrowSetup(int32_t width, int32_t height, int32_t refFrames);
+    bool ShowPicture(const DecodedPicture &pic);
+    bool ShowField(const DecodedPicture &pic, const VisibleArea &area);
+    bool PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &area);
+    // Hands the PictureBuffer's width x height picture to the callback and the window.
+    void Present(uint32_t width, uint32_t height);
+    void RunCallback(uint8_t *picture, uint32_t width, uint32_t height);
 
     std::atomic<int32_t> nFlag{kProgressLeft};  // read by a closing thread, for diagnostics only
-    DecodedPicture m_stLastPicture{};
-    uint8_t *m_pLastFrame[3] = {nullptr, nullptr, nullptr};
+    platform::RecursiveLock &m_decoderLock;
+    I420View m_stLastShown{};
     KOVA_DecodedFrameCallback m_pfnCallback = nullptr;
     intptr_t m_nUser = 0;
+    // Held by the decoding thread while it decides to run a callback and runs
+    // it; StopCallbacks takes it to know that none runs any more.
+    std::recursive_timed_mutex m_callbackGate;
+    std::atomic<bool> m_bCallbacksStopped{false};
     CTQ_DIRECTX_Draw m_renderer;
     KOVA_HWND m_hWindow = 0;
     H264Decoder *m_pDecoder = nullptr;
     DecoderAttr m_stAttr{};
     DecodedPicture m_stCurrent{};
     void *m_pDeinterlacer = nullptr;
+    int32_t m_nDeinterlaceGeometry[4] = {0, 0, 0, 0};  // width, field height, input strides
     uint8_t *m_pPictureBuffer = nullptr;
-    uint8_t *m_pFramePlanes[3] = {nullptr, nullptr, nullptr};
-    bool m_bDeinterlacerReady = false;
+    size_t m_nPictureBufferBytes = 0;
     int32_t m_nSetupWidth = 0;
     int32_t m_nSetupHeight = 0;
+    int32_t m_nSetupRefFrames = 0;
+    // The largest picture shown so far, which a new window's surface is made for.
+    uint32_t m_nShownWidth = 0;
+    uint32_t m_nShownHeight = 0;
 };
 
 }  // namespace tessaly::video

@@ -1,5 +1,6 @@
 #include "camera_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,11 +70,14 @@ bool load_camera_file(const std::string &path, double default_fps, CameraFile *f
   file->fps_from_stream = stream_fps >= 0.5 && stream_fps <= 240;
   file->fps = file->fps_from_stream ? stream_fps : default_fps;
   file->access_units = tools::split_access_units(file->bytes.data(), file->bytes.size());
+  // A port takes frames of up to 3/8 byte per pixel of the coded picture its key frames announce.
+  const uint64_t coded_area = uint64_t{(file->width + 15u) & ~15u} * ((file->height + 15u) & ~15u);
+  const uint64_t frame_limit = std::max<uint64_t>(KOVA_MAX_FRAME_BYTES, coded_area * 3 / 8);
   for (tools::ByteRange &unit : file->access_units) {
     start_key_frames_at_sps(file->bytes, &unit);
-    if (unit.size > KOVA_MAX_FRAME_BYTES) {
+    if (unit.size > frame_limit) {
       *error = path + ": an access unit of " + std::to_string(unit.size) + " bytes is longer than a port accepts (" +
-               std::to_string(KOVA_MAX_FRAME_BYTES) + ")";
+               std::to_string(frame_limit) + ")";
       return false;
     }
   }
