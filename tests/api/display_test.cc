@@ -1,14 +1,18 @@
 // Pictures in host windows, through the public calls, checked by reading the
 // window's pixels back from the X server: a stream port scales its pictures
 // to the window, follows KOVA_SetDisplayWindow, ignores hidden windows and
-// survives destroyed ones; a raw-picture port shows the host's colours.
+// survives destroyed ones, shows deinterlaced frames taller than its first
+// setup, and serves its own callback while the host uses it; a raw-picture
+// port shows the host's colours.
 #include <xcb/xcb.h>
 
 extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -222,6 +226,73 @@ TEST_F(Display, HiddenAndDestroyedWindowsAreHarmless) {
     Push(3, 40, 80);
     WaitForPictures(70);  // decoding goes on after the window is gone
     EXPECT_EQ(KOVA_Close(3), KOVA_OK);
+}
+
+// HD fields with the field-coding message: pairs become 1280x720 frames,
+// taller than the port's first decode setup, and the window shows them.
+TEST_F(Display, DeinterlacedFramesTallerThanTheSetupFillTheWindow) {
+    const uint16_t ww = 640, wh = 360;
+    const xcb_window_t window = host.Window(ww, wh);
+    ASSERT_EQ(KOVA_OpenStreamEx(5, window, 1, 0, &Keep, reinterpret_cast<intptr_t>(&last)), KOVA_OK);
+    units = AccessUnits(ReadFile(std::string(TESSALY_TESTDATA) + "/player/hd_fieldsei_1280x360.264"));
+    ASSERT_EQ(units.size(), 12u);
+    Push(5, 0, 12);
+    WaitForPictures(5);  // the last two fields stay in the decoder
+    std::vector<uint8_t> expected;
+    {
+        std::lock_guard<std::mutex> lock(last.mutex);
+        ASSERT_EQ(last.width, 1280);
+        ASSERT_EQ(last.height, 720);
+        expected = Scaled(last.i420, last.width, last.height, ww, wh);
+    }
+    EXPECT_LT(WaitForImage(host, window, ww, wh, expected), 3.0);
+}
+
+// The host snapshots and moves the window while the port's callback calls
+// into the same port: no lock of one side may wait for the other's.
+TEST_F(Display, CallbackAndHostUseTheSamePortAtOnce) {
+    const xcb_window_t windows[2] = {host.Window(200, 150), host.Window(200, 150)};
+    struct Shared {
+        const xcb_window_t *windows;
+        std::string file;
+        std::atomic<int> calls{0}, failures{0};
+        std::atomic<bool> closing{false};  // from then on the port answers -506
+    } shared{windows, ::testing::TempDir() + "callback_snapshot.bmp"};
+    const auto callback = [](int32_t, uint8_t *, int32_t, int32_t, int32_t, intptr_t user) {
+        auto *s = reinterpret_cast<Shared *>(user);
+        const int n = ++s->calls;
+        uint32_t capacity, fill;
+        const int32_t results[] = {KOVA_GetStreamBufInfo(6, &capacity, &fill), KOVA_Pause(6), KOVA_Play(6),
+                                   KOVA_Snapshot(6, s->file.c_str()),
+                                   KOVA_SetDisplayWindow(6, n % 3 == 0 ? 0 : s->windows[n % 2])};
+        for (const int32_t rc : results)
+            if (rc != KOVA_OK && !s->closing) s->failures = rc;
+    };
+    ASSERT_EQ(KOVA_OpenStreamEx(6, windows[0], 1, 0, callback, reinterpret_cast<intptr_t>(&shared)), KOVA_OK);
+    std::atomic<bool> done{false};
+    std::thread hostSide([&] {
+        const std::string file = ::testing::TempDir() + "host_snapshot.bmp";
+        for (int n = 0; !done; ++n) {
+            const int32_t rc = KOVA_Snapshot(6, file.c_str());
+            EXPECT_TRUE(rc == KOVA_OK || rc == KOVA_ERR_NO_PICTURE) << rc;
+            EXPECT_EQ(KOVA_SetDisplayWindow(6, windows[n % 2]), KOVA_OK);
+        }
+        std::remove(file.c_str());
+    });
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    for (size_t k = 0; std::chrono::steady_clock::now() < end; k = (k + 1) % units.size()) {
+        uint32_t capacity, fill;
+        while (KOVA_GetStreamBufInfo(6, &capacity, &fill) == KOVA_OK && fill > capacity / 2)
+            std::this_thread::sleep_for(1ms);
+        KOVA_AddStreamFrame(6, 1, units[k].data(), static_cast<uint32_t>(units[k].size()));
+    }
+    done = true;
+    hostSide.join();
+    shared.closing = true;
+    EXPECT_EQ(KOVA_Close(6), KOVA_OK);
+    std::remove(shared.file.c_str());
+    EXPECT_GT(shared.calls.load(), 20);
+    EXPECT_EQ(shared.failures.load(), 0) << "the last failed call's result";
 }
 
 TEST_F(Display, RawPicturePortShowsTheHostsColours) {

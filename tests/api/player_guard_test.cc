@@ -5,21 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "nal_frame.h"
 #include "tessaly/kova.h"
 
 namespace {
 
-std::vector<uint8_t> PFrame(uint32_t length) {
-    std::vector<uint8_t> f(length, 0x5A);
-    f[0] = f[1] = f[2] = 0;
-    f[3] = 1;
-    f[4] = 0x41;
-    return f;
-}
-
 // Every port-addressed call with harmless arguments; returns their results.
 std::vector<int32_t> AllPortCalls(uint32_t port) {
-    const auto frame = PFrame(100);
+    const auto frame = NalFrame(100, 0x41);
     uint32_t a = 0, b = 0;
     int32_t level = 0;
     return {KOVA_AddStreamFrame(port, 1, frame.data(), 100),
@@ -75,7 +68,7 @@ TEST_F(PlayerApi, GuardCodes) {
     EXPECT_EQ(KOVA_Close(255), KOVA_OK) << "closing a closed port is fine";
 
     // Argument checks come before the open check.
-    const auto frame = PFrame(100);
+    const auto frame = NalFrame(100, 0x41);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, nullptr, 100), KOVA_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, frame.data(), 0), KOVA_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, frame.data(), 100), KOVA_ERR_NOT_OPEN);
@@ -88,7 +81,7 @@ TEST_F(PlayerApi, GuardCodes) {
     EXPECT_EQ(KOVA_AddStreamFrame(7, 0, frame.data(), 100), KOVA_ERR_FRAME_TYPE);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, frame.data(), 100), KOVA_OK) << "the -509 path released the lock";
     EXPECT_EQ(KOVA_AddStreamFrame(7, 2, frame.data(), 100), KOVA_ERR_MISSING_OBJECT) << "sound not started";
-    const auto big = PFrame(393217);
+    const auto big = NalFrame(393217, 0x41);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, big.data(), 393217), KOVA_ERR_INVALID_ARGUMENT);
 
     EXPECT_EQ(KOVA_GetSpeed(7, nullptr), KOVA_ERR_INVALID_ARGUMENT);

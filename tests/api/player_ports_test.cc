@@ -7,19 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include "nal_frame.h"
 #include "tessaly/kova.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<uint8_t> Frame(uint32_t length, bool keyFrame = false) {
-    std::vector<uint8_t> f(length, 0x5A);
-    f[0] = f[1] = f[2] = 0;
-    f[3] = 1;
-    f[4] = keyFrame ? 0x67 : 0x41;
-    return f;
-}
+std::vector<uint8_t> Frame(uint32_t length, bool keyFrame = false) { return NalFrame(length, keyFrame ? 0x67 : 0x41); }
 
 uint32_t Fill(uint32_t port) {
     uint32_t capacity = 0, fill = 0;

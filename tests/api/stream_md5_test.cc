@@ -195,6 +195,98 @@ TEST(FieldStreamPort, PairsOfFieldsBecomeDeinterlacedFrames) {
     for (size_t k = 0; k < collected.md5s.size(); ++k) EXPECT_EQ(collected.md5s[k], reference[k]) << "frame " << k;
 }
 
+// Pushes a stream one access unit per call, waiting for room instead of
+// letting the port refuse anything.
+void PushAll(uint32_t port, const std::vector<std::vector<uint8_t>> &units) {
+    for (const auto &unit : units) {
+        uint32_t capacity = 0, fill = 0;
+        while (KOVA_GetStreamBufInfo(port, &capacity, &fill) == KOVA_OK && fill + unit.size() + 1 >= capacity &&
+               fill != 0)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(KOVA_AddStreamFrame(port, KOVA_FRAME_VIDEO, unit.data(), static_cast<uint32_t>(unit.size())),
+                  KOVA_OK)
+            << "port " << port << ", unit of " << unit.size() << " bytes";
+    }
+}
+
+size_t WaitForPictures(Collected &c, size_t count) {
+    for (int k = 0; k < 6000; ++k) {
+        {
+            std::lock_guard<std::mutex> lock(c.mutex);
+            if (c.md5s.size() >= count) return c.md5s.size();
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    std::lock_guard<std::mutex> lock(c.mutex);
+    return c.md5s.size();
+}
+
+// Today's cameras, several ports at once: pictures above 2560 and the 4:2:0
+// field pictures of 1080i, key frames of up to 1.9 MB, three reference
+// frames, and a picture cropped on two sides that is not a multiple of 16.
+TEST(CameraPorts, SeveralAtOnceShowEveryPictureCroppedAndExact) {
+    const char *const streams[] = {"cameras/cam8mp_high_3840x2160_bigkey.264", "cameras/cam6mp_main_3072x1728.264",
+                                   "cameras/jm_field1080_cabac_high.264", "cameras/cam1080_high_ref3.264",
+                                   "gen/high_cavlc_344x198.264"};
+    constexpr size_t kCount = std::size(streams);
+    ASSERT_EQ(KOVA_Init(), KOVA_OK);
+    std::vector<Collected> collected(kCount);
+    std::vector<std::vector<std::string>> reference(kCount);
+    std::vector<std::vector<std::vector<uint8_t>>> units(kCount);
+    for (uint32_t k = 0; k < kCount; ++k) {
+        const std::string base = std::string(TESSALY_TESTDATA) + "/h264/" + streams[k];
+        units[k] = AccessUnits(ReadFile(base));
+        reference[k] = ReadLines(base.substr(0, base.size() - 4) + ".md5");
+        ASSERT_FALSE(units[k].empty() || reference[k].empty()) << base;
+        ASSERT_EQ(KOVA_OpenStreamEx(100 + k, 0, 1, 0, &OnPicture, reinterpret_cast<intptr_t>(&collected[k])),
+                  KOVA_OK);
+    }
+    std::vector<std::thread> feeders;
+    for (uint32_t k = 0; k < kCount; ++k) feeders.emplace_back([&, k] { PushAll(100 + k, units[k]); });
+    for (auto &feeder : feeders) feeder.join();
+
+    uint32_t capacity = 0, fill = 0;
+    ASSERT_EQ(KOVA_GetStreamBufInfo(100, &capacity, &fill), KOVA_OK);
+    EXPECT_GT(capacity, 3u * (3840 * 2160 * 3 / 8)) << "the 8 MP port's buffer holds three of its largest frames";
+    for (uint32_t k = 0; k < kCount; ++k) {
+        // The last pictures stay in the decoder until more data comes.
+        const size_t got = WaitForPictures(collected[k], reference[k].size() - 2);
+        ASSERT_GE(got, reference[k].size() - 2) << streams[k];
+        std::lock_guard<std::mutex> lock(collected[k].mutex);
+        for (size_t n = 0; n < got; ++n)
+            ASSERT_EQ(collected[k].md5s[n], reference[k][n]) << streams[k] << " picture " << n;
+    }
+    const std::string bitmap = ::testing::TempDir() + "cropped_snapshot.bmp";
+    ASSERT_EQ(KOVA_Snapshot(104, bitmap.c_str()), KOVA_OK);
+    EXPECT_EQ(ReadFile(bitmap).size(), 54u + 344 * 198 * 3) << "the snapshot is cropped as the callback's picture";
+    std::remove(bitmap.c_str());
+    EXPECT_EQ(KOVA_DeInit(), KOVA_OK);
+}
+
+// A port that played a large stream keeps its setup and buffer for a
+// smaller one, and shows the smaller one exactly.
+TEST(CameraPorts, SmallerStreamAfterALargerOne) {
+    const std::string dir = std::string(TESSALY_TESTDATA) + "/h264/";
+    const auto large = AccessUnits(ReadFile(dir + "cameras/cam6mp_main_3072x1728.264"));
+    const auto small = AccessUnits(ReadFile(dir + "conf/BA1_FT_C.264"));
+    const auto smallReference = ReadLines(dir + "conf/BA1_FT_C.md5");
+    ASSERT_EQ(KOVA_Init(), KOVA_OK);
+    Collected collected;
+    ASSERT_EQ(KOVA_OpenStreamEx(7, 0, 0, 0, &OnPicture, reinterpret_cast<intptr_t>(&collected)), KOVA_OK);
+    PushAll(7, large);
+    uint32_t grown = 0, fill = 0;
+    ASSERT_EQ(KOVA_GetStreamBufInfo(7, &grown, &fill), KOVA_OK);
+    PushAll(7, small);
+    // The large stream's last pictures come out when the small one begins.
+    const size_t total = WaitForPictures(collected, 20 + smallReference.size() - 2);
+    uint32_t capacity = 0;
+    ASSERT_EQ(KOVA_GetStreamBufInfo(7, &capacity, &fill), KOVA_OK);
+    EXPECT_EQ(capacity, grown);
+    EXPECT_EQ(KOVA_DeInit(), KOVA_OK);
+    ASSERT_GE(total, 20 + smallReference.size() - 2);
+    for (size_t n = 20; n < total; ++n) ASSERT_EQ(collected.md5s[n], smallReference[n - 20]) << "picture " << n;
+}
+
 INSTANTIATE_TEST_SUITE_P(Conformance, StreamPorts, ::testing::ValuesIn(kStreams), [](const auto &info) {
     std::string name = info.param;
     for (char &c : name)
