@@ -209,26 +209,25 @@ void CTQ_PLAY_VideoDecDDraw::Present(uint32_t width, uint32_t height) {
 void CTQ_PLAY_VideoDecDDraw::RunCallback(uint8_t *picture, uint32_t width, uint32_t height) {
     const KOVA_DecodedFrameCallback callback = m_pfnCallback;
     const intptr_t user = m_nUser;
-    if (!callback || m_bCallbacksStopped.load(std::memory_order_acquire)) return;
+    if (!callback) return;
     // The host may call into this port from the callback, and other host
     // threads may take the DecoderLock under their port lock meanwhile.
     platform::ScopedUnlock unlocked(m_decoderLock);
-    std::lock_guard<std::recursive_timed_mutex> gate(m_callbackGate);
-    if (m_bCallbacksStopped.load(std::memory_order_acquire)) return;
+    if (!m_callbackGate.Enter()) return;
     try {
         callback(KOVA_FORMAT_I420, picture, static_cast<int32_t>(size_t{width} * height * 3 / 2),
                  static_cast<int32_t>(width), static_cast<int32_t>(height), user);
     } catch (const abi::__forced_unwind &) {
+        m_callbackGate.Leave();
         throw;  // the thread is being cancelled: let it unwind
     } catch (...) {
         platform::Trace("decoded-frame callback threw an exception; ignored");
     }
+    m_callbackGate.Leave();
 }
 
 bool CTQ_PLAY_VideoDecDDraw::StopCallbacks(std::chrono::steady_clock::time_point deadline) {
-    m_bCallbacksStopped.store(true, std::memory_order_release);
-    std::unique_lock<std::recursive_timed_mutex> gate(m_callbackGate, deadline);
-    return gate.owns_lock();
+    return m_callbackGate.Close(deadline);
 }
 
 int32_t CTQ_PLAY_VideoDecDDraw::ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {

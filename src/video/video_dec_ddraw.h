@@ -15,9 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 
 #include "h264dec/h264_decoder.h"
+#include "platform/callback_gate.h"
 #include "platform/recursive_lock.h"
 #include "tessaly/kova.h"
 #include "video/directx_draw.h"
@@ -111,10 +111,7 @@ private:
     I420View m_stLastShown{};
     KOVA_DecodedFrameCallback m_pfnCallback = nullptr;
     intptr_t m_nUser = 0;
-    // Held by the decoding thread while it decides to run a callback and runs
-    // it; StopCallbacks takes it to know that none runs any more.
-    std::recursive_timed_mutex m_callbackGate;
-    std::atomic<bool> m_bCallbacksStopped{false};
+    platform::CallbackGate m_callbackGate;  // around each callback; closed by StopCallbacks
     CTQ_DIRECTX_Draw m_renderer;
     KOVA_HWND m_hWindow = 0;
     H264Decoder *m_pDecoder = nullptr;
