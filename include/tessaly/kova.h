@@ -105,7 +105,9 @@ typedef unsigned long KOVA_HWND;
 
 /* Result codes. */
 #define KOVA_OK 0
-#define KOVA_ERR_MISSING_OBJECT (-501)   /* a needed object is missing: sound not started (audio frames) */
+#define KOVA_ERR_MISSING_OBJECT (-501)   /* a needed object is missing or could not be made: the port's
+                                            sound not started (audio frames), memory or a thread not had
+                                            (opens, snapshots), or any other internal failure */
 #define KOVA_ERR_NOT_INITIALISED (-503)  /* KOVA_Init has not been called, or KOVA_DeInit has */
 #define KOVA_ERR_INVALID_ARGUMENT (-504) /* port above 255, null pointer, zero length, not a window,
                                             position above 1000, frame longer than the port's limit */
@@ -226,12 +228,11 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
 
 /*
  * The stream buffer's capacity (524288 until it grows, see
- * KOVA_AddStreamFrame) and the bytes it holds. On a port
- * that is open but not for a stream both are 0. Null addresses are not
- * checked: pass valid ones.
+ * KOVA_AddStreamFrame) and the bytes it holds. On a port that is open but not
+ * for a stream both are 0.
  *
- * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT or
- * KOVA_ERR_NOT_OPEN.
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, capacity or fill null) or KOVA_ERR_NOT_OPEN.
  */
 KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill);
 

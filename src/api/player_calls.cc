@@ -58,7 +58,8 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
 }
 
 KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill) {
-    return GuardedPortCall(port, true, [&](PlayerPort &slot) { return slot.video.GetStreamBufInfo(capacity, fill); });
+    return GuardedPortCall(port, capacity != nullptr && fill != nullptr,
+                           [&](PlayerPort &slot) { return slot.video.GetStreamBufInfo(capacity, fill); });
 }
 
 #define TESSALY_PORT_CALL(Name, Method)                                                            \

@@ -84,6 +84,8 @@ TEST_F(PlayerApi, GuardCodes) {
     const auto big = NalFrame(393217, 0x41);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, big.data(), 393217), KOVA_ERR_INVALID_ARGUMENT);
 
+    uint32_t capacity = 0;
+    EXPECT_EQ(KOVA_GetStreamBufInfo(7, &capacity, nullptr), KOVA_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KOVA_GetSpeed(7, nullptr), KOVA_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KOVA_GetPlayingPos(7, nullptr), KOVA_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KOVA_GetPlayingTime(7, nullptr), KOVA_ERR_INVALID_ARGUMENT);
