@@ -36,24 +36,28 @@ TEST(WorkerThread, StopsAWorkerThatHonoursTheStopEvent) {
     EXPECT_TRUE(ran.load());
 }
 
+// A restart after a time-out gets fresh events: the abandoned thread's stop
+// stays set, and its late exit cannot pass for the new thread's.
 TEST(WorkerThread, TimedOutWorkerIsLeftToFinishOnItsOwn) {
     auto release = std::make_shared<Event>(true);
     auto finished = std::make_shared<std::atomic<bool>>(false);
-    {
-        WorkerThread worker;
-        ASSERT_TRUE(worker.Start([release, finished](Event &stop) {
-            release->Wait(10000ms);  // busy in a long step, deaf to stop
-            EXPECT_TRUE(stop.IsSet());
-            *finished = true;
-        }));
-        EXPECT_FALSE(worker.Stop(50ms));
-        EXPECT_FALSE(worker.Running());
-        // A new start on the same object does not share the abandoned thread's events.
-        ASSERT_TRUE(worker.Start([](Event &stop) { stop.Wait(); }));
-        EXPECT_TRUE(worker.Stop(10000ms));
-    }  // the WorkerThread is gone; the abandoned thread still runs
+    auto stillStopped = std::make_shared<std::atomic<bool>>(false);
+    WorkerThread worker;
+    ASSERT_TRUE(worker.Start([release, finished, stillStopped](Event &stop) {
+        release->Wait(10000ms);  // busy in a long step, deaf to stop
+        *stillStopped = stop.IsSet();
+        *finished = true;
+    }));
+    const Event *abandonedStop = &worker.StopEvent();
+    EXPECT_FALSE(worker.Stop(50ms));
+    EXPECT_FALSE(worker.Running());
+
+    ASSERT_TRUE(worker.Start([](Event &stop) { stop.Wait(); }));
+    EXPECT_NE(&worker.StopEvent(), abandonedStop);
     EXPECT_FALSE(finished->load());
     release->Set();
     for (int k = 0; k < 500 && !finished->load(); ++k) std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(finished->load());
+    ASSERT_TRUE(finished->load());
+    EXPECT_TRUE(stillStopped->load()) << "the restart cleared the abandoned thread's stop";
+    EXPECT_TRUE(worker.Stop(10000ms));
 }
