@@ -1,28 +1,20 @@
 // Luma edge filters and chroma edge sets with AVX2: the 16 lines of an edge
 // (chroma: 8 of Cb and 8 of Cr) fill one register of 16-bit lanes, so the
-// filter arithmetic runs once instead of twice. Same
-// arithmetic as the SSE2 kernels (see deblock_sse2.cc) and the C ones.
+// filter arithmetic (deblock_simd.h, shared with the SSE2 kernels) runs
+// once instead of twice.
 #include <immintrin.h>
 
 #include <cstring>
 
+#include "h264dec/dsp/deblock_simd.h"
 #include "h264dec/dsp/deblock_transpose.h"
 #include "h264dec/dsp/kernels_simd.h"
 
 namespace tessaly::h264 {
 namespace {
 
-inline __m256i AbsDiff(__m256i a, __m256i b) { return _mm256_abs_epi16(_mm256_sub_epi16(a, b)); }
-inline __m256i Clip(__m256i v, __m256i lo, __m256i hi) { return _mm256_min_epi16(_mm256_max_epi16(v, lo), hi); }
-inline __m256i Select(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
 inline __m256i Widen(__m128i v) { return _mm256_cvtepu8_epi16(v); }
 inline __m128i Narrow(__m256i v) { return _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)); }
-
-inline __m256i EdgeMask(__m256i p1, __m256i p0, __m256i q0, __m256i q1, __m256i alpha, __m256i beta) {
-    const __m256i a = _mm256_cmpgt_epi16(alpha, AbsDiff(p0, q0));
-    const __m256i b = _mm256_and_si256(_mm256_cmpgt_epi16(beta, AbsDiff(p1, p0)), _mm256_cmpgt_epi16(beta, AbsDiff(q1, q0)));
-    return _mm256_and_si256(a, b);
-}
 
 // 16 rows of 8 bytes (rows 0-7 at top, 8-15 at bottom) to one register of
 // 16-bit lanes per column, lane = row: each 128-bit half transposes its own
@@ -63,7 +55,8 @@ inline void StoreColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, cons
     }
     for (int j = 0; j < 2; j++) {
         for (int h = 0; h < 2; h++) {
-            const __m256i rows = h ? _mm256_unpackhi_epi32(b[2 * j], b[2 * j + 1]) : _mm256_unpacklo_epi32(b[2 * j], b[2 * j + 1]);
+            const __m256i rows =
+                h ? _mm256_unpackhi_epi32(b[2 * j], b[2 * j + 1]) : _mm256_unpacklo_epi32(b[2 * j], b[2 * j + 1]);
             const int k = 4 * j + 2 * h;  // rows k, k+1 of each half
             const __m128i lo = _mm256_castsi256_si128(rows), hi = _mm256_extracti128_si256(rows, 1);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(top + k * stride), lo);
@@ -97,64 +90,26 @@ inline void StoreMiddleColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride
 // w[k]: p3, p2, p1, p0, q0, q1, q2, q3 of the 16 lines; p2..q2 are updated.
 template <bool kStrong>
 inline void LumaFilter16(__m256i (&w)[8], int alpha, int beta, const int8_t *tc0) {
-    const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm256_set1_epi16(static_cast<int16_t>(beta));
-    const __m256i p0 = w[3], p1 = w[2], p2 = w[1];
-    const __m256i q0 = w[4], q1 = w[5], q2 = w[6];
-    const __m256i mask = EdgeMask(p1, p0, q0, q1, va, vb);
+    const __m256i va = _mm256_set1_epi16(static_cast<int16_t>(alpha)),
+                  vb = _mm256_set1_epi16(static_cast<int16_t>(beta));
     if constexpr (kStrong) {
-        const __m256i p3 = w[0], q3 = w[7];
-        const __m256i two = _mm256_set1_epi16(2), four = _mm256_set1_epi16(4);
-        const __m256i small = _mm256_cmpgt_epi16(_mm256_add_epi16(_mm256_srai_epi16(va, 2), two), AbsDiff(p0, q0));
-        const __m256i ap = _mm256_and_si256(small, _mm256_cmpgt_epi16(vb, AbsDiff(p2, p0)));
-        const __m256i aq = _mm256_and_si256(small, _mm256_cmpgt_epi16(vb, AbsDiff(q2, q0)));
-        const __m256i p0q0 = _mm256_add_epi16(p0, q0);
-        const __m256i sp = _mm256_add_epi16(_mm256_add_epi16(p1, p0q0), p2);
-        const __m256i sq = _mm256_add_epi16(_mm256_add_epi16(q1, p0q0), q2);
-        const __m256i p0s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(sp, _mm256_add_epi16(p1, p0q0)), _mm256_add_epi16(q1, four)), 3);
-        const __m256i q0s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(sq, _mm256_add_epi16(q1, p0q0)), _mm256_add_epi16(p1, four)), 3);
-        const __m256i p1s = _mm256_srli_epi16(_mm256_add_epi16(sp, two), 2);
-        const __m256i q1s = _mm256_srli_epi16(_mm256_add_epi16(sq, two), 2);
-        const __m256i p2s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(sp, _mm256_slli_epi16(_mm256_add_epi16(p3, p2), 1)), four), 3);
-        const __m256i q2s = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(sq, _mm256_slli_epi16(_mm256_add_epi16(q3, q2), 1)), four), 3);
-        const __m256i p0w = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
-        const __m256i q0w = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
-        const __m256i mp = _mm256_and_si256(mask, ap), mq = _mm256_and_si256(mask, aq);
-        w[3] = Select(mask, Select(ap, p0s, p0w), p0);
-        w[2] = Select(mp, p1s, p1);
-        w[1] = Select(mp, p2s, p2);
-        w[4] = Select(mask, Select(aq, q0s, q0w), q0);
-        w[5] = Select(mq, q1s, q1);
-        w[6] = Select(mq, q2s, q2);
+        LumaStrongCore<Vec256>(w, va, vb);
     } else {
         // tC0 of segment k in lanes 4k..4k+3, from one 4-byte load (a set of
         // 16 scalars goes through the stack).
         int32_t packed;
         std::memcpy(&packed, tc0, sizeof packed);
-        const __m128i spread = _mm_shuffle_epi8(_mm_cvtsi32_si128(packed), _mm_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3));
-        const __m256i vt0 = _mm256_cvtepi8_epi16(spread);
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i live = _mm256_and_si256(mask, _mm256_cmpgt_epi16(vt0, _mm256_set1_epi16(-1)));
-        const __m256i ap = _mm256_and_si256(live, _mm256_cmpgt_epi16(vb, AbsDiff(p2, p0)));
-        const __m256i aq = _mm256_and_si256(live, _mm256_cmpgt_epi16(vb, AbsDiff(q2, q0)));
-        const __m256i tc = _mm256_sub_epi16(_mm256_sub_epi16(vt0, ap), aq);
-        const __m256i raw = _mm256_srai_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1)), _mm256_set1_epi16(4)), 3);
-        const __m256i delta = _mm256_and_si256(live, Clip(raw, _mm256_sub_epi16(zero, tc), tc));
-        const __m256i avg = _mm256_avg_epu16(p0, q0);
-        const __m256i nt0 = _mm256_sub_epi16(zero, vt0);
-        const __m256i dp1 = Clip(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(p2, avg), _mm256_slli_epi16(p1, 1)), 1), nt0, vt0);
-        const __m256i dq1 = Clip(_mm256_srai_epi16(_mm256_sub_epi16(_mm256_add_epi16(q2, avg), _mm256_slli_epi16(q1, 1)), 1), nt0, vt0);
-        w[2] = _mm256_add_epi16(p1, _mm256_and_si256(ap, dp1));
-        w[5] = _mm256_add_epi16(q1, _mm256_and_si256(aq, dq1));
-        w[3] = _mm256_add_epi16(p0, delta);
-        w[4] = _mm256_sub_epi16(q0, delta);
+        const __m128i spread =
+            _mm_shuffle_epi8(_mm_cvtsi32_si128(packed), _mm_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3));
+        LumaNormalCore<Vec256>(w, va, vb, _mm256_cvtepi8_epi16(spread));
     }
 }
 
 template <bool kStrong>
 void LumaH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc0) {
     __m256i w[8];
-    for (int k = 0; k < 8; k++) w[k] = Widen(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pix + (k - 4) * stride)));
+    for (int k = 0; k < 8; k++)
+        w[k] = Widen(_mm_loadu_si128(reinterpret_cast<const __m128i *>(pix + (k - 4) * stride)));
     LumaFilter16<kStrong>(w, alpha, beta, tc0);
     // The normal filter changes p1..q1 only.
     for (int k = kStrong ? 1 : 2; k < (kStrong ? 7 : 6); k++)
@@ -180,8 +135,12 @@ void LumaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t
     if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
     LumaV<false>(pix, stride, alpha, beta, tc0);
 }
-void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaH<true>(pix, stride, alpha, beta, nullptr); }
-void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) { LumaV<true>(pix, stride, alpha, beta, nullptr); }
+void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+    LumaH<true>(pix, stride, alpha, beta, nullptr);
+}
+void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+    LumaV<true>(pix, stride, alpha, beta, nullptr);
+}
 
 // Chroma edge e over 16 lines (Cb, then Cr) in one register each: r[i] =
 // p1, p0, q0, q1; p0 and q0 are updated.
@@ -190,24 +149,12 @@ inline void ChromaFilter16(__m256i *r, const ChromaEdgeSet &s, int e) {
     __m256i p0 = r[1], q0 = r[2];
     const __m256i alpha = _mm256_set_m128i(_mm_set1_epi16(s.alpha[e][1]), _mm_set1_epi16(s.alpha[e][0]));
     const __m256i beta = _mm256_set_m128i(_mm_set1_epi16(s.beta[e][1]), _mm_set1_epi16(s.beta[e][0]));
-    const __m256i mask = EdgeMask(p1, p0, q0, q1, alpha, beta);
     if (s.strong[e]) {
-        const __m256i two = _mm256_set1_epi16(2);
-        const __m256i np0 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(p1, 1), p0), _mm256_add_epi16(q1, two)), 2);
-        const __m256i nq0 = _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(q1, 1), q0), _mm256_add_epi16(p1, two)), 2);
-        p0 = Select(mask, np0, p0);
-        q0 = Select(mask, nq0, q0);
+        ChromaCore<Vec256, true>(p1, p0, q0, q1, alpha, beta, _mm256_setzero_si256());
     } else {
         // tC0 of segment k covers lines 2k, 2k + 1 of its plane.
         const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s.tc0[e]));
-        const __m256i vt0 = _mm256_cvtepi8_epi16(_mm_unpacklo_epi8(t, t));
-        const __m256i live = _mm256_and_si256(mask, _mm256_cmpgt_epi16(vt0, _mm256_set1_epi16(-1)));
-        const __m256i tc = _mm256_add_epi16(vt0, _mm256_set1_epi16(1));
-        const __m256i raw = _mm256_srai_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1)), _mm256_set1_epi16(4)), 3);
-        const __m256i delta = _mm256_and_si256(live, Clip(raw, _mm256_sub_epi16(_mm256_setzero_si256(), tc), tc));
-        p0 = _mm256_add_epi16(p0, delta);
-        q0 = _mm256_sub_epi16(q0, delta);
+        ChromaCore<Vec256, false>(p1, p0, q0, q1, alpha, beta, _mm256_cvtepi8_epi16(_mm_unpacklo_epi8(t, t)));
     }
     r[1] = p0;
     r[2] = q0;
