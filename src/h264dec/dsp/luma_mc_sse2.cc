@@ -1,10 +1,10 @@
 // Luma quarter-sample interpolation with SSE2.
 //
 // Same plane decomposition as the C kernels (G, b, h, j and their averages),
-// eight or sixteen samples at a time. The 6-tap sums of 8-bit samples fit in
-// 16 bits; j's second pass runs on the unrounded 16-bit horizontal sums and
-// needs 32 bits, so it pairs terms for pmaddwd. The rounded average of two
-// planes is pavgb, which is (a + b + 1) >> 1 exactly.
+// eight or sixteen samples at a time, with the 6-tap arithmetic of
+// luma_mc_simd.h; j's second pass runs on the unrounded 16-bit horizontal
+// sums. The rounded average of two planes is pavgb, which is (a + b + 1) >> 1
+// exactly.
 //
 // Loads never go past the documented window: 4-wide rows load 4 bytes per
 // tap, 8-wide rows 8 and 16-wide rows 16.
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "h264dec/dsp/kernels_simd.h"
+#include "h264dec/dsp/luma_mc_simd.h"
 
 namespace tessaly::h264 {
 namespace {
@@ -45,19 +46,12 @@ inline void StoreRow(uint8_t *p, __m128i v) {
     }
 }
 
-// a - 5b + 20c + 20d - 5e + f on 16-bit lanes, as a + f + 5 * (4(c + d) - (b + e)).
-inline __m128i Tap6(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
-    const __m128i inner = _mm_sub_epi16(_mm_slli_epi16(_mm_add_epi16(c, d), 2), _mm_add_epi16(b, e));
-    return _mm_add_epi16(_mm_add_epi16(a, f), _mm_mullo_epi16(inner, _mm_set1_epi16(5)));
-}
-
 inline __m128i Lo16(__m128i v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
 inline __m128i Hi16(__m128i v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
 
 // (sum + 16) >> 5, clipped, for one or two halves.
-inline __m128i Round5(__m128i lo, __m128i hi) {
-    const __m128i r = _mm_set1_epi16(16);
-    return _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(lo, r), 5), _mm_srai_epi16(_mm_add_epi16(hi, r), 5));
+inline __m128i Round5ToBytes(__m128i lo, __m128i hi) {
+    return _mm_packus_epi16(Round5<Vec128>(lo), Round5<Vec128>(hi));
 }
 
 // Unrounded horizontal sums of one row: lanes 0..7 in lo, 8..15 in hi (W 16).
@@ -65,39 +59,29 @@ template <int W>
 inline void SumH(const uint8_t *s, __m128i &lo, __m128i &hi) {
     const __m128i a = LoadRow<W>(s - 2), b = LoadRow<W>(s - 1), c = LoadRow<W>(s);
     const __m128i d = LoadRow<W>(s + 1), e = LoadRow<W>(s + 2), f = LoadRow<W>(s + 3);
-    lo = Tap6(Lo16(a), Lo16(b), Lo16(c), Lo16(d), Lo16(e), Lo16(f));
-    if constexpr (W == 16) hi = Tap6(Hi16(a), Hi16(b), Hi16(c), Hi16(d), Hi16(e), Hi16(f));
-    else hi = lo;
+    lo = Tap6<Vec128>(Lo16(a), Lo16(b), Lo16(c), Lo16(d), Lo16(e), Lo16(f));
+    if constexpr (W == 16)
+        hi = Tap6<Vec128>(Hi16(a), Hi16(b), Hi16(c), Hi16(d), Hi16(e), Hi16(f));
+    else
+        hi = lo;
 }
 
 template <int W>
 inline __m128i RowH(const uint8_t *s) {
     __m128i lo, hi;
     SumH<W>(s, lo, hi);
-    return Round5(lo, hi);
+    return Round5ToBytes(lo, hi);
 }
 
 template <int W>
 inline __m128i RowV(const uint8_t *s, ptrdiff_t ss) {
     const __m128i a = LoadRow<W>(s - 2 * ss), b = LoadRow<W>(s - ss), c = LoadRow<W>(s);
     const __m128i d = LoadRow<W>(s + ss), e = LoadRow<W>(s + 2 * ss), f = LoadRow<W>(s + 3 * ss);
-    const __m128i lo = Tap6(Lo16(a), Lo16(b), Lo16(c), Lo16(d), Lo16(e), Lo16(f));
-    if constexpr (W == 16) return Round5(lo, Tap6(Hi16(a), Hi16(b), Hi16(c), Hi16(d), Hi16(e), Hi16(f)));
-    else return Round5(lo, lo);
-}
-
-// Second pass of j over 8 columns of 16-bit sums m0..m5 (rows y-2..y+3):
-// (m0 + m5 - 5(m1 + m4) + 20(m2 + m3) + 512) >> 10 in 32 bits, back to 16.
-inline __m128i Tap6Mid(__m128i m0, __m128i m1, __m128i m2, __m128i m3, __m128i m4, __m128i m5) {
-    const __m128i s05 = _mm_add_epi16(m0, m5), s14 = _mm_add_epi16(m1, m4), s23 = _mm_add_epi16(m2, m3);
-    const __m128i k1m5 = _mm_set_epi16(-5, 1, -5, 1, -5, 1, -5, 1);
-    const __m128i k20r = _mm_set_epi16(512, 20, 512, 20, 512, 20, 512, 20);
-    const __m128i one = _mm_set1_epi16(1);
-    __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(s05, s14), k1m5),
-                               _mm_madd_epi16(_mm_unpacklo_epi16(s23, one), k20r));
-    __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(s05, s14), k1m5),
-                               _mm_madd_epi16(_mm_unpackhi_epi16(s23, one), k20r));
-    return _mm_packs_epi32(_mm_srai_epi32(lo, 10), _mm_srai_epi32(hi, 10));
+    const __m128i lo = Tap6<Vec128>(Lo16(a), Lo16(b), Lo16(c), Lo16(d), Lo16(e), Lo16(f));
+    if constexpr (W == 16)
+        return Round5ToBytes(lo, Tap6<Vec128>(Hi16(a), Hi16(b), Hi16(c), Hi16(d), Hi16(e), Hi16(f)));
+    else
+        return Round5ToBytes(lo, lo);
 }
 
 // The horizontal sums of rows -2..h+2, 16 lanes a row (W 16 uses both halves).
@@ -113,9 +97,9 @@ inline void FillMid(MidPlane &m, const uint8_t *src, ptrdiff_t ss, int h) {
 
 template <int W>
 inline __m128i RowJ(const MidPlane &m, int y) {
-    const __m128i lo = Tap6Mid(m.lo[y], m.lo[y + 1], m.lo[y + 2], m.lo[y + 3], m.lo[y + 4], m.lo[y + 5]);
+    const __m128i lo = Tap6Mid<Vec128>(m.lo[y], m.lo[y + 1], m.lo[y + 2], m.lo[y + 3], m.lo[y + 4], m.lo[y + 5]);
     if constexpr (W == 16) {
-        const __m128i hi = Tap6Mid(m.hi[y], m.hi[y + 1], m.hi[y + 2], m.hi[y + 3], m.hi[y + 4], m.hi[y + 5]);
+        const __m128i hi = Tap6Mid<Vec128>(m.hi[y], m.hi[y + 1], m.hi[y + 2], m.hi[y + 3], m.hi[y + 4], m.hi[y + 5]);
         return _mm_packus_epi16(lo, hi);
     } else {
         return _mm_packus_epi16(lo, lo);
@@ -125,7 +109,7 @@ inline __m128i RowJ(const MidPlane &m, int y) {
 // b recovered from the stored sums of row y (index y + 2 in the plane).
 template <int W>
 inline __m128i RowBFromMid(const MidPlane &m, int y) {
-    return Round5(m.lo[y + 2], W == 16 ? m.hi[y + 2] : m.lo[y + 2]);
+    return Round5ToBytes(m.lo[y + 2], W == 16 ? m.hi[y + 2] : m.lo[y + 2]);
 }
 
 template <int W, int MX, int MY>
@@ -162,8 +146,7 @@ void LumaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h)
     } else if constexpr (MY == 2) {  // i, k: j with h of this or the next column
         MidPlane m;
         FillMid<W>(m, src, ss, h);
-        for (int y = 0; y < h; y++)
-            StoreRow<W>(dst + y * ds, _mm_avg_epu8(RowJ<W>(m, y), RowV<W>(right + y * ss, ss)));
+        for (int y = 0; y < h; y++) StoreRow<W>(dst + y * ds, _mm_avg_epu8(RowJ<W>(m, y), RowV<W>(right + y * ss, ss)));
     } else {  // e, g, p, r: b or s with h or m
         for (int y = 0; y < h; y++)
             StoreRow<W>(dst + y * ds, _mm_avg_epu8(RowH<W>(down + y * ss), RowV<W>(right + y * ss, ss)));
