@@ -5,6 +5,7 @@
 
 #include "h264dec/dsp/kernels_simd.h"
 #include "h264dec/dsp/luma_mc_simd.h"
+#include "h264dec/dsp/luma_mc_table.h"
 
 namespace tessaly::h264 {
 namespace {
@@ -71,22 +72,13 @@ void LumaMc16(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int 
 }  // namespace
 
 void InstallLumaMcAvx2(KernelSet &ks) {
-    LumaMcFn *t = ks.lumaMc[0];  // position 0 stays the SSE2 copy
-    t[1] = LumaMc16<1, 0>;
-    t[2] = LumaMc16<2, 0>;
-    t[3] = LumaMc16<3, 0>;
-    t[4] = LumaMc16<0, 1>;
-    t[5] = LumaMc16<1, 1>;
-    t[6] = LumaMc16<2, 1>;
-    t[7] = LumaMc16<3, 1>;
-    t[8] = LumaMc16<0, 2>;
-    t[9] = LumaMc16<1, 2>;
-    t[10] = LumaMc16<2, 2>;
-    t[11] = LumaMc16<3, 2>;
-    t[12] = LumaMc16<0, 3>;
-    t[13] = LumaMc16<1, 3>;
-    t[14] = LumaMc16<2, 3>;
-    t[15] = LumaMc16<3, 3>;
+    // Position 0 stays the SSE2 copy.
+    FillLumaMcTable(ks.lumaMc[0], [](auto mx, auto my) -> LumaMcFn {
+        if constexpr (mx == 0 && my == 0)
+            return nullptr;
+        else
+            return LumaMc16<mx, my>;
+    });
 }
 
 }  // namespace tessaly::h264

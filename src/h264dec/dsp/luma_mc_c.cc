@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "h264dec/dsp/kernels_c.h"
+#include "h264dec/dsp/luma_mc_table.h"
 
 namespace tessaly::h264 {
 namespace {
@@ -33,7 +34,8 @@ template <int W>
 void HalfV(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
     for (int y = 0; y < h; y++, dst += ds, src += ss)
         for (int x = 0; x < W; x++)
-            dst[x] = ClipPixel((Tap6(src[x - 2 * ss], src[x - ss], src[x], src[x + ss], src[x + 2 * ss], src[x + 3 * ss]) + 16) >> 5);
+            dst[x] = ClipPixel(
+                (Tap6(src[x - 2 * ss], src[x - ss], src[x], src[x + ss], src[x + 2 * ss], src[x + 3 * ss]) + 16) >> 5);
 }
 
 template <int W>
@@ -98,22 +100,7 @@ void LumaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h)
 
 template <int W>
 void Install(LumaMcFn (&table)[16]) {
-    table[0] = LumaMc<W, 0, 0>;
-    table[1] = LumaMc<W, 1, 0>;
-    table[2] = LumaMc<W, 2, 0>;
-    table[3] = LumaMc<W, 3, 0>;
-    table[4] = LumaMc<W, 0, 1>;
-    table[5] = LumaMc<W, 1, 1>;
-    table[6] = LumaMc<W, 2, 1>;
-    table[7] = LumaMc<W, 3, 1>;
-    table[8] = LumaMc<W, 0, 2>;
-    table[9] = LumaMc<W, 1, 2>;
-    table[10] = LumaMc<W, 2, 2>;
-    table[11] = LumaMc<W, 3, 2>;
-    table[12] = LumaMc<W, 0, 3>;
-    table[13] = LumaMc<W, 1, 3>;
-    table[14] = LumaMc<W, 2, 3>;
-    table[15] = LumaMc<W, 3, 3>;
+    FillLumaMcTable(table, [](auto mx, auto my) -> LumaMcFn { return LumaMc<W, mx, my>; });
 }
 
 }  // namespace
