@@ -29,7 +29,7 @@ int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library:
     if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
     if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
     PlayerPort &slot = (lib.*table)[port];
-    player::CVideoPlayer::PendingClose pending;
+    player::VideoPlayer::PendingClose pending;
     {
         platform::ScopedLock lock(slot.lock);
         if (!slot.opened) return KOVA_OK;
@@ -37,7 +37,7 @@ int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library:
         slot.opened = 0;
     }
     try {
-        pending.Finish(std::chrono::steady_clock::now() + player::CVideoPlayer::kCloseTimeout);
+        pending.Finish(std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout);
     } catch (...) {
         // Only joining the thread can throw; the port is closed either way.
     }
@@ -49,7 +49,7 @@ namespace {
 // Every open port of both tables is taken out of play first, and then all
 // are waited for together, so a closing library waits at most one time-out.
 void CloseAllPorts(Library &lib) {
-    std::vector<player::CVideoPlayer::PendingClose> pending;
+    std::vector<player::VideoPlayer::PendingClose> pending;
     pending.reserve(2 * KOVA_MAX_PORTS);
     for (auto *table : {&lib.ports, &lib.yuvPorts})
         for (PlayerPort &slot : *table) {
@@ -58,7 +58,7 @@ void CloseAllPorts(Library &lib) {
             pending.push_back(slot.video.BeginClose());
             slot.opened = 0;
         }
-    const auto deadline = std::chrono::steady_clock::now() + player::CVideoPlayer::kCloseTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout;
     for (auto &close : pending) close.Finish(deadline);
 }
 

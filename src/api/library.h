@@ -15,7 +15,7 @@ namespace tessaly::api {
 
 struct PlayerPort {
     int32_t opened = 0;
-    player::CVideoPlayer video;
+    player::VideoPlayer video;
     platform::RecursiveLock lock;
 };
 

@@ -34,7 +34,7 @@ xcb_connection_t *SharedXConnection() {
     return g_connection;
 }
 
-bool IsWindow(unsigned long window) {
+bool WindowExists(unsigned long window) {
     xcb_connection_t *c = SharedXConnection();
     if (!c || window == 0 || window > UINT32_MAX) return false;
     Reply<xcb_get_window_attributes_reply_t> reply(
@@ -50,7 +50,7 @@ bool IsWindowViewable(unsigned long window) {
     return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-bool GetWindowRect(unsigned long window, WindowRect &rect) {
+bool QueryWindowRect(unsigned long window, WindowRect &rect) {
     xcb_connection_t *c = SharedXConnection();
     if (!c || window == 0 || window > UINT32_MAX) return false;
     const auto id = static_cast<xcb_window_t>(window);

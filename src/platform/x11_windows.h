@@ -24,11 +24,11 @@ struct WindowState {
 // The shared connection, or null when there is no usable X server.
 xcb_connection_t *SharedXConnection();
 
-bool IsWindow(unsigned long window);
+bool WindowExists(unsigned long window);
 // Mapped and all its ancestors mapped.
 bool IsWindowViewable(unsigned long window);
 // False when the id is not a window.
-bool GetWindowRect(unsigned long window, WindowRect &rect);
+bool QueryWindowRect(unsigned long window, WindowRect &rect);
 // Whether the window exists and is viewable, and its size, in one round trip:
 // what a renderer needs before each picture it puts.
 WindowState QueryWindowState(unsigned long window);

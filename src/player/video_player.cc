@@ -9,17 +9,17 @@
 #include "player/stream_buffer.h"
 #include "video/snapshot.h"
 #include "video/sps_probe.h"
-#include "video/video_dec_ddraw.h"
+#include "video/decode_worker.h"
 
 namespace tessaly::player {
 
-using video::CTQ_PLAY_VideoDecDDraw;
+using video::DecodeWorker;
 
-struct CVideoPlayer::Session {
+struct VideoPlayer::Session {
     platform::Event frameEvent{false};
     platform::RecursiveLock queueLock;
     platform::RecursiveLock decoderLock;
-    CTQ_PLAY_VideoDecDDraw decoder;
+    DecodeWorker decoder;
     std::unique_ptr<StreamBuffer> stream;  // stream ports only
 
     Session(KOVA_HWND window, bool forStream) : decoder(window, decoderLock) {
@@ -39,11 +39,11 @@ uint32_t FrameLimitFor(const h264::SpsSummary &sps) {
 
 }  // namespace
 
-CVideoPlayer::~CVideoPlayer() { Close(); }
+VideoPlayer::~VideoPlayer() { Close(); }
 
-int32_t CVideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
+int32_t VideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     if (m_nMode != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
-    if (window != 0 && !platform::IsWindow(window)) return KOVA_ERR_INVALID_ARGUMENT;
+    if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
 
     auto session = std::make_shared<Session>(window, true);
     auto worker = std::make_unique<platform::WorkerThread>();
@@ -52,42 +52,42 @@ int32_t CVideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     m_hWindow = window;
     m_pSession = std::move(session);
     m_pWorker = std::move(worker);
-    m_nTimerClient = m_pTimer->Register(StreamTickPeriod(streamKind), &CVideoPlayer::Tick, m_pSession.get());
+    m_nTimerClient = m_pTimer->Register(StreamTickPeriod(streamKind), &VideoPlayer::Tick, m_pSession.get());
     m_nMode = kModeStream;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::OpenRawPicture(KOVA_HWND window) {
+int32_t VideoPlayer::OpenRawPicture(KOVA_HWND window) {
     if (m_nMode != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
-    if (!platform::IsWindow(window)) return KOVA_ERR_INVALID_ARGUMENT;
+    if (!platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
     m_hWindow = window;
     m_pSession = std::make_shared<Session>(window, false);
     m_nMode = kModeRawPicture;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
+int32_t VideoPlayer::ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
     if (m_nMode != kModeRawPicture) return KOVA_ERR_NOT_OPEN;
     if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
     platform::ScopedLock lock(m_pSession->decoderLock);
     return m_pSession->decoder.ShowYuv(format, data, width, height);
 }
 
-int32_t CVideoPlayer::SetDisplayWindow(KOVA_HWND window) {
+int32_t VideoPlayer::SetDisplayWindow(KOVA_HWND window) {
     if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
-    if (window != 0 && !platform::IsWindow(window)) return KOVA_ERR_INVALID_ARGUMENT;
+    if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
     platform::ScopedLock lock(m_pSession->decoderLock);
     m_hWindow = window;
     return m_pSession->decoder.SetWindow(window);
 }
 
-void CVideoPlayer::SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user) {
+void VideoPlayer::SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user) {
     if (!m_pSession) return;
     platform::ScopedLock lock(m_pSession->decoderLock);
     m_pSession->decoder.SetCallback(callback, user);
 }
 
-CVideoPlayer::PendingClose CVideoPlayer::BeginClose() {
+VideoPlayer::PendingClose VideoPlayer::BeginClose() {
     // No tick runs for this session once the client is removed.
     if (m_nTimerClient != -1) {
         m_pTimer->Unregister(m_nTimerClient);
@@ -106,16 +106,16 @@ CVideoPlayer::PendingClose CVideoPlayer::BeginClose() {
     return pending;
 }
 
-int32_t CVideoPlayer::Close() {
+int32_t VideoPlayer::Close() {
     BeginClose().Finish(std::chrono::steady_clock::now() + kCloseTimeout);
     return KOVA_OK;
 }
 
-CVideoPlayer::PendingClose::PendingClose() = default;
-CVideoPlayer::PendingClose::PendingClose(PendingClose &&) noexcept = default;
-CVideoPlayer::PendingClose &CVideoPlayer::PendingClose::operator=(PendingClose &&) noexcept = default;
+VideoPlayer::PendingClose::PendingClose() = default;
+VideoPlayer::PendingClose::PendingClose(PendingClose &&) noexcept = default;
+VideoPlayer::PendingClose &VideoPlayer::PendingClose::operator=(PendingClose &&) noexcept = default;
 
-CVideoPlayer::PendingClose::~PendingClose() {
+VideoPlayer::PendingClose::~PendingClose() {
     if (!m_pSession && !m_pWorker) return;
     try {
         Finish(std::chrono::steady_clock::now() + kCloseTimeout);
@@ -124,7 +124,7 @@ CVideoPlayer::PendingClose::~PendingClose() {
     }
 }
 
-void CVideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point deadline) {
+void VideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point deadline) {
     if (m_pSession) m_pSession->decoder.StopCallbacks(deadline);
     if (m_pWorker) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -140,12 +140,12 @@ void CVideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point de
     m_pSession.reset();
 }
 
-void CVideoPlayer::Tick(int, void *user) {
+void VideoPlayer::Tick(int, void *user) {
     // Registered for as long as the session lives: BeginClose unregisters first.
     static_cast<Session *>(user)->frameEvent.Set();
 }
 
-void CVideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
+void VideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
     platform::Event *events[] = {&stop, &s.frameEvent};
     for (;;) {
         if (platform::WaitAny(events, 2) == 0) return;
@@ -159,7 +159,7 @@ void CVideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
     }
 }
 
-int32_t CVideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
+int32_t VideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
     if (m_nMode != kModeStream || !m_pSession) return KOVA_ERR_NOT_OPEN;
     // A key frame that announces a larger picture is judged by that picture.
     h264::SpsSummary sps;
@@ -167,7 +167,7 @@ int32_t CVideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
     return m_pSession->stream->Submit(data, length);
 }
 
-int32_t CVideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
+int32_t VideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
     const bool stream = m_nMode == kModeStream && m_pSession;
     // Fill first: the capacity only grows, so the fill never exceeds it.
     *fill = stream ? m_pSession->stream->Fill() : 0;
@@ -175,7 +175,7 @@ int32_t CVideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::Snapshot(const char *fileName) {
+int32_t VideoPlayer::Snapshot(const char *fileName) {
     if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
     video::BitmapImage image;
     {
@@ -194,46 +194,46 @@ int32_t CVideoPlayer::Snapshot(const char *fileName) {
 // A live stream has no file to position or time, and its tick follows the
 // stream kind: play control changes only the paused flag, which the stream
 // worker does not consult, and NextFrame releases one extra decoding step.
-int32_t CVideoPlayer::Play() {
+int32_t VideoPlayer::Play() {
     m_bPaused = 0;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::Pause() {
+int32_t VideoPlayer::Pause() {
     m_bPaused = 1;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::Stop() {
+int32_t VideoPlayer::Stop() {
     m_bPaused = 1;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::NextFrame() {
+int32_t VideoPlayer::NextFrame() {
     if (m_pSession) m_pSession->frameEvent.Set();
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::Slow() { return KOVA_OK; }
-int32_t CVideoPlayer::Fast() { return KOVA_OK; }
+int32_t VideoPlayer::Slow() { return KOVA_OK; }
+int32_t VideoPlayer::Fast() { return KOVA_OK; }
 
-int32_t CVideoPlayer::GetSpeed(int32_t *level) {
+int32_t VideoPlayer::GetSpeed(int32_t *level) {
     if (!level) return KOVA_ERR_INVALID_ARGUMENT;
     *level = m_nSpeedLevel;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::GetPlayingPos(uint32_t *thousandths) {
+int32_t VideoPlayer::GetPlayingPos(uint32_t *thousandths) {
     if (!thousandths) return KOVA_ERR_INVALID_ARGUMENT;
     *thousandths = 0;
     return KOVA_OK;
 }
 
-int32_t CVideoPlayer::SetPlayingPos(uint32_t thousandths) {
+int32_t VideoPlayer::SetPlayingPos(uint32_t thousandths) {
     return thousandths > 1000 ? KOVA_ERR_INVALID_ARGUMENT : KOVA_OK;
 }
 
-int32_t CVideoPlayer::GetPlayingTime(uint32_t *seconds) {
+int32_t VideoPlayer::GetPlayingTime(uint32_t *seconds) {
     if (!seconds) return KOVA_ERR_INVALID_ARGUMENT;
     *seconds = 0;
     return KOVA_OK;

@@ -1,4 +1,4 @@
-// CVideoPlayer: one port's video player. Owns the port's decode worker object,
+// VideoPlayer: one port's video player. Owns the port's decode worker object,
 // its stream input, one worker thread, the frame event and the locks, and the
 // port's entry in the playback timer.
 //
@@ -20,7 +20,7 @@
 #include "tessaly/kova.h"
 
 namespace tessaly::video {
-class CTQ_PLAY_VideoDecDDraw;
+class DecodeWorker;
 }
 
 namespace tessaly::player {
@@ -30,16 +30,16 @@ class StreamBuffer;
 
 enum PlayerMode : int32_t { kModeClosed = 0, kModeStream = 1, kModeFile = 2, kModeRawPicture = 3 };
 
-class CVideoPlayer {
+class VideoPlayer {
     // What the worker thread touches. Shared with the thread, so a worker that
     // misses the close time-out keeps it alive until it ends.
     struct Session;
 
 public:
-    CVideoPlayer() = default;
-    ~CVideoPlayer();
-    CVideoPlayer(const CVideoPlayer &) = delete;
-    CVideoPlayer &operator=(const CVideoPlayer &) = delete;
+    VideoPlayer() = default;
+    ~VideoPlayer();
+    VideoPlayer(const VideoPlayer &) = delete;
+    VideoPlayer &operator=(const VideoPlayer &) = delete;
 
     int32_t OpenStream(KOVA_HWND window, uint32_t streamKind);
     // A raw-picture port: a decode worker and renderer for the window, no
@@ -62,7 +62,7 @@ public:
         void Finish(std::chrono::steady_clock::time_point deadline);
 
     private:
-        friend class CVideoPlayer;
+        friend class VideoPlayer;
         std::shared_ptr<Session> m_pSession;
         std::unique_ptr<platform::WorkerThread> m_pWorker;
     };

@@ -49,8 +49,8 @@ TEST(X11Windows, AnswersForRealWindows) {
 
     const xcb_window_t top = host.CreateWindow(0, 40, 30, 320, 240);
     const xcb_window_t child = host.CreateWindow(top, 10, 20, 100, 50);
-    EXPECT_TRUE(IsWindow(top));
-    EXPECT_TRUE(IsWindow(child));
+    EXPECT_TRUE(WindowExists(top));
+    EXPECT_TRUE(WindowExists(child));
     EXPECT_FALSE(IsWindowViewable(top));
 
     host.Map(child);
@@ -67,7 +67,7 @@ TEST(X11Windows, AnswersForRealWindows) {
     EXPECT_EQ(state.height, 50u);
 
     WindowRect rect;
-    ASSERT_TRUE(GetWindowRect(child, rect));
+    ASSERT_TRUE(QueryWindowRect(child, rect));
     EXPECT_EQ(rect.x, 50);
     EXPECT_EQ(rect.y, 50);
     EXPECT_EQ(rect.width, 100u);
@@ -76,14 +76,14 @@ TEST(X11Windows, AnswersForRealWindows) {
     host.Unmap(top);
     EXPECT_FALSE(IsWindowViewable(child));
     host.Destroy(top);
-    EXPECT_FALSE(IsWindow(top));
-    EXPECT_FALSE(IsWindow(child));
-    EXPECT_FALSE(GetWindowRect(top, rect));
+    EXPECT_FALSE(WindowExists(top));
+    EXPECT_FALSE(WindowExists(child));
+    EXPECT_FALSE(QueryWindowRect(top, rect));
     EXPECT_FALSE(QueryWindowState(child).exists);
 
-    EXPECT_FALSE(IsWindow(0));
-    EXPECT_FALSE(IsWindow(0x7FFFFFFF));
-    EXPECT_FALSE(IsWindow(0x100000000UL)) << "ids are 32-bit";
+    EXPECT_FALSE(WindowExists(0));
+    EXPECT_FALSE(WindowExists(0x7FFFFFFF));
+    EXPECT_FALSE(WindowExists(0x100000000UL)) << "ids are 32-bit";
 }
 
 TEST(X11NoServer, EveryHandleIsNotAWindow) {
@@ -91,9 +91,9 @@ TEST(X11NoServer, EveryHandleIsNotAWindow) {
     EXPECT_EQ(SharedXConnection(), nullptr);
     WindowRect rect;
     for (unsigned long id : {1UL, 0x200001UL, 0x7FFFFFFFUL}) {
-        EXPECT_FALSE(IsWindow(id));
+        EXPECT_FALSE(WindowExists(id));
         EXPECT_FALSE(IsWindowViewable(id));
-        EXPECT_FALSE(GetWindowRect(id, rect));
+        EXPECT_FALSE(QueryWindowRect(id, rect));
         EXPECT_FALSE(QueryWindowState(id).exists);
     }
 }

@@ -11,19 +11,19 @@
 #include "player/video_player.h"
 
 using namespace std::chrono_literals;
-using tessaly::player::CVideoPlayer;
+using tessaly::player::VideoPlayer;
 using tessaly::player::PlaybackTimer;
 
 namespace {
 
-uint32_t Fill(CVideoPlayer &port) {
+uint32_t Fill(VideoPlayer &port) {
     uint32_t capacity = 0, fill = 0;
     port.GetStreamBufInfo(&capacity, &fill);
     return fill;
 }
 
 // Ticks until the port takes a frame; returns how many ticks that took.
-int TicksPerFrame(PlaybackTimer &timer, CVideoPlayer &port) {
+int TicksPerFrame(PlaybackTimer &timer, VideoPlayer &port) {
     const uint32_t before = Fill(port);
     for (int ticks = 1; ticks <= 40; ++ticks) {
         timer.Tick();
@@ -39,7 +39,7 @@ int TicksPerFrame(PlaybackTimer &timer, CVideoPlayer &port) {
 TEST(StreamPortPacing, KindOneEvery32MsOthersEvery38Ms) {
     for (const uint32_t kind : {1u, 0u, 7u}) {
         PlaybackTimer timer;  // not started: the test is the tick source
-        CVideoPlayer port;
+        VideoPlayer port;
         port.AttachTimer(timer);
         ASSERT_EQ(port.OpenStream(0, kind), KOVA_OK);
         const auto frame = NalFrame(100, 12);  // filler data: only the pacing matters

@@ -1,4 +1,4 @@
-#include "video/video_dec_ddraw.h"
+#include "video/decode_worker.h"
 
 #include <cxxabi.h>
 
@@ -32,18 +32,18 @@ void CompactPlane(uint8_t *dst, const uint8_t *src, size_t srcStride, uint32_t w
 
 }  // namespace
 
-CTQ_PLAY_VideoDecDDraw::CTQ_PLAY_VideoDecDDraw(KOVA_HWND window, platform::RecursiveLock &decoderLock)
+DecodeWorker::DecodeWorker(KOVA_HWND window, platform::RecursiveLock &decoderLock)
     : m_decoderLock(decoderLock), m_hWindow(window) {
     if (m_hWindow) m_renderer.Create(m_hWindow, kInitialWidth, kInitialHeight);
     OpenSetup(kInitialWidth, kInitialHeight);
 }
 
-CTQ_PLAY_VideoDecDDraw::~CTQ_PLAY_VideoDecDDraw() {
+DecodeWorker::~DecodeWorker() {
     CloseSetup();
     if (m_hWindow) m_renderer.Release();
 }
 
-int CTQ_PLAY_VideoDecDDraw::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
+int DecodeWorker::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
     if (width < kMinSetupWidth || height < kMinSetupHeight) return 0;
     if (m_pPictureBuffer || m_pDecoder) return 0;
     // The window keeps its renderer; its surface only grows.
@@ -70,7 +70,7 @@ int CTQ_PLAY_VideoDecDDraw::OpenSetup(int32_t width, int32_t height, int32_t ref
     return 1;
 }
 
-void CTQ_PLAY_VideoDecDDraw::CloseSetup() {
+void DecodeWorker::CloseSetup() {
     // A setup whose buffer or decoder could not be made is released here too,
     // so a later growth can open a fresh one.
     std::free(m_pPictureBuffer);
@@ -84,7 +84,7 @@ void CTQ_PLAY_VideoDecDDraw::CloseSetup() {
     m_pDecoder = nullptr;
 }
 
-void CTQ_PLAY_VideoDecDDraw::GrowSetup(int32_t width, int32_t height, int32_t refFrames) {
+void DecodeWorker::GrowSetup(int32_t width, int32_t height, int32_t refFrames) {
     refFrames = std::clamp(refFrames, kMinRefFrames, kMaxRefFrames);
     if (width <= m_nSetupWidth && height <= m_nSetupHeight && refFrames <= m_nSetupRefFrames && m_pDecoder &&
         m_pPictureBuffer)
@@ -95,7 +95,7 @@ void CTQ_PLAY_VideoDecDDraw::GrowSetup(int32_t width, int32_t height, int32_t re
     OpenSetup(w, h, refs);
 }
 
-int CTQ_PLAY_VideoDecDDraw::DecodeFrame(const uint8_t *data, uint32_t length) {
+int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length) {
     nFlag = kProgressEntered;
     int shown = 0;
     h264::SpsSummary sps;
@@ -116,7 +116,7 @@ int CTQ_PLAY_VideoDecDDraw::DecodeFrame(const uint8_t *data, uint32_t length) {
     return shown;
 }
 
-CTQ_PLAY_VideoDecDDraw::VisibleArea CTQ_PLAY_VideoDecDDraw::Visible(const DecodedPicture &pic) {
+DecodeWorker::VisibleArea DecodeWorker::Visible(const DecodedPicture &pic) {
     uint32_t left = pic.cropLeft, right = pic.cropRight, top = pic.cropTop, bottom = pic.cropBottom;
     if (uint64_t{left} + right >= pic.width || uint64_t{top} + bottom >= pic.height) left = right = top = bottom = 0;
     // Streams that do not say so still carry eight rows of padding in a 1088-row picture.
@@ -124,7 +124,7 @@ CTQ_PLAY_VideoDecDDraw::VisibleArea CTQ_PLAY_VideoDecDDraw::Visible(const Decode
     return {left, top, pic.width - left - right, pic.height - top - bottom};
 }
 
-bool CTQ_PLAY_VideoDecDDraw::ShowPicture(const DecodedPicture &pic) {
+bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
     const VisibleArea a = Visible(pic);
     if (pic.fieldHint != 0) return ShowField(pic, a);
 
@@ -142,7 +142,7 @@ bool CTQ_PLAY_VideoDecDDraw::ShowPicture(const DecodedPicture &pic) {
 // The deinterlacer works on the visible rows but from column 0, so that the
 // rows it reads never run past the decoder's planes; a left crop is removed
 // afterwards by compacting the frame in place.
-bool CTQ_PLAY_VideoDecDDraw::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &a) {
+bool DecodeWorker::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &a) {
     const int32_t geometry[4] = {static_cast<int32_t>(a.left + a.width), static_cast<int32_t>(a.height),
                                  static_cast<int32_t>(pic.yStride), static_cast<int32_t>(pic.uvStride)};
     if (size_t(geometry[0]) * size_t(geometry[1]) * 3 > m_nPictureBufferBytes) return false;
@@ -164,7 +164,7 @@ bool CTQ_PLAY_VideoDecDDraw::PrepareDeinterlacer(const DecodedPicture &pic, cons
     return m_pDeinterlacer != nullptr;
 }
 
-bool CTQ_PLAY_VideoDecDDraw::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
+bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
     if (!PrepareDeinterlacer(pic, a)) return false;
     const uint32_t fullWidth = a.left + a.width, rows = 2 * a.height;
     uint8_t *y = m_pPictureBuffer;
@@ -186,7 +186,7 @@ bool CTQ_PLAY_VideoDecDDraw::ShowField(const DecodedPicture &pic, const VisibleA
     return true;
 }
 
-void CTQ_PLAY_VideoDecDDraw::Present(uint32_t width, uint32_t height) {
+void DecodeWorker::Present(uint32_t width, uint32_t height) {
     uint8_t *y = m_pPictureBuffer;
     const size_t area = size_t{width} * height;
     m_stLastShown = {y, y + area, y + area * 5 / 4, width, height};
@@ -206,7 +206,7 @@ void CTQ_PLAY_VideoDecDDraw::Present(uint32_t width, uint32_t height) {
     }
 }
 
-void CTQ_PLAY_VideoDecDDraw::RunCallback(uint8_t *picture, uint32_t width, uint32_t height) {
+void DecodeWorker::RunCallback(uint8_t *picture, uint32_t width, uint32_t height) {
     const KOVA_DecodedFrameCallback callback = m_pfnCallback;
     const intptr_t user = m_nUser;
     if (!callback) return;
@@ -226,16 +226,16 @@ void CTQ_PLAY_VideoDecDDraw::RunCallback(uint8_t *picture, uint32_t width, uint3
     m_callbackGate.Leave();
 }
 
-bool CTQ_PLAY_VideoDecDDraw::StopCallbacks(std::chrono::steady_clock::time_point deadline) {
+bool DecodeWorker::StopCallbacks(std::chrono::steady_clock::time_point deadline) {
     return m_callbackGate.Close(deadline);
 }
 
-int32_t CTQ_PLAY_VideoDecDDraw::ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
+int32_t DecodeWorker::ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
     const size_t area = size_t{width} * height;
     return ShowYuvStrided(format, data, width, data + area, data + area * 5 / 4, width / 2, width, height);
 }
 
-int32_t CTQ_PLAY_VideoDecDDraw::ShowYuvStrided(uint32_t format, const uint8_t *y, uint32_t yStride, const uint8_t *u,
+int32_t DecodeWorker::ShowYuvStrided(uint32_t format, const uint8_t *y, uint32_t yStride, const uint8_t *u,
                                                const uint8_t *v, uint32_t uvStride, uint32_t width,
                                                uint32_t height) {
     if (format != KOVA_FORMAT_I420) return KOVA_ERR_INVALID_ARGUMENT;
@@ -246,7 +246,7 @@ int32_t CTQ_PLAY_VideoDecDDraw::ShowYuvStrided(uint32_t format, const uint8_t *y
     return KOVA_OK;
 }
 
-int32_t CTQ_PLAY_VideoDecDDraw::SetWindow(KOVA_HWND window) {
+int32_t DecodeWorker::SetWindow(KOVA_HWND window) {
     if (m_hWindow) m_renderer.Release();
     m_hWindow = window;
     if (m_hWindow)
@@ -255,7 +255,7 @@ int32_t CTQ_PLAY_VideoDecDDraw::SetWindow(KOVA_HWND window) {
     return KOVA_OK;
 }
 
-void CTQ_PLAY_VideoDecDDraw::Redraw() {
+void DecodeWorker::Redraw() {
     const I420View &last = m_stLastShown;
     if (!last.y || !m_hWindow) return;
     m_renderer.SetPictureSize(last.width, last.height);

@@ -1,4 +1,4 @@
-#include "video/directx_draw.h"
+#include "video/x11_renderer.h"
 
 #include <chrono>
 #include <new>
@@ -17,7 +17,7 @@ constexpr std::chrono::milliseconds kBlitThreadStopTimeout{1000};
 
 }  // namespace
 
-struct CTQ_DIRECTX_Draw::Display {
+struct X11Renderer::Display {
     PictureSurface pictureSurface;
     WindowBlitter blitter;
     platform::Event blitEvent{false};
@@ -28,7 +28,7 @@ struct CTQ_DIRECTX_Draw::Display {
     std::atomic<bool> sharedMemoryInUse{false};
 };
 
-void CTQ_DIRECTX_Draw::RunBlitThread(Display &display, platform::Event &stop) {
+void X11Renderer::RunBlitThread(Display &display, platform::Event &stop) {
     platform::Event *const events[] = {&stop, &display.blitEvent};
     while (platform::WaitAny(events, 2) == 1) {
         PlanarPicture picture;
@@ -49,9 +49,9 @@ void CTQ_DIRECTX_Draw::RunBlitThread(Display &display, platform::Event &stop) {
     }
 }
 
-CTQ_DIRECTX_Draw::~CTQ_DIRECTX_Draw() { Release(); }
+X11Renderer::~X11Renderer() { Release(); }
 
-int32_t CTQ_DIRECTX_Draw::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
+int32_t X11Renderer::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
     Release();
     xcb_connection_t *connection = platform::SharedXConnection();
     if (!connection) return kNoDisplay;
@@ -84,7 +84,7 @@ int32_t CTQ_DIRECTX_Draw::Create(KOVA_HWND window, uint32_t width, uint32_t heig
     return 0;
 }
 
-void CTQ_DIRECTX_Draw::Release() {
+void X11Renderer::Release() {
     if (!m_bInitialised) return;
     // A thread that does not stop in time is detached with its own reference
     // to the display state, so nothing it uses is freed under it.
@@ -93,11 +93,11 @@ void CTQ_DIRECTX_Draw::Release() {
     m_bInitialised = false;
 }
 
-int32_t CTQ_DIRECTX_Draw::DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag) {
+int32_t X11Renderer::DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag) {
     return DrawYuvStrided(y, m_nPictureWidth, u, v, m_nPictureWidth / 2, fitFlag);
 }
 
-int32_t CTQ_DIRECTX_Draw::DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
+int32_t X11Renderer::DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
                                          uint32_t uvStride, int32_t fitFlag) {
     if (m_hWindow == 0 || !m_bInitialised) return kNotShown;
     if (!m_pDisplay) return kSurfaceMissing;
@@ -115,19 +115,19 @@ int32_t CTQ_DIRECTX_Draw::DrawYuvStrided(const uint8_t *y, uint32_t yStride, con
     return viewable ? 0 : kNotShown;
 }
 
-bool CTQ_DIRECTX_Draw::GrowSurface(uint32_t width, uint32_t height) {
+bool X11Renderer::GrowSurface(uint32_t width, uint32_t height) {
     return m_bInitialised && m_pDisplay && m_pDisplay->pictureSurface.Grow(width, height);
 }
 
-uint32_t CTQ_DIRECTX_Draw::BlitCount() const {
+uint32_t X11Renderer::BlitCount() const {
     return m_pDisplay ? m_pDisplay->blitCount.load(std::memory_order_acquire) : 0;
 }
 
-bool CTQ_DIRECTX_Draw::LastBlitUsedSharedMemory() const {
+bool X11Renderer::LastBlitUsedSharedMemory() const {
     return m_pDisplay && m_pDisplay->sharedMemoryInUse.load(std::memory_order_relaxed);
 }
 
-uint32_t CTQ_DIRECTX_Draw::LastBlitMicroseconds() const {
+uint32_t X11Renderer::LastBlitMicroseconds() const {
     return m_pDisplay ? m_pDisplay->lastBlitMicroseconds.load(std::memory_order_relaxed) : 0;
 }
 

@@ -23,12 +23,12 @@
 
 namespace tessaly::video {
 
-class CTQ_DIRECTX_Draw {
+class X11Renderer {
 public:
-    CTQ_DIRECTX_Draw() = default;
-    virtual ~CTQ_DIRECTX_Draw();
-    CTQ_DIRECTX_Draw(const CTQ_DIRECTX_Draw &) = delete;
-    CTQ_DIRECTX_Draw &operator=(const CTQ_DIRECTX_Draw &) = delete;
+    X11Renderer() = default;
+    virtual ~X11Renderer();
+    X11Renderer(const X11Renderer &) = delete;
+    X11Renderer &operator=(const X11Renderer &) = delete;
 
     // Create codes.
     static constexpr int32_t kNoDisplay = -1;         // no X server

@@ -19,7 +19,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "video/directx_draw.h"
+#include "video/x11_renderer.h"
 #include "x_test_server.h"
 #include "video/picture_surface.h"
 
@@ -229,7 +229,7 @@ Difference Compare(const std::vector<uint8_t> &actual, const std::vector<uint8_t
 }
 
 // Waits until the renderer has finished more than `before` blits.
-bool WaitForBlit(const CTQ_DIRECTX_Draw &renderer, uint32_t before, std::chrono::milliseconds timeout = 3s) {
+bool WaitForBlit(const X11Renderer &renderer, uint32_t before, std::chrono::milliseconds timeout = 3s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (renderer.BlitCount() <= before) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -240,7 +240,7 @@ bool WaitForBlit(const CTQ_DIRECTX_Draw &renderer, uint32_t before, std::chrono:
 
 // Blits stop coming: the count is the same over a quiet interval (or, for a
 // renderer that never settles, after ten seconds).
-uint32_t SettledBlitCount(const CTQ_DIRECTX_Draw &renderer) {
+uint32_t SettledBlitCount(const X11Renderer &renderer) {
     uint32_t count = renderer.BlitCount();
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(100ms);
@@ -264,12 +264,12 @@ void ExpectDrawnAndShown(Host &host, uint32_t window, uint32_t width, uint32_t h
     EXPECT_LT(d.farFraction, 0.03) << width << "x" << height;
 }
 
-int32_t Draw(CTQ_DIRECTX_Draw &renderer, const I420 &p) {
+int32_t Draw(X11Renderer &renderer, const I420 &p) {
     return renderer.DrawYuvStrided(p.y.data(), p.yStride, p.u.data(), p.v.data(), p.uvStride, 1);
 }
 
 // One strided draw, then its blit.
-bool DrawOnce(CTQ_DIRECTX_Draw &renderer, const I420 &p) {
+bool DrawOnce(X11Renderer &renderer, const I420 &p) {
     const uint32_t before = renderer.BlitCount();
     return Draw(renderer, p) == 0 && WaitForBlit(renderer, before);
 }
@@ -277,7 +277,7 @@ bool DrawOnce(CTQ_DIRECTX_Draw &renderer, const I420 &p) {
 // Draws until a draw returns `result` (three seconds at most). Draws report
 // the window's state as the BlitThread last saw it, so the first ones after
 // the host showed or hid the window may still report the state before.
-bool DrawUntil(CTQ_DIRECTX_Draw &renderer, const I420 &p, int32_t result) {
+bool DrawUntil(X11Renderer &renderer, const I420 &p, int32_t result) {
     const auto deadline = std::chrono::steady_clock::now() + 3s;
     while (Draw(renderer, p) != result) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -310,7 +310,7 @@ TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
         SCOPED_TRACE(testing::Message() << c.pictureWidth << "x" << c.pictureHeight << " in " << c.windowWidth << "x"
                                         << c.windowHeight << (c.sharedMemory ? " shm" : " plain"));
         const uint32_t window = host.CreateWindow(uint16_t(c.windowWidth), uint16_t(c.windowHeight));
-        CTQ_DIRECTX_Draw renderer;
+        X11Renderer renderer;
         renderer.UseSharedMemory(c.sharedMemory);
         ASSERT_EQ(renderer.Create(window, c.pictureWidth, c.pictureHeight), 0);
         for (const I420 &picture : {ColourBars(c.pictureWidth, c.pictureHeight),
@@ -330,7 +330,7 @@ TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
 
 TEST_F(Renderer, StridedPlanesAndSmallerPicturesThanTheSurface) {
     const uint32_t window = host.CreateWindow(640, 480);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 720, 576), 0);
     // A decoder's padded planes: the padding (white luma, extreme chroma) must not show.
     for (const I420 &picture : {Gradients(704, 576, 768, 400), ColourBars(352, 288, 416, 256),
@@ -343,7 +343,7 @@ TEST_F(Renderer, StridedPlanesAndSmallerPicturesThanTheSurface) {
 
 TEST_F(Renderer, OddPictureAndWindowSizes) {
     const uint32_t window = host.CreateWindow(331, 197);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 401, 301), 0);
     for (const I420 &picture : {ColourBars(401, 301), ColourBars(175, 143), Gradients(37, 23)}) {
         SCOPED_TRACE(testing::Message() << picture.width << "x" << picture.height);
@@ -360,7 +360,7 @@ TEST_F(Renderer, OddPictureAndWindowSizes) {
 
 TEST_F(Renderer, ResizedWindowGetsThePictureAtItsNewSize) {
     const uint32_t window = host.CreateWindow(320, 240);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 704, 576), 0);
     const I420 picture = Gradients(704, 576);
     const PackedI420 packed = Pack(picture);
@@ -380,11 +380,11 @@ TEST_F(Renderer, ResizedWindowGetsThePictureAtItsNewSize) {
 
 TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
     const uint32_t window = host.CreateWindow(400, 300, /*map=*/false);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 352, 288), 0);
     const I420 bars = ColourBars(352, 288), ramps = Gradients(352, 288);
     // Create found the window hidden: no draw says shown, none is blitted.
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), CTQ_DIRECTX_Draw::kNotShown);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), X11Renderer::kNotShown);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renderer.BlitCount(), 0u);
 
@@ -394,8 +394,8 @@ TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
 
     host.Unmap(window);
     const uint32_t shown = SettledBlitCount(renderer);
-    EXPECT_TRUE(DrawUntil(renderer, ramps, CTQ_DIRECTX_Draw::kNotShown));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), CTQ_DIRECTX_Draw::kNotShown);
+    EXPECT_TRUE(DrawUntil(renderer, ramps, X11Renderer::kNotShown));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), X11Renderer::kNotShown);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renderer.BlitCount(), shown);
 }
@@ -404,7 +404,7 @@ TEST_F(Renderer, WindowDestroyedWhileDrawingEndsInNotShown) {
     for (const bool sharedMemory : {true, false}) {
         SCOPED_TRACE(sharedMemory ? "shm" : "plain");
         const uint32_t window = host.CreateWindow(1024, 768);
-        CTQ_DIRECTX_Draw renderer;
+        X11Renderer renderer;
         renderer.UseSharedMemory(sharedMemory);
         ASSERT_EQ(renderer.Create(window, 704, 576), 0);
         const I420 picture = Gradients(704, 576);
@@ -421,14 +421,14 @@ TEST_F(Renderer, WindowDestroyedWhileDrawingEndsInNotShown) {
         std::this_thread::sleep_for(200ms);
         stop = true;
         decoder.join();
-        EXPECT_EQ(lastResult.load(), CTQ_DIRECTX_Draw::kNotShown);
-        EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kNotShown);
+        EXPECT_EQ(lastResult.load(), X11Renderer::kNotShown);
+        EXPECT_EQ(Draw(renderer, picture), X11Renderer::kNotShown);
         renderer.Release();
         EXPECT_FALSE(renderer.IsInitialised());
     }
     // The shared connection survived the errors: a new window is drawn normally.
     const uint32_t window = host.CreateWindow(300, 200);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 352, 288), 0);
     const I420 picture = ColourBars(352, 288);
     ExpectDrawnAndShown(host, window, 300, 200, picture, [&] { return DrawOnce(renderer, picture); });
@@ -436,7 +436,7 @@ TEST_F(Renderer, WindowDestroyedWhileDrawingEndsInNotShown) {
 
 TEST_F(Renderer, PicturesDrawnDuringABlitMergeIntoTheNewest) {
     const uint32_t window = host.CreateWindow(1280, 720);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 704, 576), 0);
     const I420 bars = ColourBars(704, 576), ramps = Gradients(704, 576);
     constexpr uint32_t kDraws = 40;
@@ -454,7 +454,7 @@ TEST_F(Renderer, PicturesDrawnDuringABlitMergeIntoTheNewest) {
 
 TEST_F(Renderer, SecondCreateMovesDrawingToTheNewWindow) {
     const uint32_t first = host.CreateWindow(320, 240), second = host.CreateWindow(480, 360, true, 400);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(first, 352, 288), 0);
     const I420 bars = ColourBars(352, 288), ramps = Gradients(352, 288);
     ASSERT_EQ(Draw(renderer, bars), 0);
@@ -471,7 +471,7 @@ TEST_F(Renderer, SecondCreateMovesDrawingToTheNewWindow) {
 TEST_F(Renderer, ReleaseWhileBlittingAndCreateAgain) {
     const uint32_t window = host.CreateWindow(1280, 720);
     const I420 bars = ColourBars(704, 576), ramps = Gradients(704, 576);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     // Release lands while the thread scales or puts a picture: it must wait
     // for it, and the next Create must start clean.
     for (int round = 0; round < 20; ++round) {
@@ -487,13 +487,13 @@ TEST_F(Renderer, ReleaseWhileBlittingAndCreateAgain) {
 
 TEST_F(Renderer, GrownSurfaceTakesTallerPicturesInTheSameWindow) {
     const uint32_t window = host.CreateWindow(640, 360);
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 1280, 576), 0);
     const I420 tall = Gradients(1280, 720);
     const PackedI420 packed = Pack(tall);
     renderer.SetPictureSize(1280, 720);
     EXPECT_EQ(renderer.DrawYuv(packed.y.data(), packed.u.data(), packed.v.data(), 1),
-              CTQ_DIRECTX_Draw::kPictureDropped);
+              X11Renderer::kPictureDropped);
     // Each growth most likely lands while the BlitThread still scales the
     // picture drawn just before from the slots being replaced.
     for (uint32_t height = 576; height < 720; height += 48) {
@@ -512,44 +512,44 @@ TEST_F(Renderer, GrownSurfaceTakesTallerPicturesInTheSameWindow) {
 }
 
 TEST_F(Renderer, RefusedWindowsAndPicturesReturnTheirCodes) {
-    CTQ_DIRECTX_Draw renderer;
+    X11Renderer renderer;
     const I420 picture = ColourBars(352, 288);
     // Not created: nothing to draw into.
-    EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kNotShown);
+    EXPECT_EQ(Draw(renderer, picture), X11Renderer::kNotShown);
     renderer.Release();
 
-    EXPECT_EQ(renderer.Create(0, 352, 288), CTQ_DIRECTX_Draw::kWindowRefused);
+    EXPECT_EQ(renderer.Create(0, 352, 288), X11Renderer::kWindowRefused);
     const uint32_t gone = host.CreateWindow(100, 100);
     host.Destroy(gone);
-    EXPECT_EQ(renderer.Create(gone, 352, 288), CTQ_DIRECTX_Draw::kWindowRefused);
+    EXPECT_EQ(renderer.Create(gone, 352, 288), X11Renderer::kWindowRefused);
     EXPECT_FALSE(renderer.IsInitialised());
-    EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kNotShown);
+    EXPECT_EQ(Draw(renderer, picture), X11Renderer::kNotShown);
 
     const uint32_t window = host.CreateWindow(200, 200);
-    EXPECT_EQ(renderer.Create(window, 1, 288), CTQ_DIRECTX_Draw::kNoPictureSurface);
-    EXPECT_EQ(renderer.Create(window, 0, 0), CTQ_DIRECTX_Draw::kNoPictureSurface);
+    EXPECT_EQ(renderer.Create(window, 1, 288), X11Renderer::kNoPictureSurface);
+    EXPECT_EQ(renderer.Create(window, 0, 0), X11Renderer::kNoPictureSurface);
     ASSERT_EQ(renderer.Create(window, 352, 288), 0);
     EXPECT_EQ(renderer.PictureWidth(), 352u);
     EXPECT_EQ(renderer.PictureHeight(), 288u);
 
     // Larger than the surface, too small, or planes missing: dropped, never blitted.
     renderer.SetPictureSize(353, 288);
-    EXPECT_EQ(Draw(renderer, ColourBars(353, 288)), CTQ_DIRECTX_Draw::kPictureDropped);
+    EXPECT_EQ(Draw(renderer, ColourBars(353, 288)), X11Renderer::kPictureDropped);
     renderer.SetPictureSize(352, 289);
-    EXPECT_EQ(Draw(renderer, ColourBars(352, 289)), CTQ_DIRECTX_Draw::kPictureDropped);
+    EXPECT_EQ(Draw(renderer, ColourBars(352, 289)), X11Renderer::kPictureDropped);
     renderer.SetPictureSize(1, 1);
-    EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kPictureDropped);
+    EXPECT_EQ(Draw(renderer, picture), X11Renderer::kPictureDropped);
     renderer.SetPictureSize(352, 288);
-    EXPECT_EQ(renderer.DrawYuv(picture.y.data(), nullptr, picture.v.data(), 1), CTQ_DIRECTX_Draw::kPictureDropped);
+    EXPECT_EQ(renderer.DrawYuv(picture.y.data(), nullptr, picture.v.data(), 1), X11Renderer::kPictureDropped);
     EXPECT_EQ(renderer.DrawYuvStrided(picture.y.data(), 100, picture.u.data(), picture.v.data(), 176, 1),
-              CTQ_DIRECTX_Draw::kPictureDropped);
+              X11Renderer::kPictureDropped);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(renderer.BlitCount(), 0u);
 
     renderer.Release();
     renderer.Release();
     EXPECT_FALSE(renderer.IsInitialised());
-    EXPECT_EQ(Draw(renderer, picture), CTQ_DIRECTX_Draw::kNotShown);
+    EXPECT_EQ(Draw(renderer, picture), X11Renderer::kNotShown);
 }
 
 // ---------------------------------------------------------------------------

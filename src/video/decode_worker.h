@@ -20,7 +20,7 @@
 #include "platform/callback_gate.h"
 #include "platform/recursive_lock.h"
 #include "tessaly/kova.h"
-#include "video/directx_draw.h"
+#include "video/x11_renderer.h"
 
 namespace tessaly::video {
 
@@ -40,15 +40,15 @@ struct I420View {
     uint32_t width = 0, height = 0;
 };
 
-class CTQ_PLAY_VideoDecDDraw {
+class DecodeWorker {
 public:
     // Reference frames a setup is sized for at least.
     static constexpr int32_t kMinRefFrames = 2;
 
-    CTQ_PLAY_VideoDecDDraw(KOVA_HWND window, platform::RecursiveLock &decoderLock);
-    virtual ~CTQ_PLAY_VideoDecDDraw();
-    CTQ_PLAY_VideoDecDDraw(const CTQ_PLAY_VideoDecDDraw &) = delete;
-    CTQ_PLAY_VideoDecDDraw &operator=(const CTQ_PLAY_VideoDecDDraw &) = delete;
+    DecodeWorker(KOVA_HWND window, platform::RecursiveLock &decoderLock);
+    virtual ~DecodeWorker();
+    DecodeWorker(const DecodeWorker &) = delete;
+    DecodeWorker &operator=(const DecodeWorker &) = delete;
 
     // 1 when a setup for (width, height) frames with refFrames reference
     // frames was opened; 0 when refused (below 320 x 240, or a setup is
@@ -70,7 +70,7 @@ public:
 
     int32_t SetWindow(KOVA_HWND window);
     void Redraw();
-    CTQ_DIRECTX_Draw &Renderer() { return m_renderer; }
+    X11Renderer &Renderer() { return m_renderer; }
 
     void SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user) {
         m_pfnCallback = callback;
@@ -112,7 +112,7 @@ private:
     KOVA_DecodedFrameCallback m_pfnCallback = nullptr;
     intptr_t m_nUser = 0;
     platform::CallbackGate m_callbackGate;  // around each callback; closed by StopCallbacks
-    CTQ_DIRECTX_Draw m_renderer;
+    X11Renderer m_renderer;
     KOVA_HWND m_hWindow = 0;
     H264Decoder *m_pDecoder = nullptr;
     DecoderAttr m_stAttr{};
