@@ -7,14 +7,14 @@
 
 #include <cstdint>
 
-#include "h264dec/dpb.h"
+#include "h264dec/picture/dpb.h"
 #include "h264dec/h264_decoder.h"
-#include "h264dec/nal_scanner.h"
-#include "h264dec/param_sets.h"
-#include "h264dec/poc.h"
-#include "h264dec/private_sei.h"
-#include "h264dec/ref_list.h"
-#include "h264dec/slice_header.h"
+#include "h264dec/bitstream/nal_scanner.h"
+#include "h264dec/bitstream/param_sets.h"
+#include "h264dec/picture/poc.h"
+#include "h264dec/bitstream/private_sei.h"
+#include "h264dec/picture/ref_list.h"
+#include "h264dec/bitstream/slice_header.h"
 #include "h264dec/slice_params.h"
 
 namespace tessaly::h264 {

@@ -7,7 +7,7 @@
 #include "h264dec/aligned_alloc.h"
 #include "h264dec/decoder_context.h"
 #include "h264dec/dsp/kernel_set.h"
-#include "h264dec/field_merge.h"
+#include "h264dec/picture/field_merge.h"
 #include "h264dec/slice_threads.h"
 
 using namespace tessaly::h264;

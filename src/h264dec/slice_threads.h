@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "h264dec/nal_scanner.h"
+#include "h264dec/bitstream/nal_scanner.h"
 #include "h264dec/slice_params.h"
 
 namespace tessaly::h264 {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "h264dec/sps_summary.h"
+#include "h264dec/bitstream/sps_summary.h"
 
 namespace tessaly::video {
 

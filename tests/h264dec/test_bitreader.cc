@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "h264_stream_builder.h"
-#include "h264dec/bitreader.h"
+#include "h264dec/bitstream/bitreader.h"
 
 using tessaly::h264::BitReader;
 

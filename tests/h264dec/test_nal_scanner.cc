@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "h264dec/nal_scanner.h"
+#include "h264dec/bitstream/nal_scanner.h"
 
 using namespace tessaly::h264;
 

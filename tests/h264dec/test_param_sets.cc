@@ -6,7 +6,7 @@
 #include "decoder_test_util.h"
 #include "h264_stream_builder.h"
 #include "h264dec/decoder_context.h"
-#include "h264dec/param_sets.h"
+#include "h264dec/bitstream/param_sets.h"
 #include "h264dec/tables/tables.h"
 
 using namespace h264test;

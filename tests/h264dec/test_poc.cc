@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "h264dec/poc.h"
+#include "h264dec/picture/poc.h"
 
 using namespace tessaly::h264;
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoder_test_util.h"
-#include "h264dec/private_sei.h"
+#include "h264dec/bitstream/private_sei.h"
 #include "h264_stream_builder.h"
 
 using namespace h264test;

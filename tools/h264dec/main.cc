@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "h264dec/h264_decoder.h"
-#include "h264dec/sps_summary.h"
+#include "h264dec/bitstream/sps_summary.h"
 #include "md5.h"
 
 namespace {

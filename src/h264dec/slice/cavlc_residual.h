@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "h264dec/bitreader.h"
+#include "h264dec/bitstream/bitreader.h"
 #include "h264dec/slice/cavlc_vlc.h"
 
 namespace tessaly::h264 {

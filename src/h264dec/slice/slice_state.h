@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "h264dec/bitreader.h"
+#include "h264dec/bitstream/bitreader.h"
 #include "h264dec/dsp/deblock_mb.h"
 #include "h264dec/slice/block_layout.h"
 #include "h264dec/slice/cabac_engine.h"

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "h264dec/bitreader.h"
-#include "h264dec/param_sets.h"
+#include "h264dec/bitstream/bitreader.h"
+#include "h264dec/bitstream/param_sets.h"
 
 namespace tessaly::h264 {
 

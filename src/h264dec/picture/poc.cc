@@ -1,4 +1,4 @@
-#include "h264dec/poc.h"
+#include "h264dec/picture/poc.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "h264dec/ref_list.h"
+#include "h264dec/picture/ref_list.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "h264dec/picture.h"
+#include "h264dec/picture/picture.h"
 
 namespace tessaly::h264 {
 

@@ -1,4 +1,4 @@
-#include "h264dec/slice_header.h"
+#include "h264dec/bitstream/slice_header.h"
 
 namespace tessaly::h264 {
 

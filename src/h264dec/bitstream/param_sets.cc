@@ -1,4 +1,4 @@
-#include "h264dec/param_sets.h"
+#include "h264dec/bitstream/param_sets.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "h264dec/field_merge.h"
+#include "h264dec/picture/field_merge.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "h264dec/private_sei.h"
+#include "h264dec/bitstream/private_sei.h"
 
 namespace tessaly::h264 {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "h264dec/picture.h"
-#include "h264dec/slice_header.h"
+#include "h264dec/picture/picture.h"
+#include "h264dec/bitstream/slice_header.h"
 
 namespace tessaly::h264 {
 

@@ -1,4 +1,4 @@
-#include "h264dec/nal_scanner.h"
+#include "h264dec/bitstream/nal_scanner.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "h264dec/ref_marking.h"
+#include "h264dec/picture/ref_marking.h"
 
 #include <algorithm>
 

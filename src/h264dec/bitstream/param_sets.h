@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "h264dec/bitreader.h"
+#include "h264dec/bitstream/bitreader.h"
 
 namespace tessaly::h264 {
 

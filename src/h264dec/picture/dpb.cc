@@ -1,6 +1,6 @@
-#include "h264dec/dpb.h"
+#include "h264dec/picture/dpb.h"
 
-#include "h264dec/ref_marking.h"
+#include "h264dec/picture/ref_marking.h"
 
 namespace tessaly::h264 {
 namespace {

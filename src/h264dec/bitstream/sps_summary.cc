@@ -1,9 +1,9 @@
-#include "h264dec/sps_summary.h"
+#include "h264dec/bitstream/sps_summary.h"
 
 #include <algorithm>
 
-#include "h264dec/nal_scanner.h"
-#include "h264dec/param_sets.h"
+#include "h264dec/bitstream/nal_scanner.h"
+#include "h264dec/bitstream/param_sets.h"
 
 namespace tessaly::h264 {
 

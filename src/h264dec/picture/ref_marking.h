@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "h264dec/dpb.h"
+#include "h264dec/picture/dpb.h"
 
 namespace tessaly::h264 {
 
