@@ -21,7 +21,7 @@ Library &TheLibrary() {
 
 namespace {
 // Construct the library-wide objects when the library is loaded, not at the first call.
-[[maybe_unused]] Library &g_constructAtLoad = TheLibrary();
+[[maybe_unused]] Library &constructedAtLoad = TheLibrary();
 }  // namespace
 
 int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table) {
@@ -76,8 +76,7 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     for (auto &port : lib.ports) port.opened = 0;
     try {
         lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
-    } catch (...) {
-    }
+    } catch (...) {}
     lib.initialised.store(1, std::memory_order_release);
     return KOVA_OK;
 }

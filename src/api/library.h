@@ -33,10 +33,11 @@ struct Library {
 
 Library &TheLibrary();
 
-// Runs body(port) under the guard sequence: -503 before initialisation, -504
-// for a port above 255 (or when argumentsOk is false; both before the lock),
-// the port lock for the call, -506 when the port is not open. No exception
-// leaves: any (a failed allocation most likely) is -501.
+// Runs body(port) under the guard sequence: KOVA_ERR_NOT_INITIALISED before
+// initialisation, KOVA_ERR_INVALID_ARGUMENT for a port above 255 (or when
+// argumentsOk is false; both before the lock), the port lock for the call,
+// KOVA_ERR_NOT_OPEN when the port is not open. No exception leaves: any (a
+// failed allocation most likely) is KOVA_ERR_MISSING_OBJECT.
 template <typename Body>
 int32_t GuardedPortCall(uint32_t port, bool argumentsOk, Body &&body,
                         std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table = &Library::ports) {
@@ -56,7 +57,8 @@ int32_t GuardedPortCall(uint32_t port, bool argumentsOk, Body &&body,
 // Closes one port of the table: takes it out of play under its lock, then
 // waits for its worker without the lock, so that calls the worker's callback
 // makes into the port meanwhile are answered (the port is closed by then)
-// instead of waiting for the close. 0, -503, -504.
+// instead of waiting for the close. KOVA_OK, KOVA_ERR_NOT_INITIALISED or
+// KOVA_ERR_INVALID_ARGUMENT.
 int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table);
 
 }  // namespace tessaly::api

@@ -1,4 +1,5 @@
-// Kernel-style events: a signalled flag that threads wait for.
+// Events: a signalled flag that threads wait for, on a mutex and condition
+// variable.
 //
 // A manual-reset event stays signalled until Reset(); every waiter passes. An
 // auto-reset event lets exactly one waiter through per Set() and clears itself

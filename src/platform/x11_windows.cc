@@ -15,23 +15,23 @@ struct FreeDeleter {
 template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
 
-xcb_connection_t *g_connection = nullptr;
-std::once_flag g_connectOnce;
+xcb_connection_t *sharedConnection = nullptr;
+std::once_flag connectOnce;
 
 }  // namespace
 
 xcb_connection_t *SharedXConnection() {
-    std::call_once(g_connectOnce, [] {
+    std::call_once(connectOnce, [] {
         if (!std::getenv("DISPLAY")) return;
         xcb_connection_t *c = xcb_connect(nullptr, nullptr);
         if (xcb_connection_has_error(c)) {
             xcb_disconnect(c);
             return;
         }
-        g_connection = c;  // lives until the process ends, like the library's other global objects
+        sharedConnection = c;  // lives until the process ends, like the library's other global objects
     });
-    if (g_connection && xcb_connection_has_error(g_connection)) return nullptr;
-    return g_connection;
+    if (sharedConnection && xcb_connection_has_error(sharedConnection)) return nullptr;
+    return sharedConnection;
 }
 
 bool WindowExists(unsigned long window) {
@@ -56,8 +56,8 @@ bool QueryWindowRect(unsigned long window, WindowRect &rect) {
     const auto id = static_cast<xcb_window_t>(window);
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, xcb_get_geometry(c, id), nullptr));
     if (!geometry) return false;
-    Reply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, id, geometry->root, 0, 0), nullptr));
+    Reply<xcb_translate_coordinates_reply_t> origin(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, geometry->root, 0, 0), nullptr));
     if (!origin) return false;
     rect.x = origin->dst_x;
     rect.y = origin->dst_y;

@@ -35,9 +35,9 @@ public:
     // False when the memory cannot be had: the old limits stay.
     bool Reserve(uint32_t frameLimit);
 
-    // Submit result codes are the player's: 0, -504 (empty or over the frame
-    // limit), -508 (no room; the port then drops frames until one begins with
-    // a sequence parameter set).
+    // Submit result codes are the player's: KOVA_OK, KOVA_ERR_INVALID_ARGUMENT
+    // (empty or over the frame limit), KOVA_ERR_BUFFER_FULL (no room; the port
+    // then drops frames until one begins with a sequence parameter set).
     int32_t Submit(const uint8_t *data, uint32_t length);
 
     struct Frame {

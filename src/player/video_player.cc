@@ -7,9 +7,9 @@
 #include "platform/x11_windows.h"
 #include "player/playback_timer.h"
 #include "player/stream_buffer.h"
+#include "video/decode_worker.h"
 #include "video/snapshot.h"
 #include "video/sps_probe.h"
-#include "video/decode_worker.h"
 
 namespace tessaly::player {
 
@@ -42,67 +42,67 @@ uint32_t FrameLimitFor(const h264::SpsSummary &sps) {
 VideoPlayer::~VideoPlayer() { Close(); }
 
 int32_t VideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
-    if (m_nMode != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
+    if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
 
     auto session = std::make_shared<Session>(window, true);
     auto worker = std::make_unique<platform::WorkerThread>();
     if (!worker->Start([session](platform::Event &stop) { StreamDecodeThread(*session, stop); }))
         return KOVA_ERR_MISSING_OBJECT;
-    m_hWindow = window;
-    m_pSession = std::move(session);
-    m_pWorker = std::move(worker);
-    m_nTimerClient = m_pTimer->Register(StreamTickPeriod(streamKind), &VideoPlayer::Tick, m_pSession.get());
-    m_nMode = kModeStream;
+    window_ = window;
+    session_ = std::move(session);
+    worker_ = std::move(worker);
+    timerClient_ = timer_->Register(StreamTickPeriod(streamKind), &VideoPlayer::Tick, session_.get());
+    mode_ = kModeStream;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::OpenRawPicture(KOVA_HWND window) {
-    if (m_nMode != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
+    if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (!platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
-    m_hWindow = window;
-    m_pSession = std::make_shared<Session>(window, false);
-    m_nMode = kModeRawPicture;
+    window_ = window;
+    session_ = std::make_shared<Session>(window, false);
+    mode_ = kModeRawPicture;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
-    if (m_nMode != kModeRawPicture) return KOVA_ERR_NOT_OPEN;
-    if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
-    platform::ScopedLock lock(m_pSession->decoderLock);
-    return m_pSession->decoder.ShowYuv(format, data, width, height);
+    if (mode_ != kModeRawPicture) return KOVA_ERR_NOT_OPEN;
+    if (!session_) return KOVA_ERR_MISSING_OBJECT;
+    platform::ScopedLock lock(session_->decoderLock);
+    return session_->decoder.ShowYuv(format, data, width, height);
 }
 
 int32_t VideoPlayer::SetDisplayWindow(KOVA_HWND window) {
-    if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
+    if (!session_) return KOVA_ERR_MISSING_OBJECT;
     if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
-    platform::ScopedLock lock(m_pSession->decoderLock);
-    m_hWindow = window;
-    return m_pSession->decoder.SetWindow(window);
+    platform::ScopedLock lock(session_->decoderLock);
+    window_ = window;
+    return session_->decoder.SetWindow(window);
 }
 
 void VideoPlayer::SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user) {
-    if (!m_pSession) return;
-    platform::ScopedLock lock(m_pSession->decoderLock);
-    m_pSession->decoder.SetCallback(callback, user);
+    if (!session_) return;
+    platform::ScopedLock lock(session_->decoderLock);
+    session_->decoder.SetCallback(callback, user);
 }
 
 VideoPlayer::PendingClose VideoPlayer::BeginClose() {
     // No tick runs for this session once the client is removed.
-    if (m_nTimerClient != -1) {
-        m_pTimer->Unregister(m_nTimerClient);
-        m_nTimerClient = -1;
+    if (timerClient_ != -1) {
+        timer_->Unregister(timerClient_);
+        timerClient_ = -1;
     }
     PendingClose pending;
-    if (m_pWorker) m_pWorker->StopEvent().Set();
-    pending.m_pSession = std::move(m_pSession);
-    pending.m_pWorker = std::move(m_pWorker);
-    if (m_nMode == kModeFile) {
-        m_bPaused = 1;
-        m_nSpeedLevel = 0;
+    if (worker_) worker_->StopEvent().Set();
+    pending.session_ = std::move(session_);
+    pending.worker_ = std::move(worker_);
+    if (mode_ == kModeFile) {
+        paused_ = true;
+        speedLevel_ = 0;
     }
-    m_hWindow = 0;
-    m_nMode = kModeClosed;
+    window_ = 0;
+    mode_ = kModeClosed;
     return pending;
 }
 
@@ -116,7 +116,7 @@ VideoPlayer::PendingClose::PendingClose(PendingClose &&) noexcept = default;
 VideoPlayer::PendingClose &VideoPlayer::PendingClose::operator=(PendingClose &&) noexcept = default;
 
 VideoPlayer::PendingClose::~PendingClose() {
-    if (!m_pSession && !m_pWorker) return;
+    if (!session_ && !worker_) return;
     try {
         Finish(std::chrono::steady_clock::now() + kCloseTimeout);
     } catch (...) {
@@ -125,19 +125,21 @@ VideoPlayer::PendingClose::~PendingClose() {
 }
 
 void VideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point deadline) {
-    if (m_pSession) m_pSession->decoder.StopCallbacks(deadline);
-    if (m_pWorker) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (m_pWorker->IsCurrentThread()) {
-            m_pWorker->Abandon();  // closed from its own callback: it ends after the callback
-        } else if (!m_pWorker->Stop(std::max(left, std::chrono::milliseconds(0)))) {
+    if (session_) session_->decoder.StopCallbacks(deadline);
+    if (worker_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (worker_->IsCurrentThread()) {
+            worker_->Abandon();  // closed from its own callback: it ends after the callback
+        } else if (!worker_->Stop(std::max(left, std::chrono::milliseconds(0)))) {
             // The worker still holds its session; it is freed when the thread ends.
+            // The line keeps its documented wording, old names and all: hosts match it.
             platform::Trace("CVideoPlayer::Close() Wait Time Out, m_pVideoDecDDraw->nFlag %d",
-                            m_pSession ? m_pSession->decoder.Progress() : -1);
+                            session_ ? session_->decoder.Progress() : -1);
         }
     }
-    m_pWorker.reset();
-    m_pSession.reset();
+    worker_.reset();
+    session_.reset();
 }
 
 void VideoPlayer::Tick(int, void *user) {
@@ -160,32 +162,31 @@ void VideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
 }
 
 int32_t VideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
-    if (m_nMode != kModeStream || !m_pSession) return KOVA_ERR_NOT_OPEN;
+    if (mode_ != kModeStream || !session_) return KOVA_ERR_NOT_OPEN;
     // A key frame that announces a larger picture is judged by that picture.
     h264::SpsSummary sps;
-    if (video::ProbeKeyFrameSps(data, length, sps)) m_pSession->stream->Reserve(FrameLimitFor(sps));
-    return m_pSession->stream->Submit(data, length);
+    if (video::ProbeKeyFrameSps(data, length, sps)) session_->stream->Reserve(FrameLimitFor(sps));
+    return session_->stream->Submit(data, length);
 }
 
 int32_t VideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
-    const bool stream = m_nMode == kModeStream && m_pSession;
+    const bool stream = mode_ == kModeStream && session_;
     // Fill first: the capacity only grows, so the fill never exceeds it.
-    *fill = stream ? m_pSession->stream->Fill() : 0;
-    *capacity = stream ? m_pSession->stream->Capacity() : 0;
+    *fill = stream ? session_->stream->Fill() : 0;
+    *capacity = stream ? session_->stream->Capacity() : 0;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::Snapshot(const char *fileName) {
-    if (!m_pSession) return KOVA_ERR_MISSING_OBJECT;
+    if (!session_) return KOVA_ERR_MISSING_OBJECT;
     video::BitmapImage image;
     {
         // The PictureBuffer is rewritten by the next picture: hold the worker off
         // while converting, not while writing the file.
-        platform::ScopedLock lock(m_pSession->decoderLock);
-        const video::I420View &last = m_pSession->decoder.LastShown();
+        platform::ScopedLock lock(session_->decoderLock);
+        const video::I420View &last = session_->decoder.LastShown();
         if (!last.y) return KOVA_ERR_NO_PICTURE;
-        const int32_t rc =
-            image.Convert({last.y, last.u, last.v, last.width, last.width / 2, last.width, last.height});
+        const int32_t rc = image.Convert({last.y, last.u, last.v, last.width, last.width / 2, last.width, last.height});
         if (rc != KOVA_OK) return rc;
     }
     return image.Write(fileName);
@@ -195,22 +196,22 @@ int32_t VideoPlayer::Snapshot(const char *fileName) {
 // stream kind: play control changes only the paused flag, which the stream
 // worker does not consult, and NextFrame releases one extra decoding step.
 int32_t VideoPlayer::Play() {
-    m_bPaused = 0;
+    paused_ = false;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::Pause() {
-    m_bPaused = 1;
+    paused_ = true;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::Stop() {
-    m_bPaused = 1;
+    paused_ = true;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::NextFrame() {
-    if (m_pSession) m_pSession->frameEvent.Set();
+    if (session_) session_->frameEvent.Set();
     return KOVA_OK;
 }
 
@@ -219,7 +220,7 @@ int32_t VideoPlayer::Fast() { return KOVA_OK; }
 
 int32_t VideoPlayer::GetSpeed(int32_t *level) {
     if (!level) return KOVA_ERR_INVALID_ARGUMENT;
-    *level = m_nSpeedLevel;
+    *level = speedLevel_;
     return KOVA_OK;
 }
 

@@ -1,6 +1,5 @@
-// VideoPlayer: one port's video player. Owns the port's decode worker object,
-// its stream input, one worker thread, the frame event and the locks, and the
-// port's entry in the playback timer.
+// One port's video player. Owns the port's decode worker, its stream input, one worker thread, the frame event and the
+// locks, and the port's entry in the playback timer.
 //
 // Host threads call in with the port lock held. The worker thread takes the
 // QueueLock and then (never while holding it) the DecoderLock, and releases
@@ -43,7 +42,8 @@ public:
 
     int32_t OpenStream(KOVA_HWND window, uint32_t streamKind);
     // A raw-picture port: a decode worker and renderer for the window, no
-    // input and no thread. -505 unless closed, -504 when not a window.
+    // input and no thread. KOVA_ERR_ALREADY_OPEN unless closed,
+    // KOVA_ERR_INVALID_ARGUMENT when not a window.
     int32_t OpenRawPicture(KOVA_HWND window);
     int32_t ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height);
     void SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user);
@@ -63,8 +63,8 @@ public:
 
     private:
         friend class VideoPlayer;
-        std::shared_ptr<Session> m_pSession;
-        std::unique_ptr<platform::WorkerThread> m_pWorker;
+        std::shared_ptr<Session> session_;
+        std::unique_ptr<platform::WorkerThread> worker_;
     };
     static constexpr std::chrono::milliseconds kCloseTimeout{10000};
 
@@ -79,11 +79,13 @@ public:
     int32_t GetStreamBufInfo(uint32_t *capacity, uint32_t *fill);
 
     // Writes the last shown picture (a field pair: the deinterlaced frame) as a
-    // bitmap: 0, -501, -510, -514.
+    // bitmap: KOVA_OK, KOVA_ERR_MISSING_OBJECT, KOVA_ERR_FILE_OPEN or
+    // KOVA_ERR_NO_PICTURE.
     int32_t Snapshot(const char *fileName);
 
     // Moves the display to another window (0 stops drawing; decoding and
-    // callbacks go on). -501 without a decode worker, -504 not a window.
+    // callbacks go on). KOVA_ERR_MISSING_OBJECT without a decode worker,
+    // KOVA_ERR_INVALID_ARGUMENT when not a window.
     int32_t SetDisplayWindow(KOVA_HWND window);
 
     // Play control (stream ports have no file: see kova.h).
@@ -99,10 +101,10 @@ public:
     int32_t GetPlayingTime(uint32_t *seconds);
 
     // The library-wide timer every port registers with; set once at load.
-    void AttachTimer(PlaybackTimer &timer) { m_pTimer = &timer; }
+    void AttachTimer(PlaybackTimer &timer) { timer_ = &timer; }
 
-    PlayerMode Mode() const { return static_cast<PlayerMode>(m_nMode); }
-    int TimerClient() const { return m_nTimerClient; }
+    PlayerMode Mode() const { return mode_; }
+    int TimerClient() const { return timerClient_; }
 
     // The period a stream port ticks at: 1000 / 31 ms for kind 1, else 1000 / 26.
     static uint32_t StreamTickPeriod(uint32_t streamKind) { return streamKind == 1 ? 1000 / 31 : 1000 / 26; }
@@ -111,14 +113,14 @@ private:
     static void Tick(int clientIndex, void *user);
     static void StreamDecodeThread(Session &session, platform::Event &stop);
 
-    PlaybackTimer *m_pTimer = nullptr;
-    int32_t m_nMode = kModeClosed;
-    KOVA_HWND m_hWindow = 0;
-    int32_t m_bPaused = 1;
-    int32_t m_nSpeedLevel = 0;
-    int m_nTimerClient = -1;
-    std::shared_ptr<Session> m_pSession;
-    std::unique_ptr<platform::WorkerThread> m_pWorker;
+    PlaybackTimer *timer_ = nullptr;
+    PlayerMode mode_ = kModeClosed;
+    KOVA_HWND window_ = 0;
+    bool paused_ = true;
+    int32_t speedLevel_ = 0;
+    int timerClient_ = -1;
+    std::shared_ptr<Session> session_;
+    std::unique_ptr<platform::WorkerThread> worker_;
 };
 
 }  // namespace tessaly::player

@@ -33,86 +33,85 @@ void CompactPlane(uint8_t *dst, const uint8_t *src, size_t srcStride, uint32_t w
 }  // namespace
 
 DecodeWorker::DecodeWorker(KOVA_HWND window, platform::RecursiveLock &decoderLock)
-    : m_decoderLock(decoderLock), m_hWindow(window) {
-    if (m_hWindow) m_renderer.Create(m_hWindow, kInitialWidth, kInitialHeight);
+    : decoderLock_(decoderLock), window_(window) {
+    if (window_) renderer_.Create(window_, kInitialWidth, kInitialHeight);
     OpenSetup(kInitialWidth, kInitialHeight);
 }
 
 DecodeWorker::~DecodeWorker() {
     CloseSetup();
-    if (m_hWindow) m_renderer.Release();
+    if (window_) renderer_.Release();
 }
 
 int DecodeWorker::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
     if (width < kMinSetupWidth || height < kMinSetupHeight) return 0;
-    if (m_pPictureBuffer || m_pDecoder) return 0;
+    if (pictureBuffer_ || decoder_) return 0;
     // The window keeps its renderer; its surface only grows.
-    if (m_renderer.IsInitialised()) m_renderer.GrowSurface(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    if (renderer_.IsInitialised()) renderer_.GrowSurface(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
 
     // Room for a cropped frame, and for a deinterlaced frame of two setup-sized
     // fields. Untouched pages cost nothing, so the field room is free for
     // frame streams.
     const size_t area = size_t((width + 7) & ~7) * size_t(height);
-    m_nPictureBufferBytes = area * 3;
-    m_pPictureBuffer = static_cast<uint8_t *>(std::calloc(m_nPictureBufferBytes, 1));
+    pictureBufferBytes_ = area * 3;
+    pictureBuffer_ = static_cast<uint8_t *>(std::calloc(pictureBufferBytes_, 1));
 
-    m_stAttr = DecoderAttr{};
-    m_stAttr.widthMbs = static_cast<uint32_t>(width / 16);
-    m_stAttr.heightMbs = static_cast<uint32_t>(height / 16);
-    m_stAttr.bufferCount = static_cast<uint32_t>(std::clamp(refFrames, kMinRefFrames, kMaxRefFrames));
-    m_pDecoder = H264Decoder_Create(&m_stAttr);
+    decoderAttr_ = DecoderAttr{};
+    decoderAttr_.widthMbs = static_cast<uint32_t>(width / 16);
+    decoderAttr_.heightMbs = static_cast<uint32_t>(height / 16);
+    decoderAttr_.bufferCount = static_cast<uint32_t>(std::clamp(refFrames, kMinRefFrames, kMaxRefFrames));
+    decoder_ = H264Decoder_Create(&decoderAttr_);
 
-    m_nSetupWidth = width;
-    m_nSetupHeight = height;
-    m_nSetupRefFrames = static_cast<int32_t>(m_stAttr.bufferCount);
-    m_stLastShown = I420View{};
-    m_stCurrent = DecodedPicture{};
+    setupWidth_ = width;
+    setupHeight_ = height;
+    setupRefFrames_ = static_cast<int32_t>(decoderAttr_.bufferCount);
+    lastShown_ = I420View{};
+    currentPicture_ = DecodedPicture{};
     return 1;
 }
 
 void DecodeWorker::CloseSetup() {
     // A setup whose buffer or decoder could not be made is released here too,
     // so a later growth can open a fresh one.
-    std::free(m_pPictureBuffer);
-    m_pPictureBuffer = nullptr;
-    m_nPictureBufferBytes = 0;
-    m_stLastShown = I420View{};
-    TQ_ReleaseDeinterlace(m_pDeinterlacer);
-    m_pDeinterlacer = nullptr;
-    std::fill(std::begin(m_nDeinterlaceGeometry), std::end(m_nDeinterlaceGeometry), 0);
-    H264Decoder_Destroy(m_pDecoder);
-    m_pDecoder = nullptr;
+    std::free(pictureBuffer_);
+    pictureBuffer_ = nullptr;
+    pictureBufferBytes_ = 0;
+    lastShown_ = I420View{};
+    TQ_ReleaseDeinterlace(deinterlacer_);
+    deinterlacer_ = nullptr;
+    std::fill(std::begin(deinterlaceGeometry_), std::end(deinterlaceGeometry_), 0);
+    H264Decoder_Destroy(decoder_);
+    decoder_ = nullptr;
 }
 
 void DecodeWorker::GrowSetup(int32_t width, int32_t height, int32_t refFrames) {
     refFrames = std::clamp(refFrames, kMinRefFrames, kMaxRefFrames);
-    if (width <= m_nSetupWidth && height <= m_nSetupHeight && refFrames <= m_nSetupRefFrames && m_pDecoder &&
-        m_pPictureBuffer)
+    if (width <= setupWidth_ && height <= setupHeight_ && refFrames <= setupRefFrames_ && decoder_ && pictureBuffer_)
         return;
-    const int32_t w = std::max(width, m_nSetupWidth), h = std::max(height, m_nSetupHeight);
-    const int32_t refs = std::max(refFrames, m_nSetupRefFrames);
+    const int32_t w = std::max(width, setupWidth_), h = std::max(height, setupHeight_);
+    const int32_t refs = std::max(refFrames, setupRefFrames_);
     CloseSetup();
     OpenSetup(w, h, refs);
 }
 
 int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length) {
-    nFlag = kProgressEntered;
+    progress_ = kProgressEntered;
     int shown = 0;
     h264::SpsSummary sps;
     if (ProbeKeyFrameSps(data, length, sps))
         GrowSetup(static_cast<int32_t>(sps.codedWidth), static_cast<int32_t>(sps.codedHeight),
                   static_cast<int32_t>(sps.numRefFrames));
-    if (!m_pDecoder || !m_pPictureBuffer) {
-        nFlag = kProgressLeft;
+    if (!decoder_ || !pictureBuffer_) {
+        progress_ = kProgressLeft;
         return 0;
     }
-    int32_t r = H264Decoder_Decode(m_pDecoder, data, length, 0, 0, &m_stCurrent, 0);
+    int32_t r = H264Decoder_Decode(decoder_, data, length, 0, 0, &currentPicture_, 0);
     while (r != DEC_NEED_MORE_DATA) {
-        if (r == DEC_OK && ShowPicture(m_stCurrent)) shown = 1;
-        nFlag = kProgressDecodingMore;
-        r = H264Decoder_Decode(m_pDecoder, nullptr, 0, 0, 0, &m_stCurrent, 0);
+        if (r == DEC_OK && ShowPicture(currentPicture_)) shown = 1;
+        progress_ = kProgressDecodingMore;
+        r = H264Decoder_Decode(decoder_, nullptr, 0, 0, 0, &currentPicture_, 0);
     }
-    nFlag = kProgressLeft;
+    progress_ = kProgressLeft;
     return shown;
 }
 
@@ -129,9 +128,9 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
     if (pic.fieldHint != 0) return ShowField(pic, a);
 
     const size_t area = size_t{a.width} * a.height;
-    if (area * 3 / 2 > m_nPictureBufferBytes) return false;  // never past the buffer
+    if (area * 3 / 2 > pictureBufferBytes_) return false;  // never past the buffer
     const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride + a.left / 2;
-    uint8_t *y = m_pPictureBuffer;
+    uint8_t *y = pictureBuffer_;
     CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
     CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
     CopyPlane(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
@@ -145,13 +144,13 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
 bool DecodeWorker::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &a) {
     const int32_t geometry[4] = {static_cast<int32_t>(a.left + a.width), static_cast<int32_t>(a.height),
                                  static_cast<int32_t>(pic.yStride), static_cast<int32_t>(pic.uvStride)};
-    if (size_t(geometry[0]) * size_t(geometry[1]) * 3 > m_nPictureBufferBytes) return false;
-    if (!std::equal(std::begin(geometry), std::end(geometry), m_nDeinterlaceGeometry)) {
+    if (size_t(geometry[0]) * size_t(geometry[1]) * 3 > pictureBufferBytes_) return false;
+    if (!std::equal(std::begin(geometry), std::end(geometry), deinterlaceGeometry_)) {
         // A new field geometry (the first fields, or a stream of another size):
         // a fresh history. A refused geometry is not retried field by field.
-        TQ_ReleaseDeinterlace(m_pDeinterlacer);
-        m_pDeinterlacer = nullptr;
-        std::copy(std::begin(geometry), std::end(geometry), m_nDeinterlaceGeometry);
+        TQ_ReleaseDeinterlace(deinterlacer_);
+        deinterlacer_ = nullptr;
+        std::copy(std::begin(geometry), std::end(geometry), deinterlaceGeometry_);
         tqDEINTERLACE_PARA_S para{};
         para.width = geometry[0];
         para.fieldHeight = geometry[1];
@@ -159,20 +158,20 @@ bool DecodeWorker::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleA
         para.uvStride = geometry[3];
         para.outYStride = geometry[0];
         para.outUvStride = geometry[0] / 2;
-        TQ_InitDeinterlace(&m_pDeinterlacer, para);
+        TQ_InitDeinterlace(&deinterlacer_, para);
     }
-    return m_pDeinterlacer != nullptr;
+    return deinterlacer_ != nullptr;
 }
 
 bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
     if (!PrepareDeinterlacer(pic, a)) return false;
     const uint32_t fullWidth = a.left + a.width, rows = 2 * a.height;
-    uint8_t *y = m_pPictureBuffer;
+    uint8_t *y = pictureBuffer_;
     uint8_t *u = y + size_t{fullWidth} * rows;
     uint8_t *v = u + size_t{fullWidth / 2} * a.height;
     const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride;
     tqDEINTERLACE_FRAME_S frame{y, u, v};
-    TQ_Deinterlace(m_pDeinterlacer, frame, pic.y + size_t{a.top} * pic.yStride, pic.u + chromaOffset,
+    TQ_Deinterlace(deinterlacer_, frame, pic.y + size_t{a.top} * pic.yStride, pic.u + chromaOffset,
                    pic.v + chromaOffset, static_cast<tqPIC_TYPE_E>(pic.fieldHint));
     if (pic.fieldHint != PIC_TYPE_BOTTOM_FIELD) return false;
 
@@ -187,47 +186,47 @@ bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
 }
 
 void DecodeWorker::Present(uint32_t width, uint32_t height) {
-    uint8_t *y = m_pPictureBuffer;
+    uint8_t *y = pictureBuffer_;
     const size_t area = size_t{width} * height;
-    m_stLastShown = {y, y + area, y + area * 5 / 4, width, height};
-    if (width > m_nShownWidth || height > m_nShownHeight) {
+    lastShown_ = {y, y + area, y + area * 5 / 4, width, height};
+    if (width > shownWidth_ || height > shownHeight_) {
         // A picture larger than the setup (deinterlaced fields): the window's
         // surface grows once for it.
-        m_nShownWidth = std::max(width, m_nShownWidth);
-        m_nShownHeight = std::max(height, m_nShownHeight);
-        if (m_renderer.IsInitialised()) m_renderer.GrowSurface(m_nShownWidth, m_nShownHeight);
+        shownWidth_ = std::max(width, shownWidth_);
+        shownHeight_ = std::max(height, shownHeight_);
+        if (renderer_.IsInitialised()) renderer_.GrowSurface(shownWidth_, shownHeight_);
     }
     RunCallback(y, width, height);
-    if (m_hWindow) {
-        nFlag = kProgressDrawing;
-        m_renderer.SetPictureSize(width, height);
-        m_renderer.DrawYuv(y, y + area, y + area * 5 / 4, 1);
-        nFlag = kProgressDrawn;
+    if (window_) {
+        progress_ = kProgressDrawing;
+        renderer_.SetPictureSize(width, height);
+        renderer_.DrawYuv(y, y + area, y + area * 5 / 4, 1);
+        progress_ = kProgressDrawn;
     }
 }
 
 void DecodeWorker::RunCallback(uint8_t *picture, uint32_t width, uint32_t height) {
-    const KOVA_DecodedFrameCallback callback = m_pfnCallback;
-    const intptr_t user = m_nUser;
+    const KOVA_DecodedFrameCallback callback = callback_;
+    const intptr_t user = user_;
     if (!callback) return;
     // The host may call into this port from the callback, and other host
     // threads may take the DecoderLock under their port lock meanwhile.
-    platform::ScopedUnlock unlocked(m_decoderLock);
-    if (!m_callbackGate.Enter()) return;
+    platform::ScopedUnlock unlocked(decoderLock_);
+    if (!callbackGate_.Enter()) return;
     try {
         callback(KOVA_FORMAT_I420, picture, static_cast<int32_t>(size_t{width} * height * 3 / 2),
                  static_cast<int32_t>(width), static_cast<int32_t>(height), user);
     } catch (const abi::__forced_unwind &) {
-        m_callbackGate.Leave();
+        callbackGate_.Leave();
         throw;  // the thread is being cancelled: let it unwind
     } catch (...) {
         platform::Trace("decoded-frame callback threw an exception; ignored");
     }
-    m_callbackGate.Leave();
+    callbackGate_.Leave();
 }
 
 bool DecodeWorker::StopCallbacks(std::chrono::steady_clock::time_point deadline) {
-    return m_callbackGate.Close(deadline);
+    return callbackGate_.Close(deadline);
 }
 
 int32_t DecodeWorker::ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
@@ -236,30 +235,29 @@ int32_t DecodeWorker::ShowYuv(uint32_t format, const uint8_t *data, uint32_t wid
 }
 
 int32_t DecodeWorker::ShowYuvStrided(uint32_t format, const uint8_t *y, uint32_t yStride, const uint8_t *u,
-                                               const uint8_t *v, uint32_t uvStride, uint32_t width,
-                                               uint32_t height) {
+                                     const uint8_t *v, uint32_t uvStride, uint32_t width, uint32_t height) {
     if (format != KOVA_FORMAT_I420) return KOVA_ERR_INVALID_ARGUMENT;
-    GrowSetup(static_cast<int32_t>(width), static_cast<int32_t>(height), m_nSetupRefFrames);
-    if (!m_hWindow) return KOVA_OK;
-    m_renderer.SetPictureSize(width, height);
-    m_renderer.DrawYuvStrided(y, yStride, u, v, uvStride, 1);
+    GrowSetup(static_cast<int32_t>(width), static_cast<int32_t>(height), setupRefFrames_);
+    if (!window_) return KOVA_OK;
+    renderer_.SetPictureSize(width, height);
+    renderer_.DrawYuvStrided(y, yStride, u, v, uvStride, 1);
     return KOVA_OK;
 }
 
 int32_t DecodeWorker::SetWindow(KOVA_HWND window) {
-    if (m_hWindow) m_renderer.Release();
-    m_hWindow = window;
-    if (m_hWindow)
-        m_renderer.Create(m_hWindow, std::max(static_cast<uint32_t>(m_nSetupWidth), m_nShownWidth),
-                          std::max(static_cast<uint32_t>(m_nSetupHeight), m_nShownHeight));
+    if (window_) renderer_.Release();
+    window_ = window;
+    if (window_)
+        renderer_.Create(window_, std::max(static_cast<uint32_t>(setupWidth_), shownWidth_),
+                         std::max(static_cast<uint32_t>(setupHeight_), shownHeight_));
     return KOVA_OK;
 }
 
 void DecodeWorker::Redraw() {
-    const I420View &last = m_stLastShown;
-    if (!last.y || !m_hWindow) return;
-    m_renderer.SetPictureSize(last.width, last.height);
-    m_renderer.DrawYuv(last.y, last.u, last.v, 1);
+    const I420View &last = lastShown_;
+    if (!last.y || !window_) return;
+    renderer_.SetPictureSize(last.width, last.height);
+    renderer_.DrawYuv(last.y, last.u, last.v, 1);
 }
 
 }  // namespace tessaly::video

@@ -62,19 +62,19 @@ public:
     int DecodeFrame(const uint8_t *data, uint32_t length);
 
     // Shows a picture the host decoded itself (planar 4:2:0, planes contiguous,
-    // or with strides); the setup grows to it when needed. 0, or -504 for a
-    // format other than 1.
+    // or with strides); the setup grows to it when needed. KOVA_OK, or
+    // KOVA_ERR_INVALID_ARGUMENT for a format other than KOVA_FORMAT_I420.
     int32_t ShowYuv(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height);
     int32_t ShowYuvStrided(uint32_t format, const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
                            uint32_t uvStride, uint32_t width, uint32_t height);
 
     int32_t SetWindow(KOVA_HWND window);
     void Redraw();
-    X11Renderer &Renderer() { return m_renderer; }
+    X11Renderer &Renderer() { return renderer_; }
 
     void SetCallback(KOVA_DecodedFrameCallback callback, intptr_t user) {
-        m_pfnCallback = callback;
-        m_nUser = user;
+        callback_ = callback;
+        user_ = user;
     }
     // From now on no decoded-frame callback starts. Waits, until the deadline,
     // for one that is running on another thread to return; true when none runs
@@ -82,14 +82,14 @@ public:
     // without the DecoderLock.
     bool StopCallbacks(std::chrono::steady_clock::time_point deadline);
 
-    int32_t Progress() const { return nFlag; }
-    int32_t SetupWidth() const { return m_nSetupWidth; }
-    int32_t SetupHeight() const { return m_nSetupHeight; }
-    int32_t SetupRefFrames() const { return m_nSetupRefFrames; }
-    bool HasDecoder() const { return m_pDecoder != nullptr; }
+    int32_t Progress() const { return progress_; }
+    int32_t SetupWidth() const { return setupWidth_; }
+    int32_t SetupHeight() const { return setupHeight_; }
+    int32_t SetupRefFrames() const { return setupRefFrames_; }
+    bool HasDecoder() const { return decoder_ != nullptr; }
     // The picture last handed to the callback and the window (a field pair:
     // the deinterlaced frame); empty before the first.
-    const I420View &LastShown() const { return m_stLastShown; }
+    const I420View &LastShown() const { return lastShown_; }
 
 private:
     // The visible part of a decoded picture, in luma pixels.
@@ -106,27 +106,27 @@ private:
     void Present(uint32_t width, uint32_t height);
     void RunCallback(uint8_t *picture, uint32_t width, uint32_t height);
 
-    std::atomic<int32_t> nFlag{kProgressLeft};  // read by a closing thread, for diagnostics only
-    platform::RecursiveLock &m_decoderLock;
-    I420View m_stLastShown{};
-    KOVA_DecodedFrameCallback m_pfnCallback = nullptr;
-    intptr_t m_nUser = 0;
-    platform::CallbackGate m_callbackGate;  // around each callback; closed by StopCallbacks
-    X11Renderer m_renderer;
-    KOVA_HWND m_hWindow = 0;
-    H264Decoder *m_pDecoder = nullptr;
-    DecoderAttr m_stAttr{};
-    DecodedPicture m_stCurrent{};
-    void *m_pDeinterlacer = nullptr;
-    int32_t m_nDeinterlaceGeometry[4] = {0, 0, 0, 0};  // width, field height, input strides
-    uint8_t *m_pPictureBuffer = nullptr;
-    size_t m_nPictureBufferBytes = 0;
-    int32_t m_nSetupWidth = 0;
-    int32_t m_nSetupHeight = 0;
-    int32_t m_nSetupRefFrames = 0;
+    std::atomic<int32_t> progress_{kProgressLeft};  // read by a closing thread, for diagnostics only
+    platform::RecursiveLock &decoderLock_;
+    I420View lastShown_{};
+    KOVA_DecodedFrameCallback callback_ = nullptr;
+    intptr_t user_ = 0;
+    platform::CallbackGate callbackGate_;  // around each callback; closed by StopCallbacks
+    X11Renderer renderer_;
+    KOVA_HWND window_ = 0;
+    H264Decoder *decoder_ = nullptr;
+    DecoderAttr decoderAttr_{};
+    DecodedPicture currentPicture_{};
+    void *deinterlacer_ = nullptr;
+    int32_t deinterlaceGeometry_[4] = {0, 0, 0, 0};  // width, field height, input strides
+    uint8_t *pictureBuffer_ = nullptr;
+    size_t pictureBufferBytes_ = 0;
+    int32_t setupWidth_ = 0;
+    int32_t setupHeight_ = 0;
+    int32_t setupRefFrames_ = 0;
     // The largest picture shown so far, which a new window's surface is made for.
-    uint32_t m_nShownWidth = 0;
-    uint32_t m_nShownHeight = 0;
+    uint32_t shownWidth_ = 0;
+    uint32_t shownHeight_ = 0;
 };
 
 }  // namespace tessaly::video

@@ -24,9 +24,10 @@ void ConvertToBgrBottomUp(const SnapshotPicture &picture, uint8_t *out);
 // held still and the file is written after letting go of it.
 class BitmapImage {
 public:
-    // 0, or -501 (no memory for the pixels).
+    // KOVA_OK, or KOVA_ERR_MISSING_OBJECT (no memory for the pixels).
     int32_t Convert(const SnapshotPicture &picture);
-    // 0, or -510 (the file could not be created or written; nothing is left behind).
+    // KOVA_OK, or KOVA_ERR_FILE_OPEN (the file could not be created or written;
+    // nothing is left behind).
     int32_t Write(const char *fileName) const;
 
 private:

@@ -42,7 +42,8 @@ void X11Renderer::RunBlitThread(Display &display, platform::Event &stop) {
             if (blackFirst) display.blackPending.store(true);
             continue;
         }
-        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
         display.lastBlitMicroseconds.store(static_cast<uint32_t>(took.count()), std::memory_order_relaxed);
         display.sharedMemoryInUse.store(display.blitter.UsingSharedMemory(), std::memory_order_relaxed);
         display.blitCount.fetch_add(1, std::memory_order_release);
@@ -65,70 +66,67 @@ int32_t X11Renderer::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
     } catch (const std::bad_alloc &) {
         return kNoPictureSurface;
     }
-    switch (display->blitter.Open(connection, static_cast<uint32_t>(window), m_bUseSharedMemory)) {
-        case WindowBlitter::OpenResult::kOk: break;
-        case WindowBlitter::OpenResult::kNotAWindow: return kWindowRefused;
-        case WindowBlitter::OpenResult::kUnsupportedFormat: return kFormatUnsupported;
-        case WindowBlitter::OpenResult::kNoGraphicsContext: return kNoWindowContext;
+    switch (display->blitter.Open(connection, static_cast<uint32_t>(window), useSharedMemory_)) {
+    case WindowBlitter::OpenResult::kOk: break;
+    case WindowBlitter::OpenResult::kNotAWindow: return kWindowRefused;
+    case WindowBlitter::OpenResult::kUnsupportedFormat: return kFormatUnsupported;
+    case WindowBlitter::OpenResult::kNoGraphicsContext: return kNoWindowContext;
     }
     if (!display->pictureSurface.Allocate(width, height)) return kNoPictureSurface;
     display->viewable.store(state.viewable, std::memory_order_relaxed);
-    if (!m_BlitThread.Start([display](platform::Event &stop) { RunBlitThread(*display, stop); }))
-        return kWindowRefused;
+    if (!blitThread_.Start([display](platform::Event &stop) { RunBlitThread(*display, stop); })) return kWindowRefused;
 
-    m_pDisplay = std::move(display);
-    m_hWindow = window;
-    m_nPictureWidth = width;
-    m_nPictureHeight = height;
-    m_bInitialised = true;
+    display_ = std::move(display);
+    window_ = window;
+    pictureWidth_ = width;
+    pictureHeight_ = height;
+    initialised_ = true;
     return 0;
 }
 
 void X11Renderer::Release() {
-    if (!m_bInitialised) return;
+    if (!initialised_) return;
     // A thread that does not stop in time is detached with its own reference
     // to the display state, so nothing it uses is freed under it.
-    m_BlitThread.Stop(kBlitThreadStopTimeout);
-    m_pDisplay.reset();
-    m_bInitialised = false;
+    blitThread_.Stop(kBlitThreadStopTimeout);
+    display_.reset();
+    initialised_ = false;
 }
 
 int32_t X11Renderer::DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag) {
-    return DrawYuvStrided(y, m_nPictureWidth, u, v, m_nPictureWidth / 2, fitFlag);
+    return DrawYuvStrided(y, pictureWidth_, u, v, pictureWidth_ / 2, fitFlag);
 }
 
 int32_t X11Renderer::DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
-                                         uint32_t uvStride, int32_t fitFlag) {
-    if (m_hWindow == 0 || !m_bInitialised) return kNotShown;
-    if (!m_pDisplay) return kSurfaceMissing;
+                                    uint32_t uvStride, int32_t fitFlag) {
+    if (window_ == 0 || !initialised_) return kNotShown;
+    if (!display_) return kSurfaceMissing;
     // No X request here: the BlitThread finds out whether the window is
     // viewable. Pictures for a hidden window are therefore still copied and
     // signalled, which is what refreshes that state.
-    const bool viewable = m_pDisplay->viewable.load(std::memory_order_relaxed);
-    if (!m_pDisplay->pictureSurface.Write(y, yStride, u, v, uvStride, m_nPictureWidth, m_nPictureHeight))
+    const bool viewable = display_->viewable.load(std::memory_order_relaxed);
+    if (!display_->pictureSurface.Write(y, yStride, u, v, uvStride, pictureWidth_, pictureHeight_))
         return viewable ? kPictureDropped : kNotShown;
-    if (fitFlag != m_nFitFlag) {
-        m_nFitFlag = fitFlag;
-        m_pDisplay->blackPending.store(true);
+    if (fitFlag != fitFlag_) {
+        fitFlag_ = fitFlag;
+        display_->blackPending.store(true);
     }
-    m_pDisplay->blitEvent.Set();
+    display_->blitEvent.Set();
     return viewable ? 0 : kNotShown;
 }
 
 bool X11Renderer::GrowSurface(uint32_t width, uint32_t height) {
-    return m_bInitialised && m_pDisplay && m_pDisplay->pictureSurface.Grow(width, height);
+    return initialised_ && display_ && display_->pictureSurface.Grow(width, height);
 }
 
-uint32_t X11Renderer::BlitCount() const {
-    return m_pDisplay ? m_pDisplay->blitCount.load(std::memory_order_acquire) : 0;
-}
+uint32_t X11Renderer::BlitCount() const { return display_ ? display_->blitCount.load(std::memory_order_acquire) : 0; }
 
 bool X11Renderer::LastBlitUsedSharedMemory() const {
-    return m_pDisplay && m_pDisplay->sharedMemoryInUse.load(std::memory_order_relaxed);
+    return display_ && display_->sharedMemoryInUse.load(std::memory_order_relaxed);
 }
 
 uint32_t X11Renderer::LastBlitMicroseconds() const {
-    return m_pDisplay ? m_pDisplay->lastBlitMicroseconds.load(std::memory_order_relaxed) : 0;
+    return display_ ? display_->lastBlitMicroseconds.load(std::memory_order_relaxed) : 0;
 }
 
 }  // namespace tessaly::video

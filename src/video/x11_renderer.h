@@ -31,13 +31,13 @@ public:
     X11Renderer &operator=(const X11Renderer &) = delete;
 
     // Create codes.
-    static constexpr int32_t kNoDisplay = -1;         // no X server
-    static constexpr int32_t kWindowRefused = -2;     // not a window, or the thread could not start
+    static constexpr int32_t kNoDisplay = -1;           // no X server
+    static constexpr int32_t kWindowRefused = -2;       // not a window, or the thread could not start
     static constexpr int32_t kFormatUnsupported = -20;  // the window's pixel layout is not one we write
-    static constexpr int32_t kNoWindowContext = -3;   // graphics context refused
-    static constexpr int32_t kNoPictureSurface = -4;  // picture memory not had, or size below 2 x 2
+    static constexpr int32_t kNoWindowContext = -3;     // graphics context refused
+    static constexpr int32_t kNoPictureSurface = -4;    // picture memory not had, or size below 2 x 2
     // Draw codes.
-    static constexpr int32_t kNotShown = -1;        // no window, not created, or window last seen hidden or gone
+    static constexpr int32_t kNotShown = -1;  // no window, not created, or window last seen hidden or gone
     static constexpr int32_t kSurfaceMissing = -9;
     static constexpr int32_t kPictureDropped = -3;  // picture larger than the surface, or unusable planes
 
@@ -57,22 +57,22 @@ public:
 
     // Luma rows of picture-width bytes, chroma rows of picture-width / 2.
     int32_t DrawYuv(const uint8_t *y, const uint8_t *u, const uint8_t *v, int32_t fitFlag);
-    int32_t DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
-                           uint32_t uvStride, int32_t fitFlag);
+    int32_t DrawYuvStrided(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v, uint32_t uvStride,
+                           int32_t fitFlag);
     // The size of the pictures the next draws hand over; Create sets it to the surface size.
     void SetPictureSize(uint32_t width, uint32_t height) {
-        m_nPictureWidth = width;
-        m_nPictureHeight = height;
+        pictureWidth_ = width;
+        pictureHeight_ = height;
     }
 
     // Plain image requests instead of MIT-SHM from the next Create on, for
     // servers that cannot share memory with us (and to test that path).
-    void UseSharedMemory(bool use) { m_bUseSharedMemory = use; }
+    void UseSharedMemory(bool use) { useSharedMemory_ = use; }
 
-    bool IsInitialised() const { return m_bInitialised; }
-    KOVA_HWND Window() const { return m_hWindow; }
-    uint32_t PictureWidth() const { return m_nPictureWidth; }
-    uint32_t PictureHeight() const { return m_nPictureHeight; }
+    bool IsInitialised() const { return initialised_; }
+    KOVA_HWND Window() const { return window_; }
+    uint32_t PictureWidth() const { return pictureWidth_; }
+    uint32_t PictureHeight() const { return pictureHeight_; }
     // Blits that reached the window since Create, the time the last one took
     // (scaling, conversion and transfer) and how it was sent, for diagnostics.
     uint32_t BlitCount() const;
@@ -86,14 +86,14 @@ private:
     // Waits for the BlitEvent and shows the newest picture, until stopped.
     static void RunBlitThread(Display &display, platform::Event &stop);
 
-    std::shared_ptr<Display> m_pDisplay;  // picture surface, window blitter, BlitEvent
-    uint32_t m_nPictureWidth = 0;
-    uint32_t m_nPictureHeight = 0;
-    KOVA_HWND m_hWindow = 0;
-    bool m_bInitialised = false;
-    int32_t m_nFitFlag = 0;  // lives with the object: Create and Release keep it
-    platform::WorkerThread m_BlitThread;
-    bool m_bUseSharedMemory = true;
+    std::shared_ptr<Display> display_;  // picture surface, window blitter, BlitEvent
+    uint32_t pictureWidth_ = 0;
+    uint32_t pictureHeight_ = 0;
+    KOVA_HWND window_ = 0;
+    bool initialised_ = false;
+    int32_t fitFlag_ = 0;  // lives with the object: Create and Release keep it
+    platform::WorkerThread blitThread_;
+    bool useSharedMemory_ = true;
 };
 
 }  // namespace tessaly::video

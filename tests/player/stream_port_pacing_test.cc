@@ -11,8 +11,8 @@
 #include "player/video_player.h"
 
 using namespace std::chrono_literals;
-using tessaly::player::VideoPlayer;
 using tessaly::player::PlaybackTimer;
+using tessaly::player::VideoPlayer;
 
 namespace {
 

@@ -19,9 +19,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "video/picture_surface.h"
 #include "video/x11_renderer.h"
 #include "x_test_server.h"
-#include "video/picture_surface.h"
 
 namespace tessaly::video {
 namespace {
@@ -191,8 +191,7 @@ public:
     std::vector<uint8_t> ReadPixels(uint32_t window, uint32_t width, uint32_t height) {
         Reply<xcb_get_image_reply_t> image(xcb_get_image_reply(
             connection_,
-            xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width), uint16_t(height),
-                          ~0u),
+            xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width), uint16_t(height), ~0u),
             nullptr));
         std::vector<uint8_t> bgr;
         if (!image || image->depth != 24) return bgr;
@@ -210,8 +209,8 @@ private:
 };
 
 struct Difference {
-    double mean = 0;          // mean absolute difference over all channels
-    double farFraction = 1;   // share of channel values more than 24 apart
+    double mean = 0;         // mean absolute difference over all channels
+    double farFraction = 1;  // share of channel values more than 24 apart
 };
 
 Difference Compare(const std::vector<uint8_t> &actual, const std::vector<uint8_t> &expected) {
@@ -304,17 +303,17 @@ TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
     };
     // Enlarged, shrunk, both ways at once; through shared memory and through
     // plain requests (800 x 600 x 4 bytes need several requests).
-    for (const Case c : {Case{352, 288, 1024, 768, true}, Case{704, 576, 352, 288, true},
-                         Case{704, 576, 500, 700, true}, Case{704, 576, 800, 600, false},
-                         Case{352, 288, 1024, 768, false}}) {
+    for (const Case c :
+         {Case{352, 288, 1024, 768, true}, Case{704, 576, 352, 288, true}, Case{704, 576, 500, 700, true},
+          Case{704, 576, 800, 600, false}, Case{352, 288, 1024, 768, false}}) {
         SCOPED_TRACE(testing::Message() << c.pictureWidth << "x" << c.pictureHeight << " in " << c.windowWidth << "x"
                                         << c.windowHeight << (c.sharedMemory ? " shm" : " plain"));
         const uint32_t window = host.CreateWindow(uint16_t(c.windowWidth), uint16_t(c.windowHeight));
         X11Renderer renderer;
         renderer.UseSharedMemory(c.sharedMemory);
         ASSERT_EQ(renderer.Create(window, c.pictureWidth, c.pictureHeight), 0);
-        for (const I420 &picture : {ColourBars(c.pictureWidth, c.pictureHeight),
-                                    Gradients(c.pictureWidth, c.pictureHeight)}) {
+        for (const I420 &picture :
+             {ColourBars(c.pictureWidth, c.pictureHeight), Gradients(c.pictureWidth, c.pictureHeight)}) {
             const PackedI420 packed = Pack(picture);
             ExpectDrawnAndShown(host, window, c.windowWidth, c.windowHeight, picture, [&] {
                 const uint32_t before = renderer.BlitCount();
@@ -333,8 +332,8 @@ TEST_F(Renderer, StridedPlanesAndSmallerPicturesThanTheSurface) {
     X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 720, 576), 0);
     // A decoder's padded planes: the padding (white luma, extreme chroma) must not show.
-    for (const I420 &picture : {Gradients(704, 576, 768, 400), ColourBars(352, 288, 416, 256),
-                                Gradients(176, 144, 176, 88)}) {
+    for (const I420 &picture :
+         {Gradients(704, 576, 768, 400), ColourBars(352, 288, 416, 256), Gradients(176, 144, 176, 88)}) {
         SCOPED_TRACE(testing::Message() << picture.width << "x" << picture.height << " stride " << picture.yStride);
         renderer.SetPictureSize(picture.width, picture.height);
         ExpectDrawnAndShown(host, window, 640, 480, picture, [&] { return DrawOnce(renderer, picture); });
@@ -492,8 +491,7 @@ TEST_F(Renderer, GrownSurfaceTakesTallerPicturesInTheSameWindow) {
     const I420 tall = Gradients(1280, 720);
     const PackedI420 packed = Pack(tall);
     renderer.SetPictureSize(1280, 720);
-    EXPECT_EQ(renderer.DrawYuv(packed.y.data(), packed.u.data(), packed.v.data(), 1),
-              X11Renderer::kPictureDropped);
+    EXPECT_EQ(renderer.DrawYuv(packed.y.data(), packed.u.data(), packed.v.data(), 1), X11Renderer::kPictureDropped);
     // Each growth most likely lands while the BlitThread still scales the
     // picture drawn just before from the slots being replaced.
     for (uint32_t height = 576; height < 720; height += 48) {
@@ -639,7 +637,8 @@ TEST(PictureSurface, OddSizesRepeatTheLastChromaSample) {
         const std::vector<uint8_t> read = PlaneRows(p, plane, 5, 4);  // the scaler reads 5 x 4
         for (uint32_t r = 0; r < 4; ++r)
             for (uint32_t x = 0; x < 5; ++x)
-                EXPECT_EQ(read[r * 5 + x], given[std::min(r, 2u) * 4 + std::min(x, 3u)]) << plane << " " << r << " " << x;
+                EXPECT_EQ(read[r * 5 + x], given[std::min(r, 2u) * 4 + std::min(x, 3u)])
+                    << plane << " " << r << " " << x;
     }
 }
 
