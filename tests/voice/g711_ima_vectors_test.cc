@@ -144,6 +144,36 @@ TEST_P(ImaVectors, Mode35FramesStartFromTheirRawSample) {
     }
 }
 
+// The step index stays within the table at both ends: from the top index a
+// large code would raise it, from the bottom a small one would lower it. The
+// expected samples follow from the first and last step sizes, 32767 and 7.
+TEST(ImaStepIndex, StaysWithinTheTableAtBothEnds) {
+    struct Case {
+        uint8_t index;
+        uint8_t codeBytes[2];  // high nibble first
+        int16_t expected[4];
+    };
+    const Case cases[] = {
+        // +32767 saturates; then down by 32767 + 4095 twice, saturating again.
+        {88, {0x4C, 0xCC}, {32767, -4095, -32768, -32768}},
+        // A zero-magnitude code at index 0 changes nothing; then 7 + 3 + 1, 16 + 8 + 4 + 2, 34 >> 3.
+        {0, {0x87, 0x70}, {0, 11, 41, 45}},
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> payload(44, 0);  // 80 samples
+        payload[2] = c.index;
+        payload[4] = c.codeBytes[0];
+        payload[5] = c.codeBytes[1];
+        Frame frame = voicetest::MakeFrame(payload);
+        State st{};
+        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
+        int16_t count = 0;
+        ASSERT_EQ(TQ_VOICE_DecodeFrame(st.bytes, frame.bytes, pcm, TQ_VOICE_MODE_IMA_ADPCM, &count), TQ_VOICE_OK);
+        ASSERT_EQ(count, 80);
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(pcm[k], c.expected[k]) << "index " << int(c.index) << " sample " << k;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, ImaVectors, ::testing::Values("sine1k", "noise", "speech"));
 
 }  // namespace
