@@ -12,8 +12,8 @@ extern "C" {
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -23,8 +23,8 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include "stream_file.h"
-#include "x_test_server.h"
 #include "tessaly/kova.h"
+#include "x_test_server.h"
 
 using namespace std::chrono_literals;
 
@@ -60,8 +60,8 @@ public:
     // BGRX pixels of the window, or empty when it cannot be read.
     std::vector<uint8_t> Pixels(xcb_window_t w, uint16_t width, uint16_t height) {
         xcb_generic_error_t *error = nullptr;
-        xcb_get_image_reply_t *reply = xcb_get_image_reply(
-            c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, width, height, ~0u), &error);
+        xcb_get_image_reply_t *reply =
+            xcb_get_image_reply(c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, width, height, ~0u), &error);
         std::free(error);
         if (!reply) return {};
         const uint8_t *data = xcb_get_image_data(reply);
@@ -79,8 +79,8 @@ private:
 
 // An I420 picture scaled to the window the way a display would: BGRX.
 std::vector<uint8_t> Scaled(const std::vector<uint8_t> &i420, int w, int h, int outW, int outH) {
-    SwsContext *sws = sws_getContext(w, h, AV_PIX_FMT_YUV420P, outW, outH, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
-                                     nullptr, nullptr);
+    SwsContext *sws =
+        sws_getContext(w, h, AV_PIX_FMT_YUV420P, outW, outH, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
     std::vector<uint8_t> out(size_t(outW) * size_t(outH) * 4);
     const uint8_t *src[3] = {i420.data(), i420.data() + w * h, i420.data() + w * h * 5 / 4};
     const int srcStride[3] = {w, w / 2, w / 2};
@@ -189,7 +189,6 @@ TEST_F(Display, StreamFillsTheWindowAndFollowsItToAnother) {
     }
     EXPECT_LT(WaitForImage(host, first, w1, h1, expected), 3.0) << "the picture, scaled to the whole window";
 
-
     ASSERT_EQ(KOVA_SetDisplayWindow(2, 0x7FFFFFF0UL), KOVA_ERR_INVALID_ARGUMENT);
     ASSERT_EQ(KOVA_SetDisplayWindow(2, second), KOVA_OK);
     const int before = last.count;
@@ -218,7 +217,7 @@ TEST_F(Display, HiddenAndDestroyedWindowsAreHarmless) {
     const xcb_window_t hidden = host.Window(320, 240, false);
     ASSERT_EQ(KOVA_OpenStreamEx(3, hidden, 1, 0, &Keep, reinterpret_cast<intptr_t>(&last)), KOVA_OK);
     Push(3, 0, 20);
-    WaitForPictures(18) ;
+    WaitForPictures(18);
     host.Map(hidden);
     Push(3, 20, 40);
     WaitForPictures(36);
@@ -256,7 +255,7 @@ TEST_F(Display, CallbackAndHostUseTheSamePortAtOnce) {
         const xcb_window_t *windows;
         std::string file;
         std::atomic<int> calls{0}, failures{0};
-        std::atomic<bool> closing{false};  // from then on the port answers -506
+        std::atomic<bool> closing{false};  // from then on the port answers KOVA_ERR_NOT_OPEN
     } shared{windows, ::testing::TempDir() + "callback_snapshot.bmp"};
     const auto callback = [](int32_t, uint8_t *, int32_t, int32_t, int32_t, intptr_t user) {
         auto *s = reinterpret_cast<Shared *>(user);

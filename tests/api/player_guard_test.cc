@@ -79,7 +79,8 @@ TEST_F(PlayerApi, GuardCodes) {
     for (int32_t rc : AllPortCalls(7)) EXPECT_EQ(rc, KOVA_OK);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 3, frame.data(), 100), KOVA_ERR_FRAME_TYPE);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 0, frame.data(), 100), KOVA_ERR_FRAME_TYPE);
-    EXPECT_EQ(KOVA_AddStreamFrame(7, 1, frame.data(), 100), KOVA_OK) << "the -509 path released the lock";
+    EXPECT_EQ(KOVA_AddStreamFrame(7, 1, frame.data(), 100), KOVA_OK)
+        << "the KOVA_ERR_FRAME_TYPE path released the lock";
     EXPECT_EQ(KOVA_AddStreamFrame(7, 2, frame.data(), 100), KOVA_ERR_MISSING_OBJECT) << "sound not started";
     const auto big = NalFrame(393217, 0x41);
     EXPECT_EQ(KOVA_AddStreamFrame(7, 1, big.data(), 393217), KOVA_ERR_INVALID_ARGUMENT);

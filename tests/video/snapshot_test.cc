@@ -84,7 +84,7 @@ TEST(SnapshotFile, UncreatableFileLeavesNothing) {
     std::vector<uint8_t> plane(16 * 16, 128);
     SnapshotPicture p{plane.data(), plane.data(), plane.data(), 16, 8, 16, 16};
     EXPECT_EQ(WriteBitmap("/nonexistent-dir/x.bmp", p), KOVA_ERR_FILE_OPEN);
-    // A write that fails half-way (file size limit) reports -510 and removes the partial file.
+    // A write that fails half-way (file size limit) reports KOVA_ERR_FILE_OPEN and removes the partial file.
     const std::string path = ::testing::TempDir() + "snapshot_partial.bmp";
     struct rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
