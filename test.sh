@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds (Release with assertions), fuzzes every
 # parser for a while and decodes the conformance corpus under ASan+UBSan, runs
-# the suite under ThreadSanitizer, then runs the whole suite through ctest.
+# the unit tests under ASan+UBSan and under ThreadSanitizer, then runs the
+# whole suite through ctest.
 # Exits non-zero on any failure.
 # The tests that draw or query windows run against a private Xvfb server.
 set -euo pipefail
@@ -15,12 +16,16 @@ cmake --build build-test -j "$jobs"
 
 # libFuzzer targets (clang, ASan+UBSan), seeded with the committed corpora.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTESSALY_BUILD_FUZZ=ON -DTESSALY_ASAN=ON -DTESSALY_BUILD_TESTS=OFF -DTESSALY_BUILD_BENCH=OFF >/dev/null
+  -DTESSALY_BUILD_FUZZ=ON -DTESSALY_ASAN=ON -DTESSALY_BUILD_TESTS=ON -DTESSALY_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"
 scripts/run-fuzzers.sh build-fuzz
 # The same build decodes the conformance corpus: memory errors and undefined
 # behaviour on valid streams too, with one thread and with slice threads.
 tests/h264dec/conformance_all.sh build-fuzz/tools/h264dec/tessaly-h264dec | sed 's/^/asan: /'
+# And the unit tests: refusals, limits and damaged input beyond the corpus.
+with_x ctest --test-dir build-fuzz -LE "slow|h264conf" -j "$jobs" --output-on-failure >build-fuzz/ctest.log 2>&1 \
+  || { tail -60 build-fuzz/ctest.log; echo "ASan+UBSan pass failed"; exit 1; }
+grep -E 'tests passed' build-fuzz/ctest.log | sed 's/^/asan: /'
 
 # Data races: the unit tests under ThreadSanitizer (the long stream and conformance runs are left to the main pass).
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_TSAN=ON -DTESSALY_BUILD_BENCH=OFF >/dev/null

@@ -4,6 +4,8 @@ endif()
 if(TESSALY_ASAN)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
+  # A C program linked against the C++ library needs clang's C++ part of UBSan.
+  add_link_options("$<$<AND:$<LINK_LANGUAGE:C>,$<C_COMPILER_ID:Clang>>:-fsanitize-link-c++-runtime;-lstdc++>")
 endif()
 if(TESSALY_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
