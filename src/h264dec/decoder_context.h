@@ -89,7 +89,7 @@ struct H264Decoder {
     uint8_t currentStructure = 0;
     int32_t currentMbs = 0;
     int32_t currentExpectedMbs = 0;
-    uint8_t sliceLayerStarted = 0;  // SliceDecoder_StartPicture called for `current`
+    uint8_t sliceLayerStarted = 0;  // SliceDecoderStartPicture called for `current`
     tessaly::h264::Dpb dpb;
     tessaly::h264::RefListEntry refList[tessaly::h264::kRefListSize];
     alignas(16) tessaly::h264::DequantTables dequant;

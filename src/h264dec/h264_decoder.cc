@@ -29,10 +29,10 @@ T *AllocArray(size_t count) {
 
 void FreeAll(H264Decoder *h) {
     if (!h) return;
-    if (h->sliceDecoder) SliceDecoder_Destroy(h->sliceDecoder);
+    if (h->sliceDecoder) SliceDecoderDestroy(h->sliceDecoder);
     // A worker that did not stop in time may still write into the picture
     // planes or read reference pictures: those stay allocated for it.
-    const bool workersEnded = SliceThreads_Destroy(h->threads);
+    const bool workersEnded = SliceThreadsDestroy(h->threads);
     if (workersEnded) AlignedFree(h->pictureBlock);
     AlignedFree(h->outputBuffer);
     AlignedFree(h->historyPlane);
@@ -67,7 +67,7 @@ void FillOutput(const Picture &p, DecodedPicture *out) {
 }
 
 bool TakeOutput(H264Decoder *h, DecodedPicture *out) {
-    Picture *p = Dpb_TakeOutput(&h->dpb);
+    Picture *p = DpbTakeOutput(&h->dpb);
     if (!p) return false;
     FillOutput(*p, out);
     if ((h->modeFlags & DEC_MODE_FIELD_MERGE) && p->interlace != 0) {
@@ -87,15 +87,15 @@ bool TakeOutput(H264Decoder *h, DecodedPicture *out) {
 namespace tessaly::h264 {
 
 void WaitForSliceWorkers(H264Decoder *h) {
-    if (h->threads) h->currentMbs += SliceThreads_WaitAll(h->threads);
+    if (h->threads) h->currentMbs += SliceThreadsWaitAll(h->threads);
 }
 
 void ResetStream(H264Decoder *h) {
-    NalScanner_Init(&h->scanner, h->nalBuffer, uint32_t(h->pictureBytes + kNalSlack));
+    NalScannerInit(&h->scanner, h->nalBuffer, uint32_t(h->pictureBytes + kNalSlack));
     h->dpb.numPictures = int32_t(2 * h->bufferCount + 4);
     h->dpb.size = int32_t(h->bufferCount);
     h->dpb.displayOrder = (h->modeFlags & DEC_MODE_DISPLAY_ORDER) ? 1 : 0;
-    Dpb_Reset(&h->dpb);
+    DpbReset(&h->dpb);
     for (int i = 0; i < kMaxSps; ++i) h->spsStore[i].id = kMaxSps;
     for (int i = 0; i < kMaxPps; ++i) h->ppsStore[i].id = kMaxPps;
     h->activeSps.id = kMaxSps;
@@ -110,10 +110,10 @@ void ResetStream(H264Decoder *h) {
 extern "C" {
 
 H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
-    const int cpuLevel = CpuLevel_Probe();
+    const int cpuLevel = CpuLevelProbe();
     if (cpuLevel < 2) return nullptr;
     if (!attr) return nullptr;
-    const KernelSet *kernels = KernelSet_Get(cpuLevel);
+    const KernelSet *kernels = KernelSetGet(cpuLevel);
     if (!kernels) return nullptr;
 
     void *block = AlignedAllocZeroed(sizeof(H264Decoder));
@@ -138,10 +138,10 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
     h->pictureBlock = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes * numPictures));
     if (h->modeFlags & DEC_MODE_FIELD_MERGE)
         h->historyPlane = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes));
-    h->sliceDecoder = SliceDecoder_Create(int32_t(h->widthMbs), int32_t(h->heightMbs), kernels);
+    h->sliceDecoder = SliceDecoderCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), kernels);
     const bool threaded = (h->modeFlags & DEC_MODE_SLICE_THREADS) != 0;
     if (threaded)
-        h->threads = SliceThreads_Create(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack,
+        h->threads = SliceThreadsCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack,
                                          kernels);
     if ((threaded && !h->threads) || !h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer || !h->pictureBlock ||
         ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) || !h->sliceDecoder) {
@@ -192,11 +192,11 @@ int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
 
     while (h->pending && h->pendingPos < h->pendingLength) {
         NalUnit unit;
-        h->pendingPos += NalScanner_Scan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos,
+        h->pendingPos += NalScannerScan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos,
                                          &unit);
         if (unit.size) {
             ProcessNalUnit(h, unit);
-            if (Dpb_HasOutput(&h->dpb) && TakeOutput(h, out)) return DEC_OK;
+            if (DpbHasOutput(&h->dpb) && TakeOutput(h, out)) return DEC_OK;
         }
     }
     h->pending = nullptr;
@@ -206,7 +206,7 @@ int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
     if (!h->streamEnded) {
         WaitForSliceWorkers(h);
         if (h->current) ClosePicture(h);
-        Dpb_Flush(&h->dpb);
+        DpbFlush(&h->dpb);
         h->streamEnded = 1;
         h->scanner.window = kScannerIdleWindow;
     }

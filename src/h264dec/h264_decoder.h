@@ -1,5 +1,8 @@
 // The built-in H.264 decoder: an Annex B byte stream in, one picture per call out.
 //
+// This is the decoder's C interface: its calls, records and result codes keep
+// their H264Decoder_* / DEC_* names, because callers across the library use them.
+//
 // Internal to libtessaly (not exported). One handle is used by one thread at a
 // time; different handles share nothing but read-only tables. All memory is
 // allocated, zeroed and 16-byte aligned, by H264Decoder_Create; decoding

@@ -173,17 +173,17 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     FillSliceParams(h, sh, sp, unit);
     if (h->threads) {
         if (!h->sliceLayerStarted) {
-            SliceThreads_StartPicture(h->threads, sp);
+            SliceThreadsStartPicture(h->threads, sp);
             h->sliceLayerStarted = 1;
         }
-        SliceThreads_Dispatch(h->threads, sp, unit);
+        SliceThreadsDispatch(h->threads, sp, unit);
         return kStatusOk;
     }
     if (!h->sliceLayerStarted) {
-        SliceDecoder_StartPicture(h->sliceDecoder, sp);
+        SliceDecoderStartPicture(h->sliceDecoder, sp);
         h->sliceLayerStarted = 1;
     }
-    const SliceResult result = SliceDecoder_Decode(h->sliceDecoder, sp);
+    const SliceResult result = SliceDecoderDecode(h->sliceDecoder, sp);
     h->currentMbs += result.mbsDecoded;
     return result.error ? 0x40000000u + uint32_t(result.error & 0x0FFFFFFF) : kStatusOk;
 }

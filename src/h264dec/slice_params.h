@@ -94,10 +94,10 @@ class SliceDecoder;
 
 // Working memory for one thread, sized for pictures up to maxWidthMbs wide.
 // Create allocates (zeroed, 16-byte aligned); Decode never does.
-SliceDecoder *SliceDecoder_Create(int32_t maxWidthMbs, int32_t maxHeightMbs, const KernelSet *kernels);
-void SliceDecoder_Destroy(SliceDecoder *sd);
+SliceDecoder *SliceDecoderCreate(int32_t maxWidthMbs, int32_t maxHeightMbs, const KernelSet *kernels);
+void SliceDecoderDestroy(SliceDecoder *sd);
 // Called when a new picture starts, before its first slice.
-void SliceDecoder_StartPicture(SliceDecoder *sd, const SliceParams &p);
-SliceResult SliceDecoder_Decode(SliceDecoder *sd, const SliceParams &p);
+void SliceDecoderStartPicture(SliceDecoder *sd, const SliceParams &p);
+SliceResult SliceDecoderDecode(SliceDecoder *sd, const SliceParams &p);
 
 }  // namespace tessaly::h264

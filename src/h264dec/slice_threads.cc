@@ -39,14 +39,14 @@ void WorkerBody(SliceWorker *w, Event &stop) {
     Event *const events[2] = {&stop, &w->work};
     for (;;) {
         if (platform::WaitAny(events, 2) == 0) return;
-        const SliceResult r = SliceDecoder_Decode(w->decoder, w->params);
+        const SliceResult r = SliceDecoderDecode(w->decoder, w->params);
         w->mbsDecoded += r.mbsDecoded;
         w->idle.Set();
     }
 }
 
 void FreeWorker(SliceWorker *w) {
-    if (w->decoder) SliceDecoder_Destroy(w->decoder);
+    if (w->decoder) SliceDecoderDestroy(w->decoder);
     AlignedFree(w->nal);
     delete w;
 }
@@ -73,7 +73,7 @@ void StartHeld(SliceThreads *t, int32_t endMb) {
 
 }  // namespace
 
-SliceThreads *SliceThreads_Create(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
+SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
                                   const KernelSet *kernels) {
     SliceThreads *t = new (std::nothrow) SliceThreads();
     if (!t) return nullptr;
@@ -88,17 +88,17 @@ SliceThreads *SliceThreads_Create(int32_t widthMbs, int32_t heightMbs, size_t na
         t->idle[i] = &w->idle;
         w->nalCapacity = nalCapacity;
         w->nal = static_cast<uint8_t *>(AlignedAllocZeroed(nalCapacity + kReadablePadding));
-        w->decoder = SliceDecoder_Create(widthMbs, heightMbs, kernels);
+        w->decoder = SliceDecoderCreate(widthMbs, heightMbs, kernels);
         ok = w->nal && w->decoder && w->thread.Start([w](Event &stop) { WorkerBody(w, stop); });
     }
     if (!ok) {
-        SliceThreads_Destroy(t);
+        SliceThreadsDestroy(t);
         return nullptr;
     }
     return t;
 }
 
-bool SliceThreads_Destroy(SliceThreads *t) {
+bool SliceThreadsDestroy(SliceThreads *t) {
     if (!t) return true;
     bool allEnded = true;
     for (SliceWorker *w : t->workers) {
@@ -106,7 +106,7 @@ bool SliceThreads_Destroy(SliceThreads *t) {
         if (!w->thread.Running() || w->thread.Stop(kStopTimeout)) {
             FreeWorker(w);
         } else {
-            // The detached thread may still be inside SliceDecoder_Decode on
+            // The detached thread may still be inside SliceDecoderDecode on
             // this worker's memory; it returns at its next wait and must find
             // that memory intact. Leaving it allocated is the only safe choice.
             allEnded = false;
@@ -116,13 +116,13 @@ bool SliceThreads_Destroy(SliceThreads *t) {
     return allEnded;
 }
 
-void SliceThreads_StartPicture(SliceThreads *t, const SliceParams &p) {
+void SliceThreadsStartPicture(SliceThreads *t, const SliceParams &p) {
     t->lastFirstMb = -1;
     t->held = nullptr;  // WaitAll has started it
-    for (SliceWorker *w : t->workers) SliceDecoder_StartPicture(w->decoder, p);
+    for (SliceWorker *w : t->workers) SliceDecoderStartPicture(w->decoder, p);
 }
 
-void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit) {
+void SliceThreadsDispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit) {
     // Slices of a picture arrive in address order, and each may write up to
     // the next one's first macroblock. One that does not (a repeated or
     // damaged slice) would write macroblocks another worker may be writing,
@@ -150,7 +150,7 @@ void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit 
     t->held = w;
 }
 
-int32_t SliceThreads_WaitAll(SliceThreads *t) {
+int32_t SliceThreadsWaitAll(SliceThreads *t) {
     StartHeld(t, 0);
     int32_t mbs = 0;
     for (SliceWorker *w : t->workers) {

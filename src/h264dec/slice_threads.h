@@ -21,23 +21,23 @@ struct SliceThreads;
 inline constexpr int kSliceWorkers = 4;
 
 // Allocates everything and starts the workers; null on failure.
-SliceThreads *SliceThreads_Create(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
+SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
                                   const KernelSet *kernels);
 // Stops the workers, waiting up to five seconds for each. Returns false when a
 // worker did not end in time: its memory and the picture planes it may still
 // write are then left allocated (see the .cc).
-bool SliceThreads_Destroy(SliceThreads *t);
+bool SliceThreadsDestroy(SliceThreads *t);
 
 // Resets every worker's SliceDecoder for a new picture or field. Call with all
 // workers idle.
-void SliceThreads_StartPicture(SliceThreads *t, const SliceParams &p);
+void SliceThreadsStartPicture(SliceThreads *t, const SliceParams &p);
 // Loads the slice into the first idle worker (lowest index first), waiting for
 // one when all are busy, and starts the previous slice, which now knows where
 // it must stop. The last slice of a picture starts in WaitAll. The unit and
 // p.dequant are copied; p.data must point into unit.
-void SliceThreads_Dispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit);
+void SliceThreadsDispatch(SliceThreads *t, const SliceParams &p, const NalUnit &unit);
 // Starts the held slice, waits until every worker is idle; returns the macroblocks they decoded since
 // the previous call.
-int32_t SliceThreads_WaitAll(SliceThreads *t);
+int32_t SliceThreadsWaitAll(SliceThreads *t);
 
 }  // namespace tessaly::h264

@@ -206,7 +206,7 @@ TEST(DeblockMacroblock, MatchesSampleBySampleReference) {
         DeblockMb forB = params;
         forB.luma = b.luma.At(16, 16), forB.cb = b.cb.At(8, 8), forB.cr = b.cr.At(8, 8);
         RefFilterMb(a, params);
-        DeblockMb_Filter(CKernels(), forB);
+        DeblockMbFilter(CKernels(), forB);
         ASSERT_EQ(a.luma.data, b.luma.data) << "trial " << trial;
         ASSERT_EQ(a.cb.data, b.cb.data) << "trial " << trial;
         ASSERT_EQ(a.cr.data, b.cr.data) << "trial " << trial;
@@ -224,7 +224,7 @@ TEST(DeblockMacroblock, ChangesStayNearFilteredEdges) {
         FillSmooth(pic.cr, rng, 12);
         const MbPicture before = pic;
         const DeblockMb mb = RandomParams(rng, pic);
-        DeblockMb_Filter(CKernels(), mb);
+        DeblockMbFilter(CKernels(), mb);
         for (int y = 0; y < 48; y++)
             for (int x = 0; x < 48; x++) {
                 if (pic.luma.Get(x, y) == before.luma.Get(x, y)) continue;
@@ -255,7 +255,7 @@ TEST(DeblockMacroblock, OffsetsClipIndexAtBothEnds) {
     std::memset(mb.bsH, 4, sizeof(mb.bsH));
     mb.filterLeftEdge = mb.filterTopEdge = 1;
     mb.filterOffsetA = -12;
-    DeblockMb_Filter(CKernels(), mb);
+    DeblockMbFilter(CKernels(), mb);
     EXPECT_EQ(pic.luma.data, before.luma.data);
     EXPECT_EQ(pic.cb.data, before.cb.data);
 
@@ -269,8 +269,8 @@ TEST(DeblockMacroblock, OffsetsClipIndexAtBothEnds) {
         m->filterLeftEdge = m->filterTopEdge = 1;
     }
     over.filterOffsetA = over.filterOffsetB = 12;
-    DeblockMb_Filter(CKernels(), over);
-    DeblockMb_Filter(CKernels(), exact);
+    DeblockMbFilter(CKernels(), over);
+    DeblockMbFilter(CKernels(), exact);
     EXPECT_EQ(hi.luma.data, ref.luma.data);
     EXPECT_NE(hi.luma.data, before.luma.data);
 }

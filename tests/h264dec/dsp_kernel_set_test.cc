@@ -7,10 +7,10 @@ namespace tessaly::h264 {
 namespace {
 
 TEST(KernelSet, EveryMemberIsFilledForUsableLevels) {
-    EXPECT_EQ(KernelSet_Get(0), nullptr);
-    EXPECT_EQ(KernelSet_Get(1), nullptr);
+    EXPECT_EQ(KernelSetGet(0), nullptr);
+    EXPECT_EQ(KernelSetGet(1), nullptr);
     for (int level = 2; level <= 5; level++) {
-        const KernelSet *ks = KernelSet_Get(level);
+        const KernelSet *ks = KernelSetGet(level);
         ASSERT_NE(ks, nullptr) << level;
         // The struct is nothing but function pointers: none may be left empty.
         const auto *slots = reinterpret_cast<void *const *>(ks);
@@ -19,10 +19,10 @@ TEST(KernelSet, EveryMemberIsFilledForUsableLevels) {
 }
 
 TEST(CpuLevel, ProbeIsInRangeAndStable) {
-    const int level = CpuLevel_Probe();
+    const int level = CpuLevelProbe();
     EXPECT_GE(level, 0);
     EXPECT_LE(level, 5);
-    EXPECT_EQ(level, CpuLevel_Probe());
+    EXPECT_EQ(level, CpuLevelProbe());
 #if defined(__x86_64__)
     // SSE2 is part of x86-64 and every 64-bit OS saves its state.
     EXPECT_GE(level, 4);

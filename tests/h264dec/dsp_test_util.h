@@ -11,7 +11,7 @@
 
 namespace tessaly::h264::test {
 
-inline const KernelSet &CKernels() { return *KernelSet_Get(2); }
+inline const KernelSet &CKernels() { return *KernelSetGet(2); }
 
 class Rng {
 public:

@@ -1,4 +1,4 @@
-// Whole slices through SliceDecoder_Decode: hand-built CAVLC and CABAC
+// Whole slices through SliceDecoderDecode: hand-built CAVLC and CABAC
 // slice data on tiny pictures, checked sample by sample (I_PCM, P_Skip runs,
 // motion vectors far outside the reference), the slice-ending rules, and
 // random data that must never make the decoder leave its buffers.
@@ -62,7 +62,7 @@ struct Planes {
 class SliceDecoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ks = KernelSet_Get(CpuLevel_Probe());
+        ks = KernelSetGet(CpuLevelProbe());
         ASSERT_NE(ks, nullptr);
         for (int list = 0; list < 6; ++list)
             for (int q = 0; q < 6; ++q)
@@ -70,10 +70,10 @@ protected:
         for (int list = 0; list < 2; ++list)
             for (int q = 0; q < 6; ++q)
                 for (int i = 0; i < 64; ++i) dequant.scale8x8[list][q][i] = uint16_t(16 * kNormAdjust8x8[q][kNormAdjust8x8Class[i]]);
-        sd = SliceDecoder_Create(4, 4, ks);
+        sd = SliceDecoderCreate(4, 4, ks);
         ASSERT_NE(sd, nullptr);
     }
-    void TearDown() override { SliceDecoder_Destroy(sd); }
+    void TearDown() override { SliceDecoderDestroy(sd); }
 
     SliceParams Params(Planes &pic, int widthMbs, int heightMbs, SliceType type) {
         SliceParams p;
@@ -107,8 +107,8 @@ protected:
         }
     }
     SliceResult Decode(const SliceParams &p) {
-        SliceDecoder_StartPicture(sd, p);
-        return SliceDecoder_Decode(sd, p);
+        SliceDecoderStartPicture(sd, p);
+        return SliceDecoderDecode(sd, p);
     }
 
     const KernelSet *ks = nullptr;
@@ -319,7 +319,7 @@ TEST_F(SliceDecoderTest, RandomSliceDataStaysInsideThePicture) {
         p.data = bytes.data();
         p.bitPos = uint32_t(rng() % 16);
         p.bitEnd = uint32_t(size) * 8;
-        const SliceResult r = SliceDecoder_Decode(sd, p);
+        const SliceResult r = SliceDecoderDecode(sd, p);
         ASSERT_GE(r.mbsDecoded, 0);
         ASSERT_LE(r.mbsDecoded, 6 - p.firstMb);
     }
@@ -332,15 +332,15 @@ TEST_F(SliceDecoderTest, UnusableGeometryIsRefused) {
     SetData(p, bytes, 64);
     p.widthMbs = 5;  // wider than the decoder was created for
     p.picSizeInMbs = 5;
-    EXPECT_NE(SliceDecoder_Decode(sd, p).error, 0);
+    EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
     p = Params(pic, 2, 1, SliceType::I);
     SetData(p, bytes, 64);
     p.firstMb = 2;
-    EXPECT_NE(SliceDecoder_Decode(sd, p).error, 0);
+    EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
     p = Params(pic, 2, 1, SliceType::P);
     SetData(p, bytes, 64);
     p.numRefIdxActive = 0;
-    EXPECT_NE(SliceDecoder_Decode(sd, p).error, 0);
+    EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
 }
 
 }  // namespace

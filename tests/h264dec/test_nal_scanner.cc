@@ -18,7 +18,7 @@ struct Collected {
 class ScannerHarness {
 public:
     explicit ScannerHarness(uint32_t capacity = 256) : storage_(capacity + 16) {
-        NalScanner_Init(&scanner_, storage_.data(), capacity);
+        NalScannerInit(&scanner_, storage_.data(), capacity);
     }
     void Feed(const std::vector<uint8_t> &bytes, size_t piece) {
         for (size_t pos = 0; pos < bytes.size(); pos += piece) {
@@ -26,7 +26,7 @@ public:
             size_t used = 0;
             while (used < n) {
                 NalUnit unit;
-                used += NalScanner_Scan(&scanner_, bytes.data() + pos + used, n - used, &unit);
+                used += NalScannerScan(&scanner_, bytes.data() + pos + used, n - used, &unit);
                 if (unit.size) {
                     got.units.emplace_back(unit.data, unit.data + unit.size);
                     got.inputBytes.push_back(unit.inputBytes);

@@ -4,22 +4,24 @@
 
 namespace tessaly::h264 {
 
-void NalScanner_Init(NalScanner *s, uint8_t *buffer, uint32_t capacity) {
+void NalScannerInit(NalScanner *s, uint8_t *buffer, uint32_t capacity) {
     s->buffer = buffer;
     s->capacity = capacity;
-    NalScanner_Reset(s);
+    NalScannerReset(s);
 }
 
-void NalScanner_Reset(NalScanner *s) {
+void NalScannerReset(NalScanner *s) {
     s->writeIndex = 0;
     s->window = kScannerIdleWindow;
     s->droppedBytes = 0;
     s->inUnit = 0;
 }
 
+namespace {
+
 // Called with the buffer holding a unit followed by 00 00 01. Returns true
 // when the unit is worth dispatching.
-static bool CloseUnit(NalScanner *s, NalUnit *unit) {
+bool CloseUnit(NalScanner *s, NalUnit *unit) {
     const uint32_t held = s->writeIndex;
     const uint32_t inputBytes = held + s->droppedBytes;
     s->writeIndex = 0;
@@ -41,7 +43,7 @@ static bool CloseUnit(NalScanner *s, NalUnit *unit) {
 // Inside a unit, a run of non-zero bytes after anything but two zeros holds no
 // start code and no emulation-prevention byte: it is copied as a block.
 // Returns the bytes copied (0: take the byte-wise path).
-static size_t CopyRun(const uint8_t *in, size_t length, uint32_t *window, uint8_t *out, uint32_t room) {
+size_t CopyRun(const uint8_t *in, size_t length, uint32_t *window, uint8_t *out, uint32_t room) {
     if ((*window & 0xFFFF) == 0) return 0;
     const void *zero = std::memchr(in, 0, length);
     const size_t run = zero ? size_t(static_cast<const uint8_t *>(zero) - in) : length;
@@ -51,7 +53,9 @@ static size_t CopyRun(const uint8_t *in, size_t length, uint32_t *window, uint8_
     return run;
 }
 
-size_t NalScanner_Scan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit) {
+}  // namespace
+
+size_t NalScannerScan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit) {
     unit->size = 0;
     uint32_t window = s->window;
     uint32_t w = s->writeIndex;

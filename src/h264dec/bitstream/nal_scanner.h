@@ -31,14 +31,14 @@ struct NalUnit {
     uint32_t inputBytes = 0;  // input bytes from the header to the closing start code
 };
 
-void NalScanner_Init(NalScanner *s, uint8_t *buffer, uint32_t capacity);
+void NalScannerInit(NalScanner *s, uint8_t *buffer, uint32_t capacity);
 // Back to "no start code seen", dropping any partial unit.
-void NalScanner_Reset(NalScanner *s);
+void NalScannerReset(NalScanner *s);
 
 // Consumes input until a unit with at least two payload bytes is closed or the
 // input ends. Returns the bytes consumed; *unit is filled (size > 0) when a
 // unit was closed, in which case the closing start code is the last consumed
 // byte. The unit stays valid until the next call.
-size_t NalScanner_Scan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit);
+size_t NalScannerScan(NalScanner *s, const uint8_t *in, size_t length, NalUnit *unit);
 
 }  // namespace tessaly::h264

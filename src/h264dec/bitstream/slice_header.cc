@@ -16,7 +16,9 @@ uint32_t ParseSliceHeaderStart(BitReader &br, SliceHeader *sh) {
     return kStatusOk;
 }
 
-static uint32_t ReadListModification(BitReader &br, SliceHeader *sh) {
+namespace {
+
+uint32_t ReadListModification(BitReader &br, SliceHeader *sh) {
     sh->numListCommands = 0;
     if (!br.ReadFlag()) return kStatusOk;
     for (int i = 0; i < kMaxListCommands; ++i) {
@@ -30,7 +32,7 @@ static uint32_t ReadListModification(BitReader &br, SliceHeader *sh) {
     return kStatusOk;
 }
 
-static uint32_t ReadMarking(BitReader &br, SliceHeader *sh) {
+uint32_t ReadMarking(BitReader &br, SliceHeader *sh) {
     sh->numMarkingCommands = 0;
     sh->adaptiveMarking = 0;
     sh->noOutputOfPriorPics = 0;
@@ -56,6 +58,8 @@ static uint32_t ReadMarking(BitReader &br, SliceHeader *sh) {
     }
     return kStatusOk;
 }
+
+}  // namespace
 
 uint32_t ParseSliceHeaderRest(BitReader &br, const Sps &sps, const Pps &pps, SliceHeader *sh) {
     sh->frameNum = br.ReadBits(int(sps.log2MaxFrameNum));

@@ -17,12 +17,12 @@ bool ParseSpsSummary(const uint8_t *nal, size_t size, SpsSummary *out) {
     constexpr uint32_t kCapacity = kSpsSummaryMaxBytes + 3;
     uint8_t buffer[kCapacity + 8];
     NalScanner scanner;
-    NalScanner_Init(&scanner, buffer, kCapacity);
+    NalScannerInit(&scanner, buffer, kCapacity);
     static constexpr uint8_t kStartCode[3] = {0, 0, 1};
     NalUnit unit;
-    NalScanner_Scan(&scanner, kStartCode, sizeof(kStartCode), &unit);
-    size_t fed = NalScanner_Scan(&scanner, nal, std::min<size_t>(size, kSpsSummaryMaxBytes), &unit);
-    if (unit.size == 0) fed += NalScanner_Scan(&scanner, kStartCode, sizeof(kStartCode), &unit);
+    NalScannerScan(&scanner, kStartCode, sizeof(kStartCode), &unit);
+    size_t fed = NalScannerScan(&scanner, nal, std::min<size_t>(size, kSpsSummaryMaxBytes), &unit);
+    if (unit.size == 0) fed += NalScannerScan(&scanner, kStartCode, sizeof(kStartCode), &unit);
     // A unit too short to keep is skipped by the scanner: whatever it closes
     // next is not the set asked about.
     if (unit.size == 0 || unit.inputBytes != fed) return false;

@@ -29,7 +29,7 @@ inline __m128i Pairs4(const uint8_t *p) {
 
 inline __m128i WeightPair(int w0, int w1) { return _mm_set1_epi16(static_cast<int16_t>((w1 << 8) | w0)); }
 
-void ChromaMc8(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
+void ChromaMc8Avx2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
     const __m256i ab = _mm256_broadcastsi128_si256(WeightPair((8 - mx) * (8 - my), mx * (8 - my)));
     const __m256i cd = _mm256_broadcastsi128_si256(WeightPair((8 - mx) * my, mx * my));
     const __m256i round = _mm256_set1_epi16(32);
@@ -64,7 +64,7 @@ inline void Store4x2(uint8_t *dst, ptrdiff_t ds, __m128i v16) {
     std::memcpy(dst + ds, &b, 4);
 }
 
-void ChromaMc4(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
+void ChromaMc4Avx2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
     const __m128i ab = WeightPair((8 - mx) * (8 - my), mx * (8 - my));
     const __m128i cd = WeightPair((8 - mx) * my, mx * my);
     const __m128i round = _mm_set1_epi16(32);
@@ -89,8 +89,8 @@ void ChromaMc4(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int
 }  // namespace
 
 void InstallChromaMcAvx2(KernelSet &ks) {
-    ks.chromaMc[0] = ChromaMc8;
-    ks.chromaMc[1] = ChromaMc4;
+    ks.chromaMc[0] = ChromaMc8Avx2;
+    ks.chromaMc[1] = ChromaMc4Avx2;
 }
 
 }  // namespace tessaly::h264

@@ -50,7 +50,7 @@ inline void StoreLine(uint8_t *p, __m128i v16) {
 }
 
 template <int W>
-void ChromaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
+void ChromaMcSse2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h, int mx, int my) {
     const __m128i wA = _mm_set1_epi16(static_cast<int16_t>((8 - mx) * (8 - my)));
     const __m128i wB = _mm_set1_epi16(static_cast<int16_t>(mx * (8 - my)));
     const __m128i wC = _mm_set1_epi16(static_cast<int16_t>((8 - mx) * my));
@@ -79,9 +79,9 @@ void ChromaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int 
 }  // namespace
 
 void InstallChromaMcSse2(KernelSet &ks) {
-    ks.chromaMc[0] = ChromaMc<8>;
-    ks.chromaMc[1] = ChromaMc<4>;
-    ks.chromaMc[2] = ChromaMc<2>;
+    ks.chromaMc[0] = ChromaMcSse2<8>;
+    ks.chromaMc[1] = ChromaMcSse2<4>;
+    ks.chromaMc[2] = ChromaMcSse2<2>;
 }
 
 }  // namespace tessaly::h264

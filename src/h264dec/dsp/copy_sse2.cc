@@ -22,7 +22,7 @@ inline void CopyLine(uint8_t *dst, const uint8_t *src) {
 }
 
 template <int W>
-void CopyBlock(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
+void CopyBlockSse2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
     int y = 0;
     for (; y + 4 <= h; y += 4, dst += 4 * ds, src += 4 * ss) {
         CopyLine<W>(dst, src);
@@ -36,9 +36,9 @@ void CopyBlock(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int
 }  // namespace
 
 void InstallCopySse2(KernelSet &ks) {
-    ks.copy[0] = CopyBlock<16>;
-    ks.copy[1] = CopyBlock<8>;
-    ks.copy[2] = CopyBlock<4>;
+    ks.copy[0] = CopyBlockSse2<16>;
+    ks.copy[1] = CopyBlockSse2<8>;
+    ks.copy[2] = CopyBlockSse2<4>;
 }
 
 }  // namespace tessaly::h264

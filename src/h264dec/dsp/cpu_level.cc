@@ -7,7 +7,7 @@
 
 namespace tessaly::h264 {
 
-int CpuLevel_Probe() {
+int CpuLevelProbe() {
 #if defined(__x86_64__) || defined(__i386__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return 0;

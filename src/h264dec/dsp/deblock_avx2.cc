@@ -127,18 +127,18 @@ void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc
         StoreMiddleColumns16(pix - 2, pix - 2 + 8 * stride, stride, w);
 }
 
-void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+void LumaEdgeHAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
     if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
     LumaH<false>(pix, stride, alpha, beta, tc0);
 }
-void LumaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+void LumaEdgeVAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
     if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
     LumaV<false>(pix, stride, alpha, beta, tc0);
 }
-void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+void LumaEdgeHStrongAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     LumaH<true>(pix, stride, alpha, beta, nullptr);
 }
-void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+void LumaEdgeVStrongAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     LumaV<true>(pix, stride, alpha, beta, nullptr);
 }
 
@@ -161,7 +161,7 @@ inline void ChromaFilter16(__m256i *r, const ChromaEdgeSet &s, int e) {
 }
 
 // See ChromaWindowStart for the window.
-void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+void ChromaEdgesVAvx2(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
     const int start = ChromaWindowStart(s);
     __m256i w[8];
     LoadColumns16(cb + start, cr + start, stride, w);
@@ -170,7 +170,7 @@ void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSe
     StoreColumns16(cb + start, cr + start, stride, w);
 }
 
-void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+void ChromaEdgesHAvx2(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
     const int start = ChromaWindowStart(s);
     __m128i x[8];
     LoadChromaRows(cb, cr, stride, start, x);
@@ -189,12 +189,12 @@ void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSe
 }  // namespace
 
 void InstallDeblockAvx2(KernelSet &ks) {
-    ks.lumaEdgeV = LumaEdgeV;
-    ks.lumaEdgeH = LumaEdgeH;
-    ks.lumaEdgeVStrong = LumaEdgeVStrong;
-    ks.lumaEdgeHStrong = LumaEdgeHStrong;
-    ks.chromaEdgesV = ChromaEdgesV;
-    ks.chromaEdgesH = ChromaEdgesH;
+    ks.lumaEdgeV = LumaEdgeVAvx2;
+    ks.lumaEdgeH = LumaEdgeHAvx2;
+    ks.lumaEdgeVStrong = LumaEdgeVStrongAvx2;
+    ks.lumaEdgeHStrong = LumaEdgeHStrongAvx2;
+    ks.chromaEdgesV = ChromaEdgesVAvx2;
+    ks.chromaEdgesH = ChromaEdgesHAvx2;
 }
 
 }  // namespace tessaly::h264

@@ -141,7 +141,7 @@ void FilterChroma(ChromaEdgesFn fn, const DeblockMb &mb, uint32_t edge0, uint32_
 
 }  // namespace
 
-void DeblockMb_Filter(const KernelSet &ks, const DeblockMb &mb) {
+void DeblockMbFilter(const KernelSet &ks, const DeblockMb &mb) {
     uint32_t v[4], h[4];
     for (int e = 0; e < 4; e++) {
         v[e] = EdgeWord(mb.bsV[e]);

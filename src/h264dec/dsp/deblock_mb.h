@@ -54,6 +54,6 @@ struct DeblockMb {
 
 // Filters luma (vertical edges left to right, then horizontal edges top to
 // bottom) and both chroma components the same way, with ks's edge kernels.
-void DeblockMb_Filter(const KernelSet &ks, const DeblockMb &mb);
+void DeblockMbFilter(const KernelSet &ks, const DeblockMb &mb);
 
 }  // namespace tessaly::h264

@@ -51,18 +51,18 @@ void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc
     StoreTransposed8x16(pix - 4, pix - 4 + 8 * stride, stride, cols);
 }
 
-void LumaEdgeH(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+void LumaEdgeHSse2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
     if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
     LumaH<false>(pix, stride, alpha, beta, tc0);
 }
-void LumaEdgeV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
+void LumaEdgeVSse2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
     if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
     LumaV<false>(pix, stride, alpha, beta, tc0);
 }
-void LumaEdgeHStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+void LumaEdgeHStrongSse2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     LumaH<true>(pix, stride, alpha, beta, nullptr);
 }
-void LumaEdgeVStrong(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
+void LumaEdgeVStrongSse2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     LumaV<true>(pix, stride, alpha, beta, nullptr);
 }
 
@@ -95,7 +95,7 @@ void ChromaFilterWindow(__m128i (&x)[8], const ChromaEdgeSet &s, int start) {
         if (ChromaEdgeLive(s, e)) ChromaFilter16(x + 4 * e - 2 - start, s, e);
 }
 
-void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+void ChromaEdgesVSse2(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
     const int start = ChromaWindowStart(s);
     __m128i x[8];
     LoadTransposed16x8(cb + start, cr + start, stride, x);
@@ -103,7 +103,7 @@ void ChromaEdgesV(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSe
     StoreTransposed8x16(cb + start, cr + start, stride, x);
 }
 
-void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
+void ChromaEdgesHSse2(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &s) {
     const int start = ChromaWindowStart(s);
     __m128i x[8];
     LoadChromaRows(cb, cr, stride, start, x);
@@ -115,12 +115,12 @@ void ChromaEdgesH(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSe
 }  // namespace
 
 void InstallDeblockSse2(KernelSet &ks) {
-    ks.lumaEdgeV = LumaEdgeV;
-    ks.lumaEdgeH = LumaEdgeH;
-    ks.lumaEdgeVStrong = LumaEdgeVStrong;
-    ks.lumaEdgeHStrong = LumaEdgeHStrong;
-    ks.chromaEdgesV = ChromaEdgesV;
-    ks.chromaEdgesH = ChromaEdgesH;
+    ks.lumaEdgeV = LumaEdgeVSse2;
+    ks.lumaEdgeH = LumaEdgeHSse2;
+    ks.lumaEdgeVStrong = LumaEdgeVStrongSse2;
+    ks.lumaEdgeHStrong = LumaEdgeHStrongSse2;
+    ks.chromaEdgesV = ChromaEdgesVSse2;
+    ks.chromaEdgesH = ChromaEdgesHSse2;
 }
 
 }  // namespace tessaly::h264

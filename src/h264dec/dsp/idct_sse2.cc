@@ -60,7 +60,7 @@ inline void AddResidual(uint8_t *p, __m128i lo, __m128i hi) {
     }
 }
 
-void Idct4x4Add(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+void Idct4x4AddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     __m128i r0 = Widen4(c), r1 = Widen4(c + 4), r2 = Widen4(c + 8), r3 = Widen4(c + 12);
     Transpose4x4(r0, r1, r2, r3);  // r_k lane i: coefficient (i, k)
     Idct4Stage(r0, r1, r2, r3);     // r_k lane i: row result (i, k)
@@ -116,7 +116,7 @@ inline void Transpose8x8(__m128i (&m)[8][2]) {
     m[4][0] = a0, m[5][0] = a1, m[6][0] = a2, m[7][0] = a3;
 }
 
-void Idct8x8Add(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+void Idct8x8AddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     __m128i m[8][2];
     for (int i = 0; i < 8; i++) {
         m[i][0] = Widen4(c + 8 * i);
@@ -144,7 +144,7 @@ void Idct8x8Add(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
 // Adds one value to every pixel of an N x N block: unsigned saturating add
 // or subtract of its magnitude (capped at 255, beyond which the clip is the same).
 template <int N>
-void DcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+void DcAddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     const int dc = (c[0] + 32) >> 6;
     c[0] = 0;
     const int mag = dc < 0 ? (-dc > 255 ? 255 : -dc) : (dc > 255 ? 255 : dc);
@@ -165,7 +165,7 @@ void DcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
 
 // Four DCs on an 8x8 chroma block: two rows per register in 16 bits, the
 // DC row pattern (d0 x4, d1 x4) for the top half and (d2, d3) for the bottom.
-void ChromaDcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
+void ChromaDcAddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     int16_t dc[4];
     for (int k = 0; k < 4; k++) {
         dc[k] = static_cast<int16_t>((c[16 * k] + 32) >> 6);
@@ -187,11 +187,11 @@ void ChromaDcAdd(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
 }  // namespace
 
 void InstallIdctSse2(KernelSet &ks) {
-    ks.idct4x4Add = Idct4x4Add;
-    ks.idct4x4DcAdd = DcAdd<4>;
-    ks.idct8x8Add = Idct8x8Add;
-    ks.idct8x8DcAdd = DcAdd<8>;
-    ks.chromaDcAdd = ChromaDcAdd;
+    ks.idct4x4Add = Idct4x4AddSse2;
+    ks.idct4x4DcAdd = DcAddSse2<4>;
+    ks.idct8x8Add = Idct8x8AddSse2;
+    ks.idct8x8DcAdd = DcAddSse2<8>;
+    ks.chromaDcAdd = ChromaDcAddSse2;
 }
 
 }  // namespace tessaly::h264

@@ -6,7 +6,7 @@
 namespace tessaly::h264 {
 namespace {
 
-void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVertical16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
     uint8_t row[16];
     if (avail & kAvailTop)
         std::memcpy(row, dst - stride, 16);
@@ -15,11 +15,11 @@ void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 16; y++) std::memcpy(dst + y * stride, row, 16);
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontal16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 16; y++) std::memset(dst + y * stride, (avail & kAvailLeft) ? dst[y * stride - 1] : 128, 16);
 }
 
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDc16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
     int sum = 0, count = 0;
     if (avail & kAvailTop) {
         for (int x = 0; x < 16; x++) sum += dst[x - stride];
@@ -34,7 +34,7 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
 }
 
 // Plane needs all three neighbours; a corrupt stream without them gets 128s.
-void PredPlane(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredPlane16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
     int top[17], left[17];  // index 0 is the corner, 1..16 the row / column
     const int corner = (avail & kAvailTopLeft) ? dst[-stride - 1] : 128;
     top[0] = left[0] = corner;
@@ -59,10 +59,10 @@ void PredPlane(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntra16x16C(KernelSet &ks) {
-    ks.intra16x16[0] = PredVertical;
-    ks.intra16x16[1] = PredHorizontal;
-    ks.intra16x16[2] = PredDc;
-    ks.intra16x16[3] = PredPlane;
+    ks.intra16x16[0] = PredVertical16x16;
+    ks.intra16x16[1] = PredHorizontal16x16;
+    ks.intra16x16[2] = PredDc16x16;
+    ks.intra16x16[3] = PredPlane16x16;
 }
 
 }  // namespace tessaly::h264

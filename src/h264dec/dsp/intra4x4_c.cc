@@ -27,20 +27,20 @@ Edge<4> Gather(const uint8_t *dst, ptrdiff_t stride, int avail) {
     return E;
 }
 
-void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVertical4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     uint32_t row = 0x80808080u;
     if (avail & kAvailTop) std::memcpy(&row, dst - stride, 4);
     for (int y = 0; y < 4; y++) std::memcpy(dst + y * stride, &row, 4);
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontal4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 4; y++) {
         const uint8_t v = (avail & kAvailLeft) ? dst[y * stride - 1] : 128;
         std::memset(dst + y * stride, v, 4);
     }
 }
 
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDc4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     int sum = 0, count = 0;
     if (avail & kAvailTop) {
         for (int x = 0; x < 4; x++) sum += dst[x - stride];
@@ -55,37 +55,37 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::Fill<4>(dst, stride, dc);
 }
 
-void PredDiagonalDownLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownLeft4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::DiagonalDownLeft<4>(dst, stride, Gather(dst, stride, avail & ~kAvailLeft));
 }
-void PredDiagonalDownRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownRight4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::DiagonalDownRight<4>(dst, stride, Gather(dst, stride, avail & ~kAvailTopRight));
 }
-void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalRight4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::VerticalRight<4>(dst, stride, Gather(dst, stride, avail & ~kAvailTopRight));
 }
-void PredHorizontalDown(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalDown4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::HorizontalDown<4>(dst, stride, Gather(dst, stride, avail & ~kAvailTopRight));
 }
-void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalLeft4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::VerticalLeft<4>(dst, stride, Gather(dst, stride, avail & ~kAvailLeft));
 }
-void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalUp4x4(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::HorizontalUp<4>(dst, stride, Gather(dst, stride, avail & kAvailLeft));
 }
 
 }  // namespace
 
 void InstallIntra4x4C(KernelSet &ks) {
-    ks.intra4x4[0] = PredVertical;
-    ks.intra4x4[1] = PredHorizontal;
-    ks.intra4x4[2] = PredDc;
-    ks.intra4x4[3] = PredDiagonalDownLeft;
-    ks.intra4x4[4] = PredDiagonalDownRight;
-    ks.intra4x4[5] = PredVerticalRight;
-    ks.intra4x4[6] = PredHorizontalDown;
-    ks.intra4x4[7] = PredVerticalLeft;
-    ks.intra4x4[8] = PredHorizontalUp;
+    ks.intra4x4[0] = PredVertical4x4;
+    ks.intra4x4[1] = PredHorizontal4x4;
+    ks.intra4x4[2] = PredDc4x4;
+    ks.intra4x4[3] = PredDiagonalDownLeft4x4;
+    ks.intra4x4[4] = PredDiagonalDownRight4x4;
+    ks.intra4x4[5] = PredVerticalRight4x4;
+    ks.intra4x4[6] = PredHorizontalDown4x4;
+    ks.intra4x4[7] = PredVerticalLeft4x4;
+    ks.intra4x4[8] = PredHorizontalUp4x4;
 }
 
 }  // namespace tessaly::h264

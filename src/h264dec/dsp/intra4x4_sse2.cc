@@ -51,14 +51,14 @@ inline void Rows(uint8_t *dst, ptrdiff_t stride, __m128i l0, __m128i l1, __m128i
     StoreRow<4>(dst + 3 * stride, _mm_srli_si128(l3, S3));
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontal4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 4; y++) {
         const uint32_t row = ((avail & kAvailLeft) ? dst[y * stride - 1] : 128) * 0x01010101u;
         std::memcpy(dst + y * stride, &row, 4);
     }
 }
 
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDc4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
     const int top = hasTop ? SumBytes<4>(dst - stride) : 0;
     const int left = hasLeft ? SumLeft<4>(dst, stride) : 0;
@@ -67,19 +67,19 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 4; y++) std::memcpy(dst + y * stride, &row, 4);
 }
 
-void PredDiagonalDownLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownLeft4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i t = Taps(Gather(dst, stride, avail & ~kAvailLeft));
     Rows<6, 7, 8, 9>(dst, stride, t, t, t, t);
 }
 
-void PredDiagonalDownRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownRight4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i t = Taps(Gather(dst, stride, avail & ~kAvailTopRight));
     Rows<4, 3, 2, 1>(dst, stride, t, t, t, t);
 }
 
 // Even rows continue the averages of the top row leftwards with the 3-tap
 // at e[3], odd rows the 3-taps of the top row with the 3-tap at e[2].
-void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalRight4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i e = Gather(dst, stride, avail & ~kAvailTopRight);
     const __m128i t = Taps(e);
     const __m128i byte3 = _mm_cvtsi32_si128(static_cast<int>(0xff000000u));
@@ -90,14 +90,14 @@ void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
 
 // Pairs (average, 3-tap) walking up the left column, then the 3-taps of the
 // top row; each row starts one pair further down.
-void PredHorizontalDown(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalDown4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i e = Gather(dst, stride, avail & ~kAvailTopRight);
     const __m128i t = Taps(e);
     const __m128i line = _mm_unpacklo_epi64(_mm_unpacklo_epi8(Avgs(e), _mm_srli_si128(t, 1)), _mm_srli_si128(t, 5));
     Rows<6, 4, 2, 0>(dst, stride, line, line, line, line);
 }
 
-void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalLeft4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i e = Gather(dst, stride, avail & ~kAvailLeft);
     const __m128i a = Avgs(e), t = Taps(e);
     Rows<5, 6, 6, 7>(dst, stride, a, t, a, t);
@@ -105,7 +105,7 @@ void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
 
 // Pairs (average, 3-tap) walking down the left column, which is extended
 // with copies of its last sample.
-void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalUp4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     uint64_t l = Splat8(128);
     if (avail & kAvailLeft) {
         const uint8_t last = dst[3 * stride - 1];
@@ -123,14 +123,14 @@ void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntra4x4Sse2(KernelSet &ks) {
-    ks.intra4x4[1] = PredHorizontal;
-    ks.intra4x4[2] = PredDc;
-    ks.intra4x4[3] = PredDiagonalDownLeft;
-    ks.intra4x4[4] = PredDiagonalDownRight;
-    ks.intra4x4[5] = PredVerticalRight;
-    ks.intra4x4[6] = PredHorizontalDown;
-    ks.intra4x4[7] = PredVerticalLeft;
-    ks.intra4x4[8] = PredHorizontalUp;
+    ks.intra4x4[1] = PredHorizontal4x4Sse2;
+    ks.intra4x4[2] = PredDc4x4Sse2;
+    ks.intra4x4[3] = PredDiagonalDownLeft4x4Sse2;
+    ks.intra4x4[4] = PredDiagonalDownRight4x4Sse2;
+    ks.intra4x4[5] = PredVerticalRight4x4Sse2;
+    ks.intra4x4[6] = PredHorizontalDown4x4Sse2;
+    ks.intra4x4[7] = PredVerticalLeft4x4Sse2;
+    ks.intra4x4[8] = PredHorizontalUp4x4Sse2;
 }
 
 }  // namespace tessaly::h264

@@ -58,13 +58,13 @@ Edge<8> GatherFiltered(const uint8_t *dst, ptrdiff_t stride, int avail) {
     return E;
 }
 
-void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVertical8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::Vertical<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontal8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::Horizontal<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDc8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Edge<8> E = GatherFiltered(dst, stride, avail);
     int sum = 0, count = 0;
     if (avail & kAvailTop) {
@@ -78,37 +78,37 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     const int dc = count == 16 ? (sum + 8) >> 4 : count == 8 ? (sum + 4) >> 3 : 128;
     intra_edge::Fill<8>(dst, stride, dc);
 }
-void PredDiagonalDownLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownLeft8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::DiagonalDownLeft<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredDiagonalDownRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownRight8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::DiagonalDownRight<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalRight8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::VerticalRight<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredHorizontalDown(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalDown8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::HorizontalDown<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalLeft8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::VerticalLeft<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
-void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalUp8x8(uint8_t *dst, ptrdiff_t stride, int avail) {
     intra_edge::HorizontalUp<8>(dst, stride, GatherFiltered(dst, stride, avail));
 }
 
 }  // namespace
 
 void InstallIntra8x8C(KernelSet &ks) {
-    ks.intra8x8[0] = PredVertical;
-    ks.intra8x8[1] = PredHorizontal;
-    ks.intra8x8[2] = PredDc;
-    ks.intra8x8[3] = PredDiagonalDownLeft;
-    ks.intra8x8[4] = PredDiagonalDownRight;
-    ks.intra8x8[5] = PredVerticalRight;
-    ks.intra8x8[6] = PredHorizontalDown;
-    ks.intra8x8[7] = PredVerticalLeft;
-    ks.intra8x8[8] = PredHorizontalUp;
+    ks.intra8x8[0] = PredVertical8x8;
+    ks.intra8x8[1] = PredHorizontal8x8;
+    ks.intra8x8[2] = PredDc8x8;
+    ks.intra8x8[3] = PredDiagonalDownLeft8x8;
+    ks.intra8x8[4] = PredDiagonalDownRight8x8;
+    ks.intra8x8[5] = PredVerticalRight8x8;
+    ks.intra8x8[6] = PredHorizontalDown8x8;
+    ks.intra8x8[7] = PredVerticalLeft8x8;
+    ks.intra8x8[8] = PredHorizontalUp8x8;
 }
 
 }  // namespace tessaly::h264

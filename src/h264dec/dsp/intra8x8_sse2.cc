@@ -100,13 +100,13 @@ inline Line Taps(const Line &e) {
     return {Tap3(_mm_slli_si128(e.lo, 1), e.lo, next), Tap3(prev, e.hi, _mm_srli_si128(e.hi, 1))};
 }
 
-void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVertical8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Line e = GatherFiltered(dst, stride, avail);
     const Line row{Window<9>(e), _mm_setzero_si128()};
     Rows<0, 0, 0, 1>(dst, stride, row);
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontal8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     uint64_t left;
     _mm_storel_epi64(reinterpret_cast<__m128i *>(&left), GatherFiltered(dst, stride, avail).lo);
     for (int y = 0; y < 8; y++) {
@@ -115,7 +115,7 @@ void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
     }
 }
 
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDc8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Line e = GatherFiltered(dst, stride, avail);
     const __m128i sums = _mm_sad_epu8(_mm_unpacklo_epi64(e.lo, Window<9>(e)), _mm_setzero_si128());
     const int left = _mm_cvtsi128_si32(sums), top = _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
@@ -125,18 +125,18 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 8; y++) std::memcpy(dst + y * stride, &row, 8);
 }
 
-void PredDiagonalDownLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownLeft8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     Rows<10, 1, 0, 1>(dst, stride, Taps(GatherFiltered(dst, stride, avail)));
 }
 
-void PredDiagonalDownRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDiagonalDownRight8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     Rows<8, -1, 0, 1>(dst, stride, Taps(GatherFiltered(dst, stride, avail)));
 }
 
 // Even rows continue the averages of the top row leftwards with the 3-taps
 // at e[7], e[5], e[3]; odd rows the 3-taps of the top row with those at
 // e[6], e[4], e[2]. Row 2j (and 2j + 1) starts at byte 8 - j.
-void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalRight8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Line e = GatherFiltered(dst, stride, avail);
     const __m128i t = Taps(e).lo, a = Avgs(e).lo, zero = _mm_setzero_si128();
     const __m128i evenTaps = _mm_packus_epi16(_mm_and_si128(t, _mm_set1_epi16(0xff)), zero);
@@ -150,13 +150,13 @@ void PredVerticalRight(uint8_t *dst, ptrdiff_t stride, int avail) {
 
 // Pairs (average, 3-tap) walking up the left column, then the 3-taps of the
 // top row; each row starts one pair further down.
-void PredHorizontalDown(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalDown8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Line e = GatherFiltered(dst, stride, avail);
     const __m128i t = Taps(e).lo;
     Rows<14, -2, 0, 1>(dst, stride, Line{_mm_unpacklo_epi8(Avgs(e).lo, _mm_srli_si128(t, 1)), _mm_srli_si128(t, 9)});
 }
 
-void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalLeft8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const Line e = GatherFiltered(dst, stride, avail);
     Rows<9, 1, 0, 2>(dst, stride, Avgs(e));
     Rows<10, 1, 1, 2>(dst, stride, Taps(e));
@@ -164,7 +164,7 @@ void PredVerticalLeft(uint8_t *dst, ptrdiff_t stride, int avail) {
 
 // Pairs (average, 3-tap) walking down the left column, which is extended
 // with copies of its last sample.
-void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalUp8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i lo = GatherFiltered(dst, stride, avail).lo;
     // Reverse e[0..7] into top-to-bottom order, then append e[0] copies.
     __m128i w = _mm_unpacklo_epi8(lo, _mm_setzero_si128());
@@ -178,15 +178,15 @@ void PredHorizontalUp(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntra8x8Sse2(KernelSet &ks) {
-    ks.intra8x8[0] = PredVertical;
-    ks.intra8x8[1] = PredHorizontal;
-    ks.intra8x8[2] = PredDc;
-    ks.intra8x8[3] = PredDiagonalDownLeft;
-    ks.intra8x8[4] = PredDiagonalDownRight;
-    ks.intra8x8[5] = PredVerticalRight;
-    ks.intra8x8[6] = PredHorizontalDown;
-    ks.intra8x8[7] = PredVerticalLeft;
-    ks.intra8x8[8] = PredHorizontalUp;
+    ks.intra8x8[0] = PredVertical8x8Sse2;
+    ks.intra8x8[1] = PredHorizontal8x8Sse2;
+    ks.intra8x8[2] = PredDc8x8Sse2;
+    ks.intra8x8[3] = PredDiagonalDownLeft8x8Sse2;
+    ks.intra8x8[4] = PredDiagonalDownRight8x8Sse2;
+    ks.intra8x8[5] = PredVerticalRight8x8Sse2;
+    ks.intra8x8[6] = PredHorizontalDown8x8Sse2;
+    ks.intra8x8[7] = PredVerticalLeft8x8Sse2;
+    ks.intra8x8[8] = PredHorizontalUp8x8Sse2;
 }
 
 }  // namespace tessaly::h264

@@ -9,7 +9,7 @@ namespace {
 // DC works per 4x4 quarter: the top-left and bottom-right quarters average
 // both sides, the top-right prefers the row above, the bottom-left the
 // column to the left; each falls back to the other side, then to 128.
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDcChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
     int top[2] = {0, 0}, left[2] = {0, 0};
     for (int i = 0; i < 4; i++) {
@@ -35,11 +35,11 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     }
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 8; y++) std::memset(dst + y * stride, (avail & kAvailLeft) ? dst[y * stride - 1] : 128, 8);
 }
 
-void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredVerticalChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
     uint8_t row[8];
     if (avail & kAvailTop)
         std::memcpy(row, dst - stride, 8);
@@ -48,7 +48,7 @@ void PredVertical(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 8; y++) std::memcpy(dst + y * stride, row, 8);
 }
 
-void PredPlane(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredPlaneChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
     int top[9], left[9];  // index 0 is the corner
     const int corner = (avail & kAvailTopLeft) ? dst[-stride - 1] : 128;
     top[0] = left[0] = corner;
@@ -73,10 +73,10 @@ void PredPlane(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntraChromaC(KernelSet &ks) {
-    ks.intraChroma[0] = PredDc;
-    ks.intraChroma[1] = PredHorizontal;
-    ks.intraChroma[2] = PredVertical;
-    ks.intraChroma[3] = PredPlane;
+    ks.intraChroma[0] = PredDcChroma;
+    ks.intraChroma[1] = PredHorizontalChroma;
+    ks.intraChroma[2] = PredVerticalChroma;
+    ks.intraChroma[3] = PredPlaneChroma;
 }
 
 }  // namespace tessaly::h264

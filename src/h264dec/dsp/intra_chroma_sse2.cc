@@ -16,7 +16,7 @@ inline void StoreRows(uint8_t *dst, ptrdiff_t stride, int y0, int y1, uint64_t r
 // Per 4x4 quarter: top-left and bottom-right average both sides, top-right
 // prefers the row above, bottom-left the column to the left; each falls
 // back to the other side, then to 128.
-void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredDcChromaSse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
     int t0 = 0, t1 = 0, l0 = 0, l1 = 0;
     if (hasTop) {
@@ -39,7 +39,7 @@ void PredDc(uint8_t *dst, ptrdiff_t stride, int avail) {
     StoreRows(dst, stride, 4, 8, (Splat8(bottomLeft) & 0xffffffffu) | (Splat8(both(t1, l1)) << 32));
 }
 
-void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredHorizontalChromaSse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     for (int y = 0; y < 8; y++) {
         const uint64_t row = Splat8((avail & kAvailLeft) ? dst[y * stride - 1] : 128);
         std::memcpy(dst + y * stride, &row, 8);
@@ -49,8 +49,8 @@ void PredHorizontal(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntraChromaSse2(KernelSet &ks) {
-    ks.intraChroma[0] = PredDc;
-    ks.intraChroma[1] = PredHorizontal;
+    ks.intraChroma[0] = PredDcChromaSse2;
+    ks.intraChroma[1] = PredHorizontalChromaSse2;
 }
 
 }  // namespace tessaly::h264

@@ -41,7 +41,7 @@ void Fill(uint8_t *dst, ptrdiff_t stride, int a, int b, int c) {
     }
 }
 
-void Plane16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredPlane16x16Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     int top[17], left[17];
     Gather<16>(dst, stride, avail, top, left);
     int H = 0, V = 0;
@@ -52,7 +52,7 @@ void Plane16x16(uint8_t *dst, ptrdiff_t stride, int avail) {
     Fill<16>(dst, stride, 16 * (left[16] + top[16]), (5 * H + 32) >> 6, (5 * V + 32) >> 6);
 }
 
-void PlaneChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
+void PredPlaneChromaSse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     int top[9], left[9];
     Gather<8>(dst, stride, avail, top, left);
     int H = 0, V = 0;
@@ -66,8 +66,8 @@ void PlaneChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
 }  // namespace
 
 void InstallIntraPlaneSse2(KernelSet &ks) {
-    ks.intra16x16[3] = Plane16x16;
-    ks.intraChroma[3] = PlaneChroma;
+    ks.intra16x16[3] = PredPlane16x16Sse2;
+    ks.intraChroma[3] = PredPlaneChromaSse2;
 }
 
 }  // namespace tessaly::h264

@@ -77,7 +77,7 @@ const KernelSet &Avx2Set() {
 
 }  // namespace
 
-const KernelSet *KernelSet_Get(int cpuLevel) {
+const KernelSet *KernelSetGet(int cpuLevel) {
     if (cpuLevel < 2) return nullptr;
     const int forced = ForcedLevel();
     const int level = cpuLevel < forced ? cpuLevel : forced;
@@ -87,7 +87,7 @@ const KernelSet *KernelSet_Get(int cpuLevel) {
     return &CSet();
 }
 
-const KernelSet *KernelSet_GetExact(int level) {
+const KernelSet *KernelSetGetExact(int level) {
     if (level == 2) return &CSet();
 #if TESSALY_H264_X86_SIMD
     if (level == 4) return &Sse2Set();

@@ -178,13 +178,13 @@ struct KernelSet {
 // Processor level: 0 no feature query or no MMX, 1 MMX, 2 MMX + CMOV,
 // 3 + FXSR + SSE, 4 + SSE2, 5 + SSE3. Capped at 2 when the OS does not save
 // the SSE state. The decoder needs level 2.
-int CpuLevel_Probe();
+int CpuLevelProbe();
 
 // Whether the processor and the OS support AVX2 (CPUID leaf 7, and XCR0
 // saving the SSE and AVX state). Separate from the level, which stops at 5.
 bool CpuHasAvx2();
 
-// Pseudo-level naming the AVX2 table, for KernelSet_GetExact and
+// Pseudo-level naming the AVX2 table, for KernelSetGetExact and
 // TESSALY_CPU_LEVEL only.
 constexpr int kCpuLevelAvx2 = 6;
 
@@ -194,11 +194,11 @@ constexpr int kCpuLevelAvx2 = 6;
 // The environment variable TESSALY_CPU_LEVEL (one digit) caps the level for
 // testing: 2 (or less) forces the C set, 4 or 5 the SSE2 set without AVX2,
 // 6 or more changes nothing.
-const KernelSet *KernelSet_Get(int cpuLevel);
+const KernelSet *KernelSetGet(int cpuLevel);
 
 // Exactly one table, ignoring TESSALY_CPU_LEVEL: 2 the C set, 4 the SSE2
 // set, kCpuLevelAvx2 the AVX2 set; null when that table does not exist on
 // this build or processor. For tests that compare the tables.
-const KernelSet *KernelSet_GetExact(int level);
+const KernelSet *KernelSetGetExact(int level);
 
 }  // namespace tessaly::h264

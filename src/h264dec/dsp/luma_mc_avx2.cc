@@ -38,7 +38,7 @@ inline __m128i RowV(const uint8_t *s, ptrdiff_t ss) {
 inline __m128i RowJ(const __m256i *m) { return PackBytes(Tap6Mid<Vec256>(m[0], m[1], m[2], m[3], m[4], m[5])); }
 
 template <int MX, int MY>
-void LumaMc16(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
+void LumaMc16Avx2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
     const uint8_t *right = src + (MX == 3 ? 1 : 0);
     const uint8_t *down = src + (MY == 3 ? ss : 0);
     if constexpr (MY == 0) {  // a, b, c
@@ -77,7 +77,7 @@ void InstallLumaMcAvx2(KernelSet &ks) {
         if constexpr (mx == 0 && my == 0)
             return nullptr;
         else
-            return LumaMc16<mx, my>;
+            return LumaMc16Avx2<mx, my>;
     });
 }
 

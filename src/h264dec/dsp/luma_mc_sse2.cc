@@ -114,7 +114,7 @@ inline __m128i RowBFromMid(const MidPlane &m, int y) {
 }
 
 template <int W, int MX, int MY>
-void LumaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
+void LumaMcSse2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h) {
     const uint8_t *right = src + (MX == 3 ? 1 : 0);
     const uint8_t *down = src + (MY == 3 ? ss : 0);
     if constexpr (MX == 0 && MY == 0) {  // a copy; h is a multiple of 4
@@ -156,7 +156,7 @@ void LumaMc(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss, int h)
 
 template <int W>
 void Install(LumaMcFn (&table)[16]) {
-    FillLumaMcTable(table, [](auto mx, auto my) -> LumaMcFn { return LumaMc<W, mx, my>; });
+    FillLumaMcTable(table, [](auto mx, auto my) -> LumaMcFn { return LumaMcSse2<W, mx, my>; });
 }
 
 }  // namespace

@@ -109,9 +109,26 @@ void ReleaseUnpaired(Dpb *d, Picture *keep) {
     }
 }
 
+void ClearWithoutOutput(Dpb *d) {
+    for (int32_t i = 0; i < d->count; ++i) {
+        Picture *e = d->entries[i];
+        e->shortRef = e->longRef = 0;
+        e->waitingOutput = 0;
+        e->inDpb = 0;
+        d->entries[i] = nullptr;
+    }
+    d->count = 0;
+    if (d->holding) {
+        d->holding->inDpb = 0;
+        d->holding->waitingOutput = 0;
+    }
+    d->holding = d->unpaired = nullptr;
+    d->lastOutputPoc = kNoOutputPoc;
+}
+
 }  // namespace
 
-void Dpb_Reset(Dpb *d) {
+void DpbReset(Dpb *d) {
     for (int32_t i = 0; i < d->numPictures; ++i) {
         Picture &p = d->pictures[i];
         uint8_t *y = p.y, *u = p.u, *v = p.v;
@@ -128,7 +145,7 @@ void Dpb_Reset(Dpb *d) {
     d->queueRead = d->queueWrite = 0;
 }
 
-Picture *Dpb_FindFreeBuffer(Dpb *d) {
+Picture *DpbFindFreeBuffer(Dpb *d) {
     for (int32_t i = 0; i < d->numPictures; ++i) {
         Picture *p = &d->pictures[i];
         if (!p->inDpb && p->outputState == kOutputFree && !p->IsRef()) return p;
@@ -136,14 +153,14 @@ Picture *Dpb_FindFreeBuffer(Dpb *d) {
     return nullptr;
 }
 
-void Dpb_UpdateFrameNumWrap(Dpb *d, uint32_t frameNum, uint32_t maxFrameNum) {
+void DpbUpdateFrameNumWrap(Dpb *d, uint32_t frameNum, uint32_t maxFrameNum) {
     for (int32_t i = 0; i < d->count; ++i) {
         Picture *e = d->entries[i];
         e->frameNumWrap = e->frameNum > frameNum ? int32_t(e->frameNum) - int32_t(maxFrameNum) : int32_t(e->frameNum);
     }
 }
 
-void Dpb_Flush(Dpb *d, const Picture *except) {
+void DpbFlush(Dpb *d, const Picture *except) {
     for (int32_t i = 0; i < d->count; ++i) {
         Picture *e = d->entries[i];
         if (e != except) e->shortRef = e->longRef = 0;
@@ -180,24 +197,7 @@ void Dpb_Flush(Dpb *d, const Picture *except) {
     d->lastOutputPoc = kNoOutputPoc;
 }
 
-static void ClearWithoutOutput(Dpb *d) {
-    for (int32_t i = 0; i < d->count; ++i) {
-        Picture *e = d->entries[i];
-        e->shortRef = e->longRef = 0;
-        e->waitingOutput = 0;
-        e->inDpb = 0;
-        d->entries[i] = nullptr;
-    }
-    d->count = 0;
-    if (d->holding) {
-        d->holding->inDpb = 0;
-        d->holding->waitingOutput = 0;
-    }
-    d->holding = d->unpaired = nullptr;
-    d->lastOutputPoc = kNoOutputPoc;
-}
-
-bool Dpb_StorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
+bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
     const uint8_t parity = sp.structure == kStructFrame ? uint8_t(kBothFields) : sp.structure;
     const bool secondField = sp.structure != kStructFrame && d->unpaired == p;
     bool mmco5 = false;
@@ -206,7 +206,7 @@ bool Dpb_StorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
         if (sp.noOutputOfPriorPics)
             ClearWithoutOutput(d);
         else
-            Dpb_Flush(d);
+            DpbFlush(d);
         if (sp.longTermReference) {
             p->longRef |= parity;
             p->longTermFrameIdx = 0;
@@ -219,7 +219,7 @@ bool Dpb_StorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
         if (sp.adaptive) {
             mmco5 = ApplyAdaptiveMarking(d, p, sp);
             if (mmco5) {
-                Dpb_Flush(d, p);
+                DpbFlush(d, p);
                 p->frameNum = 0;
                 if (sp.structure == kStructFrame) {
                     const int32_t t = p->poc[0] < p->poc[1] ? p->poc[0] : p->poc[1];
@@ -280,7 +280,7 @@ bool Dpb_StorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
     return mmco5;
 }
 
-void Dpb_StoreGapFrame(Dpb *d, Picture *p) {
+void DpbStoreGapFrame(Dpb *d, Picture *p) {
     SlidingWindow(d, p);
     p->shortRef = kBothFields;
     if (d->count >= d->size) RemoveUnused(d);
@@ -289,13 +289,13 @@ void Dpb_StoreGapFrame(Dpb *d, Picture *p) {
     p->waitingOutput = 0;
 }
 
-bool Dpb_HasOutput(const Dpb *d) {
+bool DpbHasOutput(const Dpb *d) {
     for (uint32_t r = d->queueRead; r != d->queueWrite; r = (r + 1) % kOutputQueueSize)
         if (d->queue[r] < d->numPictures) return true;
     return false;
 }
 
-Picture *Dpb_TakeOutput(Dpb *d) {
+Picture *DpbTakeOutput(Dpb *d) {
     while (d->queueRead != d->queueWrite) {
         const int32_t idx = d->queue[d->queueRead];
         d->queue[d->queueRead] = d->numPictures;  // taken

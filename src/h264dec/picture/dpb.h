@@ -45,21 +45,21 @@ struct StoreParams {
 };
 
 // Empties everything; pictures keep their planes and indices.
-void Dpb_Reset(Dpb *d);
+void DpbReset(Dpb *d);
 // A buffer for a new frame or first field, or null.
-Picture *Dpb_FindFreeBuffer(Dpb *d);
+Picture *DpbFindFreeBuffer(Dpb *d);
 // Stores a closed picture (marking, pairing, output by the active policy).
 // Returns true when operation 5 was executed.
-bool Dpb_StorePicture(Dpb *d, Picture *p, const StoreParams &sp);
+bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp);
 // Stores a non-existing frame made for a frame_num gap (sliding window marking).
-void Dpb_StoreGapFrame(Dpb *d, Picture *p);
+void DpbStoreGapFrame(Dpb *d, Picture *p);
 // Outputs every picture still waiting and empties the DPB.
-void Dpb_Flush(Dpb *d, const Picture *except = nullptr);
+void DpbFlush(Dpb *d, const Picture *except = nullptr);
 // Next picture of the OutputQueue (output state becomes free), or null.
-Picture *Dpb_TakeOutput(Dpb *d);
-bool Dpb_HasOutput(const Dpb *d);
+Picture *DpbTakeOutput(Dpb *d);
+bool DpbHasOutput(const Dpb *d);
 
 // FrameNumWrap of every short-term reference relative to the current frame_num.
-void Dpb_UpdateFrameNumWrap(Dpb *d, uint32_t frameNum, uint32_t maxFrameNum);
+void DpbUpdateFrameNumWrap(Dpb *d, uint32_t frameNum, uint32_t maxFrameNum);
 
 }  // namespace tessaly::h264

@@ -25,7 +25,7 @@ void FillFrameNumGap(H264Decoder *h, uint32_t frameNum) {
         missing = keep;
     }
     for (uint32_t k = 0; k < missing; ++k, next = (next + 1) % maxFrameNum) {
-        Picture *p = Dpb_FindFreeBuffer(&h->dpb);
+        Picture *p = DpbFindFreeBuffer(&h->dpb);
         if (!p) return;
         const PocResult poc = ComputeGapPoc(sps, next, &h->poc);
         p->outputState = kOutputFree;
@@ -42,7 +42,7 @@ void FillFrameNumGap(H264Decoder *h, uint32_t frameNum) {
         p->poc[1] = poc.bottom;
         p->width = sps.width;
         p->height = sps.height;
-        Dpb_StoreGapFrame(&h->dpb, p);
+        DpbStoreGapFrame(&h->dpb, p);
         h->prevRefFrameNum = next;
     }
 }
@@ -77,8 +77,8 @@ void ClosePicture(H264Decoder *h) {
     sp.commands = sh.marking;
     sp.maxFrameNum = h->activeSps.maxFrameNum;
     if (p->outputState == kOutputDecoding) p->outputState = kOutputFree;
-    Dpb_UpdateFrameNumWrap(&h->dpb, p->frameNum, sp.maxFrameNum);
-    Dpb_StorePicture(&h->dpb, p, sp);
+    DpbUpdateFrameNumWrap(&h->dpb, p->frameNum, sp.maxFrameNum);
+    DpbStorePicture(&h->dpb, p, sp);
 }
 
 bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
@@ -98,7 +98,7 @@ bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
     Picture *p = SecondFieldPartner(h, sh);
     const bool secondField = p != nullptr;
     if (!p) {
-        p = Dpb_FindFreeBuffer(&h->dpb);
+        p = DpbFindFreeBuffer(&h->dpb);
         if (!p) return false;
     }
     const bool mmco5 = sh.nalRefIdc && HasOperation5(sh);

@@ -113,7 +113,7 @@ bool SameReference(const RefListEntry &a, const RefListEntry &b) {
 
 bool BuildRefList0(Dpb *d, const RefListContext &c, const SliceHeader &sh, RefListEntry list[kRefListSize]) {
     const uint8_t parity = c.structure == kStructFrame ? uint8_t(kBothFields) : c.structure;
-    Dpb_UpdateFrameNumWrap(d, c.frameNum, c.maxFrameNum);
+    DpbUpdateFrameNumWrap(d, c.frameNum, c.maxFrameNum);
     int found = InitialList(d, c, list);
     if (found == 0) return false;
     const int numActive = int(std::clamp<uint32_t>(c.numActive, 1, kRefListSize - 1));

@@ -35,7 +35,7 @@ void SaveBottomRows(SliceDecoder &sd, const MbPlanes &mb) {
 void FlushDeblock(SliceDecoder &sd) {
     if (!sd.deblockPending) return;
     sd.deblockPending = false;
-    DeblockMb_Filter(*sd.ks, sd.deblock[sd.deblockNext ^ 1]);
+    DeblockMbFilter(*sd.ks, sd.deblock[sd.deblockNext ^ 1]);
 }
 
 // Inter macroblocks are predicted straight into the picture; intra and PCM
@@ -79,7 +79,7 @@ void FinishMb(SliceDecoder &sd) {
     d.chromaStride = p.chromaStride;
     ComputeDeblockParams(sd, d);
     if (sd.mbX == p.widthMbs - 1) {
-        DeblockMb_Filter(ks, d);
+        DeblockMbFilter(ks, d);
         return;
     }
     sd.deblockPending = true;
@@ -213,7 +213,7 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
 
 }  // namespace
 
-SliceDecoder *SliceDecoder_Create(int32_t maxWidthMbs, int32_t maxHeightMbs, const KernelSet *kernels) {
+SliceDecoder *SliceDecoderCreate(int32_t maxWidthMbs, int32_t maxHeightMbs, const KernelSet *kernels) {
     if (maxWidthMbs <= 0 || maxHeightMbs <= 0 || !kernels) return nullptr;
     // Value-initialised: the coefficient buffers must start at zero (the
     // transforms clear them after use, so they stay that way).
@@ -264,18 +264,18 @@ SliceDecoder *SliceDecoder_Create(int32_t maxWidthMbs, int32_t maxHeightMbs, con
     return sd;
 }
 
-void SliceDecoder_Destroy(SliceDecoder *sd) {
+void SliceDecoderDestroy(SliceDecoder *sd) {
     if (!sd) return;
     AlignedFree(sd->arena);
     delete sd;
 }
 
-void SliceDecoder_StartPicture(SliceDecoder *sd, const SliceParams &) {
+void SliceDecoderStartPicture(SliceDecoder *sd, const SliceParams &) {
     if (!sd) return;
     sd->pictureFirstSlice = sd->sliceSerial + 1;
 }
 
-SliceResult SliceDecoder_Decode(SliceDecoder *sd, const SliceParams &p) {
+SliceResult SliceDecoderDecode(SliceDecoder *sd, const SliceParams &p) {
     SliceResult res;
     if (!sd || !ParamsUsable(*sd, p)) {
         res.error = kErrGeometry;

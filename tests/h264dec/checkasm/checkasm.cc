@@ -408,28 +408,28 @@ void CheckCopies(const Candidate &c, const KernelSet &ref, Report &r) {
     }
 }
 
-// TESSALY_CPU_LEVEL caps the table KernelSet_Get hands out; the decoder
+// TESSALY_CPU_LEVEL caps the table KernelSetGet hands out; the decoder
 // relies on it for the forced-level conformance runs.
 int CheckSelection() {
     Report r;
-    const int native = CpuLevel_Probe();
+    const int native = CpuLevelProbe();
     const char *saved = std::getenv("TESSALY_CPU_LEVEL");
     const std::string savedValue = saved ? saved : "";
     struct Case {
         const char *value;
-        int level;  // the table expected, as for KernelSet_GetExact
+        int level;  // the table expected, as for KernelSetGetExact
     };
-    const int best = native >= 4 ? (KernelSet_GetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : 4) : 2;
+    const int best = native >= 4 ? (KernelSetGetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : 4) : 2;
     const Case cases[] = {{"2", 2}, {"0", 2}, {"3", 2}, {"4", native >= 4 ? 4 : 2}, {"5", native >= 4 ? 4 : 2},
                           {"6", best}, {"", best}, {"x", best}, {"44", best}};
     for (const Case &c : cases) {
         setenv("TESSALY_CPU_LEVEL", c.value, 1);
-        r.Expect(KernelSet_Get(native) == KernelSet_GetExact(c.level),
+        r.Expect(KernelSetGet(native) == KernelSetGetExact(c.level),
                  Format("TESSALY_CPU_LEVEL=\"%s\" should select table %d", c.value, c.level));
     }
     unsetenv("TESSALY_CPU_LEVEL");
-    r.Expect(KernelSet_Get(native) == KernelSet_GetExact(best), "no TESSALY_CPU_LEVEL: the best table");
-    r.Expect(KernelSet_Get(2) == KernelSet_GetExact(2) && KernelSet_Get(1) == nullptr, "level 2 is C, level 1 none");
+    r.Expect(KernelSetGet(native) == KernelSetGetExact(best), "no TESSALY_CPU_LEVEL: the best table");
+    r.Expect(KernelSetGet(2) == KernelSetGetExact(2) && KernelSetGet(1) == nullptr, "level 2 is C, level 1 none");
     if (saved) setenv("TESSALY_CPU_LEVEL", savedValue.c_str(), 1);
     std::printf("table selection  %d cases  %s\n", r.checked, r.failed ? "FAILED" : "ok");
     return r.failed;
@@ -599,10 +599,10 @@ int main(int argc, char **argv) {
         }
     }
     gRng.seed(seed);
-    const KernelSet *ref = KernelSet_GetExact(2);
+    const KernelSet *ref = KernelSetGetExact(2);
     std::vector<Candidate> sets;
-    if (const KernelSet *ks = KernelSet_GetExact(4)) sets.push_back({"sse2", ks});
-    if (const KernelSet *ks = KernelSet_GetExact(kCpuLevelAvx2)) sets.push_back({"avx2", ks});
+    if (const KernelSet *ks = KernelSetGetExact(4)) sets.push_back({"sse2", ks});
+    if (const KernelSet *ks = KernelSetGetExact(kCpuLevelAvx2)) sets.push_back({"avx2", ks});
     if (bench) {
         RunBench(*ref, sets);
         return 0;
