@@ -128,11 +128,11 @@ void LumaV(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t *tc
 }
 
 void LumaEdgeHAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    if (LumaEdgeSkipped(tc0)) return;
     LumaH<false>(pix, stride, alpha, beta, tc0);
 }
 void LumaEdgeVAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]) {
-    if ((tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0) return;
+    if (LumaEdgeSkipped(tc0)) return;
     LumaV<false>(pix, stride, alpha, beta, tc0);
 }
 void LumaEdgeHStrongAvx2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {

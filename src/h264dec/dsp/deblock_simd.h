@@ -4,10 +4,15 @@
 // and back is left to each instruction set's file.
 #pragma once
 
+#include <cstdint>
+
 #include "h264dec/dsp/simd_ops.h"
 
 namespace tessaly::h264 {
 namespace {
+
+// A normal luma edge that changes nothing: every segment has tC0 -1.
+inline bool LumaEdgeSkipped(const int8_t tc0[4]) { return (tc0[0] & tc0[1] & tc0[2] & tc0[3]) < 0; }
 
 // Lines whose samples pass |p0 - q0| < alpha, |p1 - p0| < beta, |q1 - q0| < beta.
 template <class V>
