@@ -4,10 +4,11 @@
 // (tests/h264dec/checkasm compares every one with its C member).
 // Tables: C (every level from 2); SSE2 (level 4 and up) replaces luma and
 // chroma MC, the 4x4 / 8x8 / DC transforms, the luma edge filters and chroma
-// edge sets, the two plane predictors and the copies; AVX2 (when
-// CpuHasAvx2()) also replaces 16-wide luma MC, 8- and 4-wide chroma MC, the
-// luma edge filters and the chroma edge sets. Intra 4x4 and
-// 8x8, the other 16x16 / chroma modes and the DC helpers are C everywhere.
+// edge sets, the copies and the intra predictors but three (4x4 vertical,
+// 16x16 horizontal, chroma vertical: a plain copy or fill either way); AVX2
+// (when CpuHasAvx2()) also replaces 16-wide luma MC, 8- and 4-wide chroma MC,
+// the luma edge filters and the chroma edge sets. The luma and chroma DC
+// dequantising transforms and the per-edge chroma filters are C everywhere.
 //
 // Common conventions (every member):
 // - Samples are 8-bit. Strides are in bytes, positive, otherwise arbitrary
@@ -139,10 +140,6 @@ using ChromaEdgesFn = void (*)(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const
 // Block copies: w x h bytes from src to dst.
 using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
                              ptrdiff_t srcStride, int h);
-
-// The last column of a block: dst[y] = block[w - 1 + y*stride] for the
-// w x w block (w 16 or 8); reads only the block. Keeps the unfiltered right
-// edge of a macroblock for the intra prediction of the next one.
 
 struct KernelSet {
     IntraPredFn intra4x4[kNumIntraNxNModes];

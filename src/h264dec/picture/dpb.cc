@@ -203,6 +203,9 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
     bool mmco5 = false;
 
     if (sp.idr) {
+        // An IDR picture starts over: everything before it leaves the DPB,
+        // shown first unless the stream says the earlier pictures are not
+        // to be output.
         if (sp.noOutputOfPriorPics)
             ClearWithoutOutput(d);
         else
@@ -219,6 +222,10 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
         if (sp.adaptive) {
             mmco5 = ApplyAdaptiveMarking(d, p, sp);
             if (mmco5) {
+                // Operation 5 ends every reference and restarts frame_num and
+                // the order count here: what waits is shown now, and this
+                // picture's order count becomes relative to itself so the
+                // pictures after it sort behind it.
                 DpbFlush(d, p);
                 p->frameNum = 0;
                 if (sp.structure == kStructFrame) {
@@ -230,11 +237,16 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
                 }
             }
         } else {
+            // Sliding window. The second field of a reference frame joins an
+            // entry already counted, so it makes no room.
             if (!(secondField && p->IsRef())) SlidingWindow(d, p);
             p->shortRef |= parity;
         }
     }
 
+    // Second field of a pair: the frame already has its entry (or is held
+    // outside the DPB as a non-reference first field); it is complete now
+    // and can be shown.
     if (secondField && d->unpaired == p) {
         d->unpaired = nullptr;
         if (d->holding == p) {
@@ -250,9 +262,13 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
         return mmco5;
     }
 
+    // A new frame or first field. A first field whose partner never came
+    // leaves as a frame before this one takes its place.
     if (d->count >= d->size) RemoveUnused(d);
     ReleaseUnpaired(d, p);
     const bool field = sp.structure != kStructFrame;
+    // A non-reference first field waits outside the DPB: bumping must not
+    // output half a frame, and no later picture refers to it.
     if (d->displayOrder) {
         if (!p->IsRef() && field) {
             d->holding = d->unpaired = p;
@@ -263,6 +279,8 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
             if (field) d->unpaired = p;
         }
     } else if (p->IsRef()) {
+        // Decoding order: a frame is shown at once, a field once its pair is
+        // complete; references stay for prediction either way.
         Insert(d, p);
         if (field) {
             d->unpaired = p;

@@ -52,6 +52,7 @@ Picture *DpbFindFreeBuffer(Dpb *d);
 // Returns true when operation 5 was executed.
 bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp);
 // Stores a non-existing frame made for a frame_num gap (sliding window marking).
+// It only holds a place in the reference set, so it is never output.
 void DpbStoreGapFrame(Dpb *d, Picture *p);
 // Outputs every picture still waiting and empties the DPB.
 void DpbFlush(Dpb *d, const Picture *except = nullptr);

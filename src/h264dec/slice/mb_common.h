@@ -12,7 +12,25 @@ namespace tessaly::h264 {
 // P_L0_L0_16x8, P_L0_L0_8x16, P_8x8, P_8x8ref0), kMbTypeIntraBase + n the
 // I-slice mb_type n (0 I_NxN, 1..24 I_16x16, 25 I_PCM).
 inline constexpr int kMbTypeIntraBase = 5;
-inline constexpr int kMbTypeMax = kMbTypeIntraBase + 25;
+inline constexpr int kIntraTypeNxN = 0;
+inline constexpr int kIntraTypePcm = 25;
+// I_16x16 types from this one on code the AC of all four luma 8x8 blocks.
+inline constexpr int kIntra16x16LumaAcFirst = 13;
+inline constexpr int kMbTypeMax = kMbTypeIntraBase + kIntraTypePcm;
+
+// coded_block_pattern bits: the four luma 8x8 blocks, chroma AC (and DC).
+inline constexpr int kCbpLumaAll = 0x0f;
+inline constexpr int kCbpChromaAc = 0x20;
+// Bits of CurrentMb::cbfDc: luma, Cb and Cr DC all coded.
+inline constexpr uint8_t kCbfDcAll = 7;
+// Coefficient count of every I_PCM block: all 16 coded, for the CAVLC
+// neighbour counts and the deblocking strength.
+inline constexpr uint8_t kPcmCoeffCount = 16;
+// The 4x4 / 8x8 mode a neighbour that is not I_NxN offers: DC.
+inline constexpr int8_t kPredModeDc = 2;
+
+inline constexpr int kMaxQp = 51;
+inline constexpr int kMinQpDelta = -26, kMaxQpDelta = 25;
 
 // Error codes reported in SliceResult::error.
 enum SliceError : int32_t {
@@ -36,7 +54,7 @@ inline void SetMbQp(SliceDecoder &sd, int qp) {
     sd.mb.qp = qp;
     for (int c = 0; c < 2; ++c) {
         int qpi = qp + sd.p->chromaQpOffset[c];
-        qpi = qpi < 0 ? 0 : (qpi > 51 ? 51 : qpi);
+        qpi = qpi < 0 ? 0 : (qpi > kMaxQp ? kMaxQp : qpi);
         sd.mb.qpc[c] = kChromaQp[qpi];
     }
 }

@@ -177,25 +177,25 @@ int DecodeMacroblock(SliceDecoder &sd, Entropy &ent) {
     if (type >= kMbTypeIntraBase) {
         const int it = type - kMbTypeIntraBase;
         ClearMotion(sd, kRefIntra);
-        if (it == 25) {
+        if (it == kIntraTypePcm) {
             // I_PCM: every block counts as coded; deblocking uses QP 0.
             mb.cls = kMbIPcm;
-            mb.cbp = 0x2f;
-            mb.cbfDc = 7;
-            SetPredModes(sd, 2);
+            mb.cbp = kCbpLumaAll | kCbpChromaAc;
+            mb.cbfDc = kCbfDcAll;
+            SetPredModes(sd, kPredModeDc);
             SetMbQp(sd, sd.qp);
             for (int k = 0; k < 2; ++k) {
                 const int qpi = p.chromaQpOffset[k];
-                mb.qpc[k] = kChromaQp[qpi < 0 ? 0 : (qpi > 51 ? 51 : qpi)];
+                mb.qpc[k] = kChromaQp[qpi < 0 ? 0 : (qpi > kMaxQp ? kMaxQp : qpi)];
             }
             for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 4; ++x) sd.cache.nnz[Cache(x, y)] = 16;
+                for (int x = 0; x < 4; ++x) sd.cache.nnz[Cache(x, y)] = kPcmCoeffCount;
             for (int k = 0; k < 2; ++k)
-                for (int i = 0; i < 4; ++i) sd.cache.nnzChroma[k][kChromaCache[i]] = 16;
+                for (int i = 0; i < 4; ++i) sd.cache.nnzChroma[k][kChromaCache[i]] = kPcmCoeffCount;
             ent.NoQpDelta();
             return ent.Pcm(sd);
         }
-        if (it == 0) {
+        if (it == kIntraTypeNxN) {
             mb.cls = kMbINxN;
             if (p.transform8x8Mode) mb.transform8x8 = uint8_t(ent.TransformSize8x8Flag());
             const int err = detail::ParseIntraModes(sd, ent);
@@ -203,14 +203,14 @@ int DecodeMacroblock(SliceDecoder &sd, Entropy &ent) {
         } else {
             mb.cls = kMbI16x16;
             mb.i16Mode = uint8_t((it - 1) & 3);
-            cbp = (((it - 1) >> 2) % 3) << 4 | (it >= 13 ? 15 : 0);
-            SetPredModes(sd, 2);
+            cbp = (((it - 1) >> 2) % 3) << 4 | (it >= kIntra16x16LumaAcFirst ? kCbpLumaAll : 0);
+            SetPredModes(sd, kPredModeDc);
         }
         const int chromaMode = ent.IntraChromaPredMode();
-        if (chromaMode < 0 || chromaMode > 3) return kErrIntraMode;
+        if (chromaMode < 0 || chromaMode >= kNumIntraChromaModes) return kErrIntraMode;
         mb.chromaPredMode = uint8_t(chromaMode);
     } else {
-        SetPredModes(sd, 2);
+        SetPredModes(sd, kPredModeDc);
         const int err = detail::ParseInterPrediction(sd, ent, type);
         if (err) return err;
     }
@@ -229,8 +229,8 @@ int DecodeMacroblock(SliceDecoder &sd, Entropy &ent) {
 
     if (cbp != 0 || mb.cls == kMbI16x16) {
         const int delta = ent.MbQpDelta();
-        if (delta < -26 || delta > 25) return kErrQpDelta;
-        SetMbQp(sd, (sd.qp + delta + 52) % 52);
+        if (delta < kMinQpDelta || delta > kMaxQpDelta) return kErrQpDelta;
+        SetMbQp(sd, (sd.qp + delta + kMaxQp + 1) % (kMaxQp + 1));
     } else {
         ent.NoQpDelta();
         SetMbQp(sd, sd.qp);
