@@ -57,63 +57,6 @@ Decoded Decode(const Bits &b, int nC, int maxCoeffs) {
     return d;
 }
 
-TEST(SliceCavlcResidual, TextbookBlockWithTrailingOnesAndRuns) {
-    // Scan order 0 3 0 1 -1 -1 0 1: five coefficients, three trailing ones.
-    Bits b;
-    b.Put("0000100").Put("011").Put("1").Put("0010").Put("111").Put("10").Put("1").Put("1").Put("01");
-    const Decoded d = Decode(b, 0, 16);
-    ASSERT_EQ(d.total, 5);
-    const int16_t expected[16] = {0, 3, 0, 1, -1, -1, 0, 1};
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(d.coeffs[i], expected[i]) << i;
-    EXPECT_EQ(d.bitsUsed, b.size());
-}
-
-TEST(SliceCavlcResidual, LevelEscapeWithPrefix15AndSuffixLengthGrowth) {
-    // Two coefficients, no trailing ones: first level 20 (level_prefix 15,
-    // 12-bit suffix), then -5 read with suffixLength 2 after the growth.
-    Bits b;
-    b.Put(kCoeffToken[0][0][2]);
-    b.Put("0000000000000001").PutValue(36 - 30, 12);  // levelCode 36 (+2 implied for the first)
-    // suffixLength is now 2 (|20| > 3): -5 -> levelCode 9 -> prefix 2, suffix 1.
-    b.Put("001").PutValue(1, 2);
-    b.Put(kTotalZeros4x4[1][0]);
-    const Decoded d = Decode(b, 0, 16);
-    ASSERT_EQ(d.total, 2);
-    EXPECT_EQ(d.coeffs[0], -5);
-    EXPECT_EQ(d.coeffs[1], 20);
-    EXPECT_EQ(d.bitsUsed, b.size());
-}
-
-TEST(SliceCavlcResidual, ChromaDcUsesItsOwnTables) {
-    // Chroma DC (nC -1): one trailing one at position 2 (total_zeros 2).
-    Bits b;
-    b.Put(kCoeffToken[kCoeffTokenChromaDc][1][1]).Put("1").Put(kTotalZerosChromaDc[0][2]);
-    const Decoded d = Decode(b, -1, 4);
-    ASSERT_EQ(d.total, 1);
-    EXPECT_EQ(d.coeffs[0], 0);
-    EXPECT_EQ(d.coeffs[1], 0);
-    EXPECT_EQ(d.coeffs[2], -1);
-    EXPECT_EQ(d.bitsUsed, b.size());
-}
-
-TEST(SliceCavlcResidual, HighNcUsesFixedLengthToken) {
-    // nC >= 8: 6-bit token; TotalCoeff 16 leaves no total_zeros.
-    Bits b;
-    b.Put(kCoeffToken[3][3][16]);
-    ASSERT_EQ(kCoeffToken[3][3][16].len, 6);
-    b.Put("000");  // three trailing ones, all positive
-    // suffixLength starts at 0 (three trailing ones): level 1 is "1"; from
-    // then on suffixLength 1, where "1" "1" is level -1.
-    b.Put("1");
-    for (int i = 4; i < 16; ++i) b.Put("11");
-    const Decoded d = Decode(b, 9, 16);
-    ASSERT_EQ(d.total, 16);
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(d.coeffs[i], -1) << i;
-    EXPECT_EQ(d.coeffs[12], 1);
-    for (int i = 13; i < 16; ++i) EXPECT_EQ(d.coeffs[i], 1) << i;
-    EXPECT_EQ(d.bitsUsed, b.size());
-}
-
 TEST(SliceCavlcResidual, MalformedBlocksAreRefused) {
     {
         // 16 coefficients where only 15 fit (Intra16x16 AC / chroma AC).
