@@ -156,6 +156,50 @@ TEST(Dpb, AdaptiveMarkingConvertsAndReleases) {
     EXPECT_EQ(out[7].pic.damaged, 1u);
 }
 
+// Operation 4 keeps long-term frames up to its maximum index, drops those above.
+TEST(Dpb, MaxLongTermIndexKeepsItsOwnIndexAndDropsTheOneAbove) {
+    SpsOptions sps;
+    sps.numRefFrames = 3;
+    StreamBuilder b(sps);
+    SliceOptions idr = Intra(0, 10);
+    idr.longTermIdr = true;  // LongTermFrameIdx 0
+    SliceOptions second = Intra(1, 20);
+    second.marking = {{4, 2}, {6, 1}};  // indices up to 1; this frame takes 1
+    SliceOptions third = Intra(2, 30);
+    third.marking = {{4, 1}};  // indices up to 0
+    SliceOptions useIndex0 = Skip(3);
+    useIndex0.listOps = {{2, 0}};
+    SliceOptions useIndex1 = Skip(4);
+    useIndex1.listOps = {{2, 1}};
+    b.Add(idr).Add(second).Add(third).Add(useIndex0).Add(useIndex1);
+    DecoderPtr h(MakeDecoder(2, 6, 4));
+    const auto out = DecodeAll(h.get(), b.Bytes());
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[3].luma, 10);
+    EXPECT_EQ(out[3].pic.damaged, 0u) << "index 0 was within the maximum";
+    EXPECT_EQ(out[4].pic.damaged, 1u) << "index 1 was above it";
+}
+
+// Redundant slices repeat a picture's primary slices; they are not decoded.
+TEST(Dpb, RedundantSlicesAreDropped) {
+    SpsOptions sps;
+    std::vector<uint8_t> bytes = SpsNal(sps);
+    PpsOptions pps;
+    pps.redundantPicCnt = true;
+    Append(bytes, PpsNal(pps));
+    for (int frame = 0; frame < 3; ++frame) {
+        SliceOptions primary = Intra(frame, 10 + 10 * frame);
+        primary.redundantPicCnt = 0;
+        SliceOptions redundant = primary;
+        redundant.redundantPicCnt = 1;
+        redundant.luma = 99;
+        Append(bytes, SliceNal(sps, primary));
+        Append(bytes, SliceNal(sps, redundant));
+    }
+    DecoderPtr h(MakeDecoder(2, 6, 1));
+    EXPECT_EQ(Lumas(DecodeAll(h.get(), bytes)), (std::vector<int>{10, 20, 30}));
+}
+
 TEST(Dpb, FrameNumGapsMakeFramesThatAreNeverOutput) {
     SpsOptions sps;
     sps.numRefFrames = 2;
@@ -180,8 +224,8 @@ TEST(Dpb, BackwardFrameNumWithoutGapsWaitsForIntra) {
     SpsOptions sps;
     StreamBuilder b(sps);
     b.Add(Intra(0, 10)).Add(Intra(1, 20)).Add(Intra(3, 30));  // forward gap: accepted
-    b.Add(Skip(2));                                              // backwards: refused
-    b.Add(Skip(3));                                              // dropped until an intra slice
+    b.Add(Skip(2));                                           // backwards: refused
+    b.Add(Skip(3));                                           // dropped until an intra slice
     b.Add(Intra(4, 60)).Add(Skip(5));
     DecoderPtr h(MakeDecoder(2, 6, 1));
     EXPECT_EQ(Lumas(DecodeAll(h.get(), b.Bytes())), (std::vector<int>{10, 20, 30, 60, 60}));

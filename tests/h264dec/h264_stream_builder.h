@@ -74,8 +74,8 @@ struct SpsOptions {
     bool gapsAllowed = false;
     bool frameMbsOnly = true;
     int cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;  // in crop units
-    bool scalingMatrix = false;  // profile 100: a 4x4 and an 8x8 list written
-    int pocOffset = 0;           // pocType 1: the size of its offsets
+    bool scalingMatrix = false;                                    // profile 100: a 4x4 and an 8x8 list written
+    int pocOffset = 0;                                             // pocType 1: the size of its offsets
 };
 
 inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
@@ -132,6 +132,7 @@ struct PpsOptions {
     int spsId = 0;
     int weightedBipredIdc = 0;
     int numRefIdxDefault = 1;
+    bool redundantPicCnt = false;  // slices then carry redundant_pic_cnt
 };
 
 inline std::vector<uint8_t> PpsNal(const PpsOptions &o = {}) {
@@ -150,7 +151,7 @@ inline std::vector<uint8_t> PpsNal(const PpsOptions &o = {}) {
     w.Se(0);
     w.Bit(1);  // deblocking_filter_control_present_flag
     w.Bit(0);
-    w.Bit(0);
+    w.Bit(o.redundantPicCnt);
     w.Trailing();
     return Nal(3, 8, w.Bytes());
 }
@@ -173,15 +174,16 @@ struct SliceOptions {
     int ppsId = 0;
     int frameNum = 0;
     int idrPicId = 0;
-    int pocLsb = 0;         // POC type 0 only
-    int field = 0;          // 0 frame, 1 top, 2 bottom
+    int pocLsb = 0;  // POC type 0 only
+    int field = 0;   // 0 frame, 1 top, 2 bottom
     int firstMb = 0;
-    int numMbs = -1;        // macroblocks in this slice; -1: to the end of the picture
+    int numMbs = -1;  // macroblocks in this slice; -1: to the end of the picture
     bool longTermIdr = false;
     std::vector<MarkingOp> marking;
     std::vector<ListOp> listOps;
-    int numRefIdxActive = 0;  // 0: the PPS default
-    uint8_t luma = 128;       // I_PCM sample values
+    int numRefIdxActive = 0;   // 0: the PPS default
+    int redundantPicCnt = -1;  // written when not negative (the PPS must say so)
+    uint8_t luma = 128;        // I_PCM sample values
     uint8_t chroma = 128;
 };
 
@@ -202,6 +204,7 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
     }
     if (o.idr) w.Ue(uint32_t(o.idrPicId));
     if (sps.pocType == 0) w.Bits(uint32_t(o.pocLsb), sps.log2MaxPocLsb);
+    if (o.redundantPicCnt >= 0) w.Ue(uint32_t(o.redundantPicCnt));
     if (!o.intra) {
         w.Bit(o.numRefIdxActive != 0);
         if (o.numRefIdxActive) w.Ue(uint32_t(o.numRefIdxActive - 1));
@@ -232,8 +235,8 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
             }
         }
     }
-    w.Se(0);   // slice_qp_delta
-    w.Ue(1);   // disable_deblocking_filter_idc
+    w.Se(0);  // slice_qp_delta
+    w.Ue(1);  // disable_deblocking_filter_idc
     if (o.intra) {
         for (int mb = 0; mb < count; ++mb) {
             w.Ue(25);  // I_PCM
