@@ -48,7 +48,7 @@ TEST(AlignedAlloc, BlocksAreZeroedAlignedAndFreeable) {
         auto *p = static_cast<uint8_t *>(AlignedAllocZeroed(size));
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
-        EXPECT_GE(p[-1], 1);   // the distance to the real block start
+        EXPECT_GE(p[-1], 1);  // the distance to the real block start
         EXPECT_LE(p[-1], 16);
         for (size_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0) << size;
         std::memset(p, 0xAB, size);
@@ -163,37 +163,6 @@ TEST(DecoderApi, OutputTimingOneAccessUnitPerCall) {
     EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
 }
 
-TEST(DecoderApi, SingleIdrThenEndOfStream) {
-    DecoderPtr h(MakeDecoder(2, 6, 1));
-    const auto units = IntraAccessUnits(1);
-    EXPECT_EQ(DecodeCall(h.get(), units[0].data(), units[0].size()).result, DEC_NEED_MORE_DATA);
-    Out o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM);
-    ASSERT_EQ(o.result, DEC_OK);
-    EXPECT_EQ(o.luma, 10);
-    EXPECT_EQ(o.pic.poc, 0);
-    EXPECT_EQ(DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM).result, DEC_NO_PICTURE);
-}
-
-TEST(DecoderApi, InputSplitAnywhereGivesTheSamePictures) {
-    const std::vector<uint8_t> stream = Join(IntraAccessUnits(6));
-    DecoderPtr whole(MakeDecoder(2, 6, 1));
-    const std::vector<int> expected = Lumas(DecodeAll(whole.get(), stream));
-    ASSERT_EQ(expected, (std::vector<int>{10, 20, 30, 40, 50, 60}));
-    for (size_t piece : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(400)}) {
-        DecoderPtr h(MakeDecoder(2, 6, 1));
-        std::vector<int> got;
-        for (size_t pos = 0; pos < stream.size(); pos += piece) {
-            const size_t n = std::min(piece, stream.size() - pos);
-            for (Out o = DecodeCall(h.get(), stream.data() + pos, n); o.result == DEC_OK; o = DecodeCall(h.get(), nullptr, 0))
-                got.push_back(o.luma);
-        }
-        for (Out o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM); o.result == DEC_OK;
-             o = DecodeCall(h.get(), nullptr, 0, DEC_FLAG_END_OF_STREAM))
-            got.push_back(o.luma);
-        EXPECT_EQ(got, expected) << "piece " << piece;
-    }
-}
-
 TEST(DecoderApi, NewDataInsteadOfCallingAgainDropsTheUnreadInput) {
     DecoderPtr h(MakeDecoder(2, 6, 1));
     const std::vector<uint8_t> stream = Join(IntraAccessUnits(5));
@@ -261,33 +230,6 @@ TEST(DecoderApi, PictureRecordReportsCroppingAndDamage) {
     EXPECT_EQ(out[0].pic.damaged, 0u);
     EXPECT_EQ(out[1].pic.damaged, 1u);
     EXPECT_EQ(out[1].luma, 50);
-}
-
-TEST(DecoderApi, PrivateMessagesReachThePictures) {
-    DecoderPtr h(MakeDecoder(2, 6, 1));
-    SpsOptions sps;
-    std::vector<uint8_t> stream = SpsNal(sps);
-    Append(stream, PpsNal());
-    Append(stream, Nal(0, 6, {0xE0, 0x01, 0x01, 0x80}));                  // field coding on
-    Append(stream, Nal(0, 6, {0xF0, 0x03, 0x11, 0x22, 0x33, 0x44, 0x80}));  // user data, 3 bytes
-    for (int i = 0; i < 2; ++i) {
-        SliceOptions s;
-        s.idr = i == 0;
-        s.frameNum = i;
-        Append(stream, SliceNal(sps, s));
-    }
-    const auto out = DecodeAll(h.get(), stream);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].pic.fieldHint, 1u);  // even frame_num
-    EXPECT_EQ(out[1].pic.fieldHint, 2u);  // odd frame_num
-    const auto *record = static_cast<const UserDataRecord *>(out[1].pic.userData);
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->tag, kUserDataTag);
-    EXPECT_EQ(record->length, 3u);
-    EXPECT_EQ(record->words[0], 0x11u);
-    EXPECT_EQ(record->words[1], 0x22u);
-    EXPECT_EQ(record->words[2], 0x33u);
-    EXPECT_EQ(record->words[3], 0u);
 }
 
 }  // namespace

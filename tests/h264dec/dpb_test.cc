@@ -49,34 +49,6 @@ SliceOptions Skip(int frameNum, int refIdc = 1) {
     return s;
 }
 
-TEST(Dpb, DisplayOrderBumpsByPictureOrderCount) {
-    SpsOptions sps;
-    sps.pocType = 0;
-    // Decoding order with order counts 0, 8, 4, 2; the last two are not references.
-    auto make = [&] {
-        StreamBuilder b(sps);
-        SliceOptions s0 = Intra(0, 10);
-        s0.pocLsb = 0;
-        SliceOptions s1 = Intra(1, 20);
-        s1.pocLsb = 8;
-        SliceOptions s2 = Intra(2, 30, 0);
-        s2.pocLsb = 4;
-        SliceOptions s3 = Intra(2, 40, 0);
-        s3.pocLsb = 2;
-        b.Add(s0).Add(s1).Add(s2).Add(s3);
-        return b.Bytes();
-    };
-    DecoderPtr byDecoding(MakeDecoder(2, 6, 1));
-    EXPECT_EQ(Lumas(DecodeAll(byDecoding.get(), make())), (std::vector<int>{10, 20, 30, 40}));
-    // A DPB of two frames (bufferCount 1): pictures wait until it is full.
-    DecoderPtr byOrder(MakeDecoder(2, 6, 1, DEC_MODE_DISPLAY_ORDER));
-    const auto out = DecodeAll(byOrder.get(), make());
-    EXPECT_EQ(Lumas(out), (std::vector<int>{10, 40, 30, 20}));
-    ASSERT_EQ(out.size(), 4u);
-    EXPECT_EQ(out[1].pic.poc, 2);
-    EXPECT_EQ(out[3].pic.poc, 8);
-}
-
 TEST(Dpb, TwoIdenticalNonReferencePicturesAreTwoPictures) {
     SpsOptions sps;
     StreamBuilder b(sps);
@@ -246,29 +218,6 @@ SliceOptions Field(int frameNum, int parity, int luma, bool idr = false) {
     s.field = parity;
     s.luma = uint8_t(luma);
     return s;
-}
-
-TEST(Dpb, FieldPairsLeaveAsOneInterleavedFrame) {
-    StreamBuilder b(FieldSps());
-    b.Add(Field(0, 1, 10, true)).Add(Field(0, 2, 50));
-    SliceOptions p = Skip(1);  // P frame: copies the frame made of both fields
-    b.Add(p);
-    SliceOptions pTop = Skip(2);
-    pTop.field = 1;
-    SliceOptions pBottom = Skip(2);
-    pBottom.field = 2;
-    b.Add(pTop).Add(pBottom);  // P fields: each copies the same-parity field first
-    for (uint32_t mode : {0u, uint32_t(DEC_MODE_DISPLAY_ORDER)}) {
-        DecoderPtr h(MakeDecoder(2, 6, 2, mode));
-        const auto out = DecodeAll(h.get(), b.Bytes());
-        ASSERT_EQ(out.size(), 3u) << mode;
-        for (const Out &o : out) {
-            EXPECT_EQ(o.luma, 10) << mode;
-            EXPECT_EQ(o.bottomLuma, 50) << mode;
-            EXPECT_EQ(o.pic.height, 96u);
-        }
-        EXPECT_EQ(out[0].pic.isIdr, 1u);
-    }
 }
 
 TEST(Dpb, LoneFieldBeforeAFrameQueuesTwoPictures) {
