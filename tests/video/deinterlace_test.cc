@@ -1,6 +1,7 @@
 // The exported deinterlacer on constructed pictures: frame layout, the motion
-// decision (weave after eight still frames, per pixel pair), edge-directed
-// interpolation, argument errors and their codes, and the version call.
+// decision (weave after eight still frames, per pixel pair), argument errors
+// and their codes, and the version call. The edge-directed interpolation is
+// pinned bit for bit by the field-stream port's reference frames.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -467,67 +468,6 @@ TEST_F(DeinterlaceMotion, TopFieldMotionAlsoStopsWeaving) {
             const bool woven = out.Y(2 * k + 1, x) == bottom.Y(k, x) && out.Y(2 * k + 1, x + 1) == bottom.Y(k, x + 1);
             EXPECT_EQ(woven, want.At(k, x)) << "row " << 2 * k + 1 << " pair " << x;
         }
-}
-
-// ---------------------------------------------------------------------------
-// Edge-directed interpolation (first frame: everything moves)
-
-struct Neighbourhood {
-    int a[3];  // top row k, columns c-1, c, c+1
-    int b[3];  // top row k+1
-};
-
-// The interpolated pixel in output row 2k+1, column c, for the given six top
-// field pixels around it (the rest of the top field is 0, the bottom field 0).
-int InterpolatedPixel(const Neighbourhood &n, int c) {
-    const tqDEINTERLACE_PARA_S &p = kGeometry;
-    const int k = 3;
-    Session s(p);
-    Field top(p), bottom(p);
-    for (int i = 0; i < 3; ++i) {
-        top.Y(k, c - 1 + i) = uint8_t(n.a[i]);
-        top.Y(k + 1, c - 1 + i) = uint8_t(n.b[i]);
-    }
-    Frame out(p);
-    s.GiveFrame(top, bottom, out);
-    return out.Y(2 * k + 1, c);
-}
-
-TEST(DeinterlaceInterpolation, WorkedExamples) {
-    // Both columns of a pair, and a pair near each end of the row.
-    for (int c : {10, 11, 2, kGeometry.width - 3}) {
-        SCOPED_TRACE(c);
-        // A vertical edge: straight down.
-        EXPECT_EQ(InterpolatedPixel({{0, 200, 200}, {0, 200, 200}}, c), 200);
-        // A diagonal rising to the right: d0 80, d1 0, d2 160, along a[c+1]-b[c-1].
-        EXPECT_EQ(InterpolatedPixel({{10, 50, 90}, {90, 130, 170}}, c), 90);
-        // Its mirror: along a[c-1]-b[c+1].
-        EXPECT_EQ(InterpolatedPixel({{90, 50, 10}, {170, 130, 90}}, c), 90);
-        // The average drops the remainder: (100 + 201) / 2.
-        EXPECT_EQ(InterpolatedPixel({{100, 100, 100}, {201, 201, 201}}, c), 150);
-    }
-}
-
-TEST(DeinterlaceInterpolation, TiesKeepTheEarlierDirection) {
-    // Candidates for each case: vertical (a[c], b[c]), first diagonal
-    // (a[c+1], b[c-1]), second diagonal (a[c-1], b[c+1]); all three averages
-    // differ, so the result names the direction taken.
-    const int c = 20;
-    // d0 = d1 = d2 = 40: vertical 120 (not 70, not 20).
-    EXPECT_EQ(InterpolatedPixel({{0, 100, 50}, {90, 140, 40}}, c), 120);
-    // d1 = d2 = 0 < d0: the first diagonal 100 (not 0, not vertical 110).
-    EXPECT_EQ(InterpolatedPixel({{0, 0, 100}, {100, 220, 0}}, c), 100);
-    // d0 = d1 = 30 < d2: vertical 25 (not 45).
-    EXPECT_EQ(InterpolatedPixel({{0, 10, 30}, {60, 40, 250}}, c), 25);
-    // d0 = d2 = 50 < d1: vertical 25 (not 45).
-    EXPECT_EQ(InterpolatedPixel({{20, 0, 200}, {0, 50, 70}}, c), 25);
-    // d1 = 5 < d2 = 10 < d0: the second diagonal must beat the best so far,
-    // not just the vertical: first diagonal 97.
-    EXPECT_EQ(InterpolatedPixel({{0, 0, 100}, {95, 220, 10}}, c), 97);
-    // d2 = 5 < d1 = 10 < d0: second diagonal (0 + 5) / 2.
-    EXPECT_EQ(InterpolatedPixel({{0, 0, 100}, {90, 220, 5}}, c), 2);
-    // Only d2 small: second diagonal 60.
-    EXPECT_EQ(InterpolatedPixel({{60, 10, 30}, {250, 200, 60}}, c), 60);
 }
 
 // ---------------------------------------------------------------------------
