@@ -149,12 +149,13 @@ inline void ChromaFilter16(__m256i *r, const ChromaEdgeSet &s, int e) {
     __m256i p0 = r[1], q0 = r[2];
     const __m256i alpha = _mm256_set_m128i(_mm_set1_epi16(s.alpha[e][1]), _mm_set1_epi16(s.alpha[e][0]));
     const __m256i beta = _mm256_set_m128i(_mm_set1_epi16(s.beta[e][1]), _mm_set1_epi16(s.beta[e][0]));
+    const __m256i mask = EdgeMask<Vec256>(p1, p0, q0, q1, alpha, beta);
     if (s.strong[e]) {
-        ChromaCore<Vec256, true>(p1, p0, q0, q1, alpha, beta, _mm256_setzero_si256());
+        ChromaStrongCore<Vec256>(p1, p0, q0, q1, mask);
     } else {
         // tC0 of segment k covers lines 2k, 2k + 1 of its plane.
         const __m128i t = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s.tc0[e]));
-        ChromaCore<Vec256, false>(p1, p0, q0, q1, alpha, beta, _mm256_cvtepi8_epi16(_mm_unpacklo_epi8(t, t)));
+        ChromaNormalCore<Vec256>(p1, p0, q0, q1, mask, _mm256_cvtepi8_epi16(_mm_unpacklo_epi8(t, t)));
     }
     r[1] = p0;
     r[2] = q0;

@@ -19,7 +19,8 @@ template <class V>
 inline typename V::T EdgeMask(typename V::T p1, typename V::T p0, typename V::T q0, typename V::T q1,
                               typename V::T alpha, typename V::T beta) {
     const typename V::T a = V::Less16(V::AbsDiff16(p0, q0), alpha);
-    return V::And(a, V::And(V::Less16(V::AbsDiff16(p1, p0), beta), V::Less16(V::AbsDiff16(q1, q0), beta)));
+    const typename V::T b = V::And(V::Less16(V::AbsDiff16(p1, p0), beta), V::Less16(V::AbsDiff16(q1, q0), beta));
+    return V::And(a, b);
 }
 
 // The unclipped change of p0 and q0 under bS 1..3: (4(q0 - p0) + p1 - q1 + 4) >> 3.
@@ -48,7 +49,9 @@ inline void LumaNormalCore(typename V::T (&w)[8], typename V::T alpha, typename 
     const T ap = V::And(live, V::Less16(V::AbsDiff16(p2, p0), beta));
     const T aq = V::And(live, V::Less16(V::AbsDiff16(q2, q0), beta));
     const T tc = V::Sub16(V::Sub16(tc0, ap), aq);  // masks are -1
-    const T delta = V::And(live, Clip16<V>(NormalDelta<V>(p1, p0, q0, q1), V::Sub16(zero, tc), tc));
+    // Statements in this order: the compiler keeps it, and 16 SSE2 registers then suffice.
+    const T raw = NormalDelta<V>(p1, p0, q0, q1);
+    const T delta = V::And(live, Clip16<V>(raw, V::Sub16(zero, tc), tc));
     const T avg = V::AvgU16(p0, q0);
     const T ntc0 = V::Sub16(zero, tc0);
     const T dp1 = Clip16<V>(V::template Sar16<1>(V::Sub16(V::Add16(p2, avg), V::template Shl16<1>(p1))), ntc0, tc0);
@@ -71,41 +74,47 @@ inline void LumaStrongCore(typename V::T (&w)[8], typename V::T alpha, typename 
     const T ap = V::And(small, V::Less16(V::AbsDiff16(p2, p0), beta));
     const T aq = V::And(small, V::Less16(V::AbsDiff16(q2, q0), beta));
     const T p0q0 = V::Add16(p0, q0);
+    // One side after the other, for the same reason as in LumaNormalCore.
     const T sp = V::Add16(V::Add16(p1, p0q0), p2);  // p2 + p1 + p0 + q0
-    const T sq = V::Add16(V::Add16(q1, p0q0), q2);
     const T p0s = V::template Shr16<3>(V::Add16(V::Add16(sp, V::Add16(p1, p0q0)), V::Add16(q1, four)));
-    const T q0s = V::template Shr16<3>(V::Add16(V::Add16(sq, V::Add16(q1, p0q0)), V::Add16(p1, four)));
     const T p1s = V::template Shr16<2>(V::Add16(sp, two));
-    const T q1s = V::template Shr16<2>(V::Add16(sq, two));
     const T p2s = V::template Shr16<3>(V::Add16(V::Add16(sp, V::template Shl16<1>(V::Add16(p3, p2))), four));
+    const T p0w = ThreeTap<V>(p1, p0, q1);
+    const T sq = V::Add16(V::Add16(q1, p0q0), q2);
+    const T q0s = V::template Shr16<3>(V::Add16(V::Add16(sq, V::Add16(q1, p0q0)), V::Add16(p1, four)));
+    const T q1s = V::template Shr16<2>(V::Add16(sq, two));
     const T q2s = V::template Shr16<3>(V::Add16(V::Add16(sq, V::template Shl16<1>(V::Add16(q3, q2))), four));
+    const T q0w = ThreeTap<V>(q1, q0, p1);
     const T mp = V::And(mask, ap), mq = V::And(mask, aq);
-    w[3] = V::Select(mask, V::Select(ap, p0s, ThreeTap<V>(p1, p0, q1)), p0);
+    w[3] = V::Select(mask, V::Select(ap, p0s, p0w), p0);
     w[2] = V::Select(mp, p1s, p1);
     w[1] = V::Select(mp, p2s, p2);
-    w[4] = V::Select(mask, V::Select(aq, q0s, ThreeTap<V>(q1, q0, p1)), q0);
+    w[4] = V::Select(mask, V::Select(aq, q0s, q0w), q0);
     w[5] = V::Select(mq, q1s, q1);
     w[6] = V::Select(mq, q2s, q2);
 }
 
-// A chroma edge: p1, p0, q0, q1 per lane; only p0 and q0 change. bS 4 uses
-// no tC0; otherwise tc0 holds tC0 per lane, -1 where the segment is skipped.
-template <class V, bool kStrong>
-inline void ChromaCore(typename V::T p1, typename V::T &p0, typename V::T &q0, typename V::T q1, typename V::T alpha,
-                       typename V::T beta, typename V::T tc0) {
+// A chroma edge: p1, p0, q0, q1 per lane, mask from EdgeMask; only p0 and q0
+// change. The caller builds the mask before tC0 (fewer live registers in SSE2).
+template <class V>
+inline void ChromaStrongCore(typename V::T p1, typename V::T &p0, typename V::T &q0, typename V::T q1,
+                             typename V::T mask) {
+    const typename V::T np0 = ThreeTap<V>(p1, p0, q1), nq0 = ThreeTap<V>(q1, q0, p1);
+    p0 = V::Select(mask, np0, p0);
+    q0 = V::Select(mask, nq0, q0);
+}
+
+// bS 1..3: tc0 holds tC0 per lane, -1 where the segment is skipped.
+template <class V>
+inline void ChromaNormalCore(typename V::T p1, typename V::T &p0, typename V::T &q0, typename V::T q1,
+                             typename V::T mask, typename V::T tc0) {
     using T = typename V::T;
-    const T mask = EdgeMask<V>(p1, p0, q0, q1, alpha, beta);
-    if constexpr (kStrong) {
-        const T np0 = ThreeTap<V>(p1, p0, q1), nq0 = ThreeTap<V>(q1, q0, p1);
-        p0 = V::Select(mask, np0, p0);
-        q0 = V::Select(mask, nq0, q0);
-    } else {
-        const T live = V::And(mask, V::Greater16(tc0, V::Set16(-1)));
-        const T tc = V::Add16(tc0, V::Set16(1));
-        const T delta = V::And(live, Clip16<V>(NormalDelta<V>(p1, p0, q0, q1), V::Sub16(V::Zero(), tc), tc));
-        p0 = V::Add16(p0, delta);
-        q0 = V::Sub16(q0, delta);
-    }
+    const T live = V::And(mask, V::Greater16(tc0, V::Set16(-1)));
+    const T tc = V::Add16(tc0, V::Set16(1));
+    const T raw = NormalDelta<V>(p1, p0, q0, q1);
+    const T delta = V::And(live, Clip16<V>(raw, V::Sub16(V::Zero(), tc), tc));
+    p0 = V::Add16(p0, delta);
+    q0 = V::Sub16(q0, delta);
 }
 
 }  // namespace

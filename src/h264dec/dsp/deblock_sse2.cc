@@ -22,8 +22,12 @@ inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *
     const __m128i zero = _mm_setzero_si128();
     __m128i w[2][8];
     for (int half = 0; half < 2; half++) {
-        for (int k = 0; k < 8; k++)
-            w[half][k] = half ? _mm_unpackhi_epi8(rows[k], zero) : _mm_unpacklo_epi8(rows[k], zero);
+        // Outwards from the edge, p and q alternating: the order the cores
+        // first need them in, which keeps the register allocation tight.
+        for (int i = 0; i < 4; i++) {
+            w[half][3 - i] = half ? _mm_unpackhi_epi8(rows[3 - i], zero) : _mm_unpacklo_epi8(rows[3 - i], zero);
+            w[half][4 + i] = half ? _mm_unpackhi_epi8(rows[4 + i], zero) : _mm_unpacklo_epi8(rows[4 + i], zero);
+        }
         if constexpr (kStrong) {
             LumaStrongCore<Vec128>(w[half], va, vb);
         } else {
@@ -31,7 +35,10 @@ inline void LumaFilter16(__m128i (&rows)[8], int alpha, int beta, const int8_t *
             LumaNormalCore<Vec128>(w[half], va, vb, _mm_set_epi16(t1, t1, t1, t1, t0, t0, t0, t0));
         }
     }
-    for (int k = 1; k < 7; k++) rows[k] = _mm_packus_epi16(w[0][k], w[1][k]);
+    for (int i = 0; i < 3; i++) {
+        rows[3 - i] = _mm_packus_epi16(w[0][3 - i], w[1][3 - i]);
+        rows[4 + i] = _mm_packus_epi16(w[0][4 + i], w[1][4 + i]);
+    }
 }
 
 template <bool kStrong>
@@ -66,6 +73,20 @@ void LumaEdgeVStrongSse2(uint8_t *pix, ptrdiff_t stride, int alpha, int beta) {
     LumaV<true>(pix, stride, alpha, beta, nullptr);
 }
 
+// One plane's 8 lines of a chroma edge. The mask and tC0 are built here,
+// inside the caller's branch, tC0 last: fewer live registers, no spills.
+template <bool kStrong>
+inline void ChromaCore(__m128i p1, __m128i &p0, __m128i &q0, __m128i q1, int alpha, int beta, const int8_t *tc0) {
+    const __m128i mask = EdgeMask<Vec128>(p1, p0, q0, q1, _mm_set1_epi16(static_cast<int16_t>(alpha)),
+                                          _mm_set1_epi16(static_cast<int16_t>(beta)));
+    if constexpr (kStrong) {
+        ChromaStrongCore<Vec128>(p1, p0, q0, q1, mask);
+    } else {
+        const int16_t t0 = tc0[0], t1 = tc0[1], t2 = tc0[2], t3 = tc0[3];  // segment k: lines 2k, 2k + 1
+        ChromaNormalCore<Vec128>(p1, p0, q0, q1, mask, _mm_set_epi16(t3, t3, t2, t2, t1, t1, t0, t0));
+    }
+}
+
 // A chroma edge over 16 lines (Cb, then Cr), one plane per half: r[i] =
 // p1, p0, q0, q1; p0 and q0 are updated.
 void ChromaFilter16(__m128i *r, const ChromaEdgeSet &s, int e) {
@@ -76,14 +97,10 @@ void ChromaFilter16(__m128i *r, const ChromaEdgeSet &s, int e) {
         const __m128i q1 = c ? _mm_unpackhi_epi8(r[3], zero) : _mm_unpacklo_epi8(r[3], zero);
         p0[c] = c ? _mm_unpackhi_epi8(r[1], zero) : _mm_unpacklo_epi8(r[1], zero);
         q0[c] = c ? _mm_unpackhi_epi8(r[2], zero) : _mm_unpacklo_epi8(r[2], zero);
-        const __m128i alpha = _mm_set1_epi16(s.alpha[e][c]), beta = _mm_set1_epi16(s.beta[e][c]);
-        if (s.strong[e]) {
-            ChromaCore<Vec128, true>(p1, p0[c], q0[c], q1, alpha, beta, zero);
-        } else {
-            const int8_t *t = s.tc0[e][c];  // segment k covers lines 2k, 2k + 1
-            const __m128i tc0 = _mm_set_epi16(t[3], t[3], t[2], t[2], t[1], t[1], t[0], t[0]);
-            ChromaCore<Vec128, false>(p1, p0[c], q0[c], q1, alpha, beta, tc0);
-        }
+        if (s.strong[e])
+            ChromaCore<true>(p1, p0[c], q0[c], q1, s.alpha[e][c], s.beta[e][c], nullptr);
+        else
+            ChromaCore<false>(p1, p0[c], q0[c], q1, s.alpha[e][c], s.beta[e][c], s.tc0[e][c]);
     }
     r[1] = _mm_packus_epi16(p0[0], p0[1]);
     r[2] = _mm_packus_epi16(q0[0], q0[1]);
