@@ -10,22 +10,6 @@ using tessaly::h264::BitReader;
 
 namespace {
 
-TEST(BitReader, ReadsFieldsAcrossByteBoundaries) {
-    const std::vector<uint8_t> data = {0xA5, 0x3C, 0xFF, 0x00, 0x81, 0x7E, 0x12, 0x34, 0x56, 0x78};
-    BitReader br(data.data(), uint32_t(data.size()));
-    EXPECT_EQ(br.ReadBits(3), 0x5u);          // 101
-    EXPECT_EQ(br.ReadBits(7), 0x14u);         // 0010100
-    EXPECT_EQ(br.ReadBits(16), 0xF3FCu);      // 11110011 11111100
-    EXPECT_EQ(br.Position(), 26u);
-    br.SetPosition(8);
-    EXPECT_EQ(br.ReadBits(32), 0x3CFF0081u);  // full-width read
-    EXPECT_EQ(br.ReadBit(), 0u);
-    EXPECT_TRUE(br.ReadFlag());
-    br.AlignToByte();
-    EXPECT_EQ(br.Position(), 48u);
-    EXPECT_EQ(br.ReadBits(0), 0u);
-}
-
 TEST(BitReader, ExpGolombRoundTripsOverTheWholeRange) {
     const std::vector<uint32_t> ue = {0, 1, 2, 3, 6, 7, 254, 255, 256, 65535, 1u << 20, 0x7FFFFFFEu, 0xFFFFFFFEu};
     const std::vector<int32_t> se = {0, 1, -1, 2, -2, 127, -128, 1 << 20, -(1 << 20), INT32_MAX, -INT32_MAX};

@@ -60,19 +60,6 @@ TEST(NalScanner, RemovesEmulationPreventionBytes) {
     }
 }
 
-TEST(NalScanner, StartCodesSplitAcrossCallsAndTrailingZeros) {
-    // Three units, four-byte and three-byte start codes, trailing zero bytes
-    // (including a cabac_zero_word 00 00 03) behind the second unit.
-    const std::vector<uint8_t> stream = {0, 0, 0, 1, 0x67, 0x42, 0x80, 0, 0, 1,    0x68, 0xCE, 0x80,
-                                         0, 0, 0, 0, 0, 3, 0, 0, 0, 1, 0x65, 0x88, 0x84, 0x80};
-    const std::vector<std::vector<uint8_t>> expected = {
-        {0x67, 0x42, 0x80}, {0x68, 0xCE, 0x80}, {0x65, 0x88, 0x84, 0x80}};
-    for (size_t piece = 1; piece <= stream.size(); ++piece) {
-        const Collected c = ScanAll(stream, piece);
-        EXPECT_EQ(c.units, expected) << "piece " << piece;
-    }
-}
-
 TEST(NalScanner, IgnoresBytesBeforeTheFirstStartCode) {
     // Garbage including a lone 00 00 03 and 00 00 02 before the stream starts.
     const std::vector<uint8_t> stream = {0x12, 0, 0, 3, 0x7F, 0, 0, 2, 0xFF, 0, 0, 1, 0x41, 0x9A, 0x80};
