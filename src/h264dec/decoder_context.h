@@ -7,14 +7,14 @@
 
 #include <cstdint>
 
-#include "h264dec/picture/dpb.h"
-#include "h264dec/h264_decoder.h"
 #include "h264dec/bitstream/nal_scanner.h"
 #include "h264dec/bitstream/param_sets.h"
-#include "h264dec/picture/poc.h"
 #include "h264dec/bitstream/private_sei.h"
-#include "h264dec/picture/ref_list.h"
 #include "h264dec/bitstream/slice_header.h"
+#include "h264dec/h264_decoder.h"
+#include "h264dec/picture/dpb.h"
+#include "h264dec/picture/poc.h"
+#include "h264dec/picture/ref_list.h"
 #include "h264dec/slice_params.h"
 
 namespace tessaly::h264 {
@@ -79,8 +79,8 @@ struct H264Decoder {
     tessaly::h264::UserDataRecord userData{};
 
     // Slices and pictures.
-    tessaly::h264::SliceHeader slice;         // slice being processed
-    tessaly::h264::SliceHeader pictureHeader; // first slice of the current picture
+    tessaly::h264::SliceHeader slice;          // slice being processed
+    tessaly::h264::SliceHeader pictureHeader;  // first slice of the current picture
     tessaly::h264::PrevSliceValues prev;
     uint8_t havePrev = 0;
     tessaly::h264::PocState poc;

@@ -141,10 +141,10 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
     h->sliceDecoder = SliceDecoderCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), kernels);
     const bool threaded = (h->modeFlags & DEC_MODE_SLICE_THREADS) != 0;
     if (threaded)
-        h->threads = SliceThreadsCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack,
-                                         kernels);
-    if ((threaded && !h->threads) || !h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer || !h->pictureBlock ||
-        ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) || !h->sliceDecoder) {
+        h->threads =
+            SliceThreadsCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack, kernels);
+    if ((threaded && !h->threads) || !h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer ||
+        !h->pictureBlock || ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) || !h->sliceDecoder) {
         FreeAll(h);
         return nullptr;
     }
@@ -165,8 +165,8 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
 
 void H264Decoder_Destroy(H264Decoder *h) { FreeAll(h); }
 
-int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length, uint32_t userLow,
-                           uint32_t userHigh, DecodedPicture *out, uint32_t flags) {
+int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length, uint32_t userLow, uint32_t userHigh,
+                           DecodedPicture *out, uint32_t flags) {
     if (!h || !out) return DEC_BAD_ARGUMENT;
     out->y = out->u = out->v = nullptr;
     h->userLow = userLow;
@@ -192,8 +192,8 @@ int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
 
     while (h->pending && h->pendingPos < h->pendingLength) {
         NalUnit unit;
-        h->pendingPos += NalScannerScan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos,
-                                         &unit);
+        h->pendingPos +=
+            NalScannerScan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos, &unit);
         if (unit.size) {
             ProcessNalUnit(h, unit);
             if (DpbHasOutput(&h->dpb) && TakeOutput(h, out)) return DEC_OK;

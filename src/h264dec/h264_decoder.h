@@ -15,14 +15,14 @@ extern "C" {
 
 // Creation record: eight 32-bit words, read once by H264Decoder_Create.
 typedef struct DecoderAttr {
-    uint32_t reserved0;   // not read
-    uint32_t reserved1;   // not read
-    uint32_t widthMbs;    // widest picture, in macroblocks; outside 2..352 becomes 120
-    uint32_t heightMbs;   // tallest frame, in macroblocks; outside 6..256 becomes 68
-    uint32_t bufferCount; // reference frames to size for; 0 becomes 4, above 16 becomes 16
-    uint32_t modeFlags;   // DEC_MODE_* bits; others ignored
-    uint32_t reserved6;   // not read
-    uint32_t reserved7;   // not read
+    uint32_t reserved0;    // not read
+    uint32_t reserved1;    // not read
+    uint32_t widthMbs;     // widest picture, in macroblocks; outside 2..352 becomes 120
+    uint32_t heightMbs;    // tallest frame, in macroblocks; outside 6..256 becomes 68
+    uint32_t bufferCount;  // reference frames to size for; 0 becomes 4, above 16 becomes 16
+    uint32_t modeFlags;    // DEC_MODE_* bits; others ignored
+    uint32_t reserved6;    // not read
+    uint32_t reserved7;    // not read
 } DecoderAttr;
 
 enum : uint32_t {
@@ -64,15 +64,15 @@ typedef struct DecodedPicture {
     uint32_t userLow, userHigh;
     int32_t poc;
     uint32_t reserved19;
-    const void *userData;    // UserDataRecord, or null
-    const uint32_t *stats;   // PictureStats (10 words)
+    const void *userData;   // UserDataRecord, or null
+    const uint32_t *stats;  // PictureStats (10 words)
 } DecodedPicture;
 
 typedef struct H264Decoder H264Decoder;
 
 H264Decoder *H264Decoder_Create(const DecoderAttr *attr);
-int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
-                           uint32_t userLow, uint32_t userHigh, DecodedPicture *out, uint32_t flags);
+int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length, uint32_t userLow, uint32_t userHigh,
+                           DecodedPicture *out, uint32_t flags);
 // With DEC_MODE_SLICE_THREADS, waits up to five seconds for each slice worker
 // to finish its slice. A worker still busy after that is detached, and its
 // memory and the picture buffers it may still touch are deliberately left

@@ -41,10 +41,10 @@ struct DequantTables {
 struct SliceParams {
     // Geometry of the picture being decoded (a field has half the frame's rows).
     int32_t widthMbs = 0;
-    int32_t heightMbs = 0;       // PicHeightInMbs
+    int32_t heightMbs = 0;  // PicHeightInMbs
     int32_t picSizeInMbs = 0;
-    uint8_t fieldPic = 0;        // 1 for a field picture
-    uint8_t bottomField = 0;     // 1 for a bottom field
+    uint8_t fieldPic = 0;     // 1 for a field picture
+    uint8_t bottomField = 0;  // 1 for a bottom field
 
     // Destination: first line of the current frame or field, and the distance
     // between its lines (doubled for a field).
@@ -53,7 +53,7 @@ struct SliceParams {
     int32_t chromaStride = 0;
 
     // From the active parameter sets.
-    uint8_t cabac = 0;                  // entropy_coding_mode_flag
+    uint8_t cabac = 0;  // entropy_coding_mode_flag
     uint8_t transform8x8Mode = 0;
     uint8_t constrainedIntraPred = 0;
     int8_t chromaQpOffset[2] = {0, 0};  // Cb, Cr (second_chroma_qp_index_offset)
@@ -61,17 +61,17 @@ struct SliceParams {
 
     // From the slice header.
     SliceType type = SliceType::I;
-    int32_t firstMb = 0;                // already checked below picSizeInMbs
+    int32_t firstMb = 0;  // already checked below picSizeInMbs
     // One past the last macroblock the slice may write; 0 means the end of the
     // picture. Slice workers get the next slice's first address, so that a
     // damaged slice stops there instead of overwriting a neighbour's pixels.
     int32_t endMb = 0;
-    int32_t sliceQp = 26;               // 0..51
+    int32_t sliceQp = 26;  // 0..51
     uint8_t cabacInitIdc = 0;
-    uint8_t disableDeblock = 0;         // 0, 1, 2 (slice threads turn 0 into 2)
-    int8_t filterOffsetA = 0;           // 2 x slice_alpha_c0_offset_div2
-    int8_t filterOffsetB = 0;           // 2 x slice_beta_offset_div2
-    int32_t numRefIdxActive = 0;        // entries of refList in use (0 for I)
+    uint8_t disableDeblock = 0;   // 0, 1, 2 (slice threads turn 0 into 2)
+    int8_t filterOffsetA = 0;     // 2 x slice_alpha_c0_offset_div2
+    int8_t filterOffsetB = 0;     // 2 x slice_beta_offset_div2
+    int32_t numRefIdxActive = 0;  // entries of refList in use (0 for I)
     // Positions behind the active entries repeat entry 0, so any ref_idx up to
     // 32 names a usable picture.
     RefPicture refList[33];

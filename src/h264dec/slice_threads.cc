@@ -73,8 +73,7 @@ void StartHeld(SliceThreads *t, int32_t endMb) {
 
 }  // namespace
 
-SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
-                                  const KernelSet *kernels) {
+SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity, const KernelSet *kernels) {
     SliceThreads *t = new (std::nothrow) SliceThreads();
     if (!t) return nullptr;
     bool ok = true;

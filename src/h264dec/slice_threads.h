@@ -21,8 +21,7 @@ struct SliceThreads;
 inline constexpr int kSliceWorkers = 4;
 
 // Allocates everything and starts the workers; null on failure.
-SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity,
-                                  const KernelSet *kernels);
+SliceThreads *SliceThreadsCreate(int32_t widthMbs, int32_t heightMbs, size_t nalCapacity, const KernelSet *kernels);
 // Stops the workers, waiting up to five seconds for each. Returns false when a
 // worker did not end in time: its memory and the picture planes it may still
 // write are then left allocated (see the .cc).

@@ -13,12 +13,17 @@ uint32_t MaxDpbBytes(uint8_t levelIdc) {
     switch (levelIdc) {
     case 10: return 152064;
     case 11: return 345600;
-    case 12: case 13: case 20: return 912384;
+    case 12:
+    case 13:
+    case 20: return 912384;
     case 21: return 1824768;
-    case 22: case 30: return 3110400;
+    case 22:
+    case 30: return 3110400;
     case 31: return 6912000;
     case 32: return 7864320;
-    case 40: case 41: case 42: return 12582912;
+    case 40:
+    case 41:
+    case 42: return 12582912;
     case 50: return 42393600;
     case 51: return 70778880;
     default: return 0;

@@ -37,16 +37,16 @@ struct Sps {
     int32_t expectedDeltaPerPocCycle = 0;  // sum of offsetForRefFrame
     uint32_t numRefFrames = 0;
     uint8_t gapsAllowed = 0;
-    uint32_t widthMbs = 0;             // PicWidthInMbs
-    uint32_t heightMapUnits = 0;       // PicHeightInMapUnits
-    uint32_t frameHeightMbs = 0;       // FrameHeightInMbs
+    uint32_t widthMbs = 0;        // PicWidthInMbs
+    uint32_t heightMapUnits = 0;  // PicHeightInMapUnits
+    uint32_t frameHeightMbs = 0;  // FrameHeightInMbs
     uint8_t frameMbsOnly = 1;
     uint8_t mbAdaptiveFrameField = 0;
     uint8_t direct8x8Inference = 0;
-    uint8_t direct8x8 = 0;             // derived: !frameMbsOnly || direct8x8Inference
+    uint8_t direct8x8 = 0;  // derived: !frameMbsOnly || direct8x8Inference
     uint8_t cropping = 0;
     uint32_t cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;  // luma pixels
-    uint32_t width = 0, height = 0;    // luma pixels, uncropped frame
+    uint32_t width = 0, height = 0;                                     // luma pixels, uncropped frame
     uint32_t dpbSize = 0;
     uint8_t isNew = 0;
 };

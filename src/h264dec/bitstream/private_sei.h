@@ -10,8 +10,8 @@ inline constexpr int kUserDataWords = 100;
 
 // Handed to the caller through DecodedPicture::userData.
 struct UserDataRecord {
-    uint32_t tag;      // kUserDataTag once a message arrived, else 0
-    uint32_t length;   // payload size of the last message
+    uint32_t tag;     // kUserDataTag once a message arrived, else 0
+    uint32_t length;  // payload size of the last message
     const uint32_t *data;
     uint32_t reserved;
     uint32_t words[kUserDataWords];  // one payload byte per word

@@ -12,12 +12,12 @@ inline constexpr int kMaxListCommands = 33;
 inline constexpr uint32_t kNoIdrPicId = 65536;  // no idr_pic_id can take it
 
 struct RefListCommand {
-    uint8_t op = 3;         // modification_of_pic_nums_idc
-    uint32_t value = 0;     // abs_diff_pic_num_minus1 or long_term_pic_num
+    uint8_t op = 3;      // modification_of_pic_nums_idc
+    uint32_t value = 0;  // abs_diff_pic_num_minus1 or long_term_pic_num
 };
 
 struct MarkingCommand {
-    uint8_t op = 0;         // memory_management_control_operation
+    uint8_t op = 0;  // memory_management_control_operation
     uint32_t diffPicNumsMinus1 = 0;
     uint32_t longTermPicNum = 0;
     uint32_t longTermFrameIdx = 0;
@@ -30,7 +30,7 @@ struct SliceHeader {
     uint8_t idr = 0;
     uint32_t firstMb = 0;
     uint8_t sliceTypeRaw = 0;
-    uint8_t isIntra = 0;          // I or SI
+    uint8_t isIntra = 0;  // I or SI
     uint32_t ppsId = 0;
     uint32_t frameNum = 0;
     uint8_t fieldPic = 0;

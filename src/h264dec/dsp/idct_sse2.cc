@@ -55,17 +55,19 @@ inline void AddResidual(uint8_t *p, __m128i lo, __m128i hi) {
         px = _mm_cvtsi128_si32(out);
         std::memcpy(p, &px, 4);
     } else {
-        const __m128i pix = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(_mm_adds_epi16(pix, res), _mm_setzero_si128()));
+        const __m128i pix =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), _mm_setzero_si128());
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(p),
+                         _mm_packus_epi16(_mm_adds_epi16(pix, res), _mm_setzero_si128()));
     }
 }
 
 void Idct4x4AddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     __m128i r0 = Widen4(c), r1 = Widen4(c + 4), r2 = Widen4(c + 8), r3 = Widen4(c + 12);
     Transpose4x4(r0, r1, r2, r3);  // r_k lane i: coefficient (i, k)
-    Idct4Stage(r0, r1, r2, r3);     // r_k lane i: row result (i, k)
+    Idct4Stage(r0, r1, r2, r3);    // r_k lane i: row result (i, k)
     Transpose4x4(r0, r1, r2, r3);  // r_i lane k: row result (i, k)
-    Idct4Stage(r0, r1, r2, r3);     // r_i lane j: residual (i, j)
+    Idct4Stage(r0, r1, r2, r3);    // r_i lane j: residual (i, j)
     AddResidual<4>(dst, r0, r0);
     AddResidual<4>(dst + stride, r1, r1);
     AddResidual<4>(dst + 2 * stride, r2, r2);

@@ -22,7 +22,10 @@ void PredDc16x16Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
     const int top = hasTop ? SumBytes<16>(dst - stride) : 0;
     const int left = hasLeft ? SumLeft<16>(dst, stride) : 0;
-    const int dc = hasTop && hasLeft ? (top + left + 16) >> 5 : hasTop ? (top + 8) >> 4 : hasLeft ? (left + 8) >> 4 : 128;
+    const int dc = hasTop && hasLeft ? (top + left + 16) >> 5
+                   : hasTop          ? (top + 8) >> 4
+                   : hasLeft         ? (left + 8) >> 4
+                                     : 128;
     FillRows(dst, stride, _mm_set1_epi8(static_cast<char>(dc)));
 }
 

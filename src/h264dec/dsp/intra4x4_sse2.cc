@@ -27,7 +27,8 @@ inline __m128i Gather(const uint8_t *dst, ptrdiff_t stride, int avail) {
     }
     uint64_t low = 0x80808080u;
     if (avail & kAvailLeft)
-        low = dst[3 * stride - 1] | dst[2 * stride - 1] << 8 | dst[stride - 1] << 16 | static_cast<uint32_t>(dst[-1]) << 24;
+        low = dst[3 * stride - 1] | dst[2 * stride - 1] << 8 | dst[stride - 1] << 16 |
+              static_cast<uint32_t>(dst[-1]) << 24;
     low |= static_cast<uint64_t>((avail & kAvailTopLeft) ? dst[-stride - 1] : 128) << 32;
     const __m128i e = _mm_or_si128(_mm_set_epi64x(0, static_cast<int64_t>(low)),
                                    _mm_slli_si128(_mm_set_epi64x(0, static_cast<int64_t>(top)), 5));
@@ -35,12 +36,8 @@ inline __m128i Gather(const uint8_t *dst, ptrdiff_t stride, int avail) {
 }
 
 // t[k] = (e[k-1] + 2 e[k] + e[k+1] + 2) >> 2 and a[k] = (e[k] + e[k+1] + 1) >> 1.
-inline __m128i Taps(__m128i e) {
-    return Tap3(_mm_slli_si128(e, 1), e, _mm_srli_si128(e, 1));
-}
-inline __m128i Avgs(__m128i e) {
-    return _mm_avg_epu8(e, _mm_srli_si128(e, 1));
-}
+inline __m128i Taps(__m128i e) { return Tap3(_mm_slli_si128(e, 1), e, _mm_srli_si128(e, 1)); }
+inline __m128i Avgs(__m128i e) { return _mm_avg_epu8(e, _mm_srli_si128(e, 1)); }
 
 // Row y of the block is bytes [s_y, s_y + 4) of line_y.
 template <int S0, int S1, int S2, int S3>
@@ -62,7 +59,10 @@ void PredDc4x4Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
     const int top = hasTop ? SumBytes<4>(dst - stride) : 0;
     const int left = hasLeft ? SumLeft<4>(dst, stride) : 0;
-    const int dc = hasTop && hasLeft ? (top + left + 4) >> 3 : hasTop ? (top + 2) >> 2 : hasLeft ? (left + 2) >> 2 : 128;
+    const int dc = hasTop && hasLeft ? (top + left + 4) >> 3
+                   : hasTop          ? (top + 2) >> 2
+                   : hasLeft         ? (left + 2) >> 2
+                                     : 128;
     const uint32_t row = static_cast<uint32_t>(dc) * 0x01010101u;
     for (int y = 0; y < 4; y++) std::memcpy(dst + y * stride, &row, 4);
 }

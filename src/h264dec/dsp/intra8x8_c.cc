@@ -31,8 +31,8 @@ Edge<8> GatherFiltered(const uint8_t *dst, ptrdiff_t stride, int avail) {
     std::memset(E.e, 128, sizeof(E.e));
     uint8_t *ft = E.e + 9;  // filtered top, 16 samples
     if (hasTop) {
-        ft[0] = static_cast<uint8_t>(hasTopLeft ? (corner + 2 * top[0] + top[1] + 2) >> 2
-                                                : (3 * top[0] + top[1] + 2) >> 2);
+        ft[0] =
+            static_cast<uint8_t>(hasTopLeft ? (corner + 2 * top[0] + top[1] + 2) >> 2 : (3 * top[0] + top[1] + 2) >> 2);
         for (int x = 1; x < 15; x++) ft[x] = static_cast<uint8_t>((top[x - 1] + 2 * top[x] + top[x + 1] + 2) >> 2);
         ft[15] = static_cast<uint8_t>((top[14] + 3 * top[15] + 2) >> 2);
     }

@@ -17,9 +17,12 @@ struct Line {
 // Bytes [S, S + 8) of the line.
 template <int S>
 inline __m128i Window(const Line &l) {
-    if constexpr (S == 0) return l.lo;
-    else if constexpr (S < 16) return _mm_or_si128(_mm_srli_si128(l.lo, S), _mm_slli_si128(l.hi, 16 - S));
-    else return _mm_srli_si128(l.hi, S - 16);
+    if constexpr (S == 0)
+        return l.lo;
+    else if constexpr (S < 16)
+        return _mm_or_si128(_mm_srli_si128(l.lo, S), _mm_slli_si128(l.hi, 16 - S));
+    else
+        return _mm_srli_si128(l.hi, S - 16);
 }
 
 // Rows Y, Y + YStep, ... take the windows at S, S + Step, ...
@@ -120,7 +123,10 @@ void PredDc8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i sums = _mm_sad_epu8(_mm_unpacklo_epi64(e.lo, Window<9>(e)), _mm_setzero_si128());
     const int left = _mm_cvtsi128_si32(sums), top = _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
     const bool hasTop = avail & kAvailTop, hasLeft = avail & kAvailLeft;
-    const int dc = hasTop && hasLeft ? (top + left + 8) >> 4 : hasTop ? (top + 4) >> 3 : hasLeft ? (left + 4) >> 3 : 128;
+    const int dc = hasTop && hasLeft ? (top + left + 8) >> 4
+                   : hasTop          ? (top + 4) >> 3
+                   : hasLeft         ? (left + 4) >> 3
+                                     : 128;
     const uint64_t row = Splat8(dc);
     for (int y = 0; y < 8; y++) std::memcpy(dst + y * stride, &row, 8);
 }
@@ -142,8 +148,10 @@ void PredVerticalRight8x8Sse2(uint8_t *dst, ptrdiff_t stride, int avail) {
     const __m128i evenTaps = _mm_packus_epi16(_mm_and_si128(t, _mm_set1_epi16(0xff)), zero);
     const __m128i oddTaps = _mm_packus_epi16(_mm_srli_epi16(t, 8), zero);
     const __m128i bytes5to7 = _mm_setr_epi32(0, static_cast<int>(0xffffff00u), 0, 0);
-    const __m128i even = _mm_or_si128(_mm_andnot_si128(bytes5to7, a), _mm_and_si128(bytes5to7, _mm_slli_si128(oddTaps, 4)));
-    const __m128i odd = _mm_or_si128(_mm_andnot_si128(bytes5to7, t), _mm_and_si128(bytes5to7, _mm_slli_si128(evenTaps, 4)));
+    const __m128i even =
+        _mm_or_si128(_mm_andnot_si128(bytes5to7, a), _mm_and_si128(bytes5to7, _mm_slli_si128(oddTaps, 4)));
+    const __m128i odd =
+        _mm_or_si128(_mm_andnot_si128(bytes5to7, t), _mm_and_si128(bytes5to7, _mm_slli_si128(evenTaps, 4)));
     Rows<8, -1, 0, 2>(dst, stride, Line{even, zero});
     Rows<8, -1, 1, 2>(dst, stride, Line{odd, zero});
 }

@@ -26,8 +26,13 @@ void PredDcChroma(uint8_t *dst, ptrdiff_t stride, int avail) {
         return hasTop && hasLeft ? (t + l + 4) >> 3 : hasTop ? (t + 2) >> 2 : hasLeft ? (l + 2) >> 2 : 128;
     };
     const int dc[2][2] = {
-        {both(top[0], left[0]), hasTop ? (top[1] + 2) >> 2 : hasLeft ? (left[0] + 2) >> 2 : 128},
-        {hasLeft ? (left[1] + 2) >> 2 : hasTop ? (top[0] + 2) >> 2 : 128, both(top[1], left[1])},
+        {both(top[0], left[0]), hasTop    ? (top[1] + 2) >> 2
+                                : hasLeft ? (left[0] + 2) >> 2
+                                          : 128},
+        {hasLeft  ? (left[1] + 2) >> 2
+         : hasTop ? (top[0] + 2) >> 2
+                  : 128,
+         both(top[1], left[1])},
     };
     for (int y = 0; y < 8; y++) {
         std::memset(dst + y * stride, dc[y >> 2][0], 4);

@@ -26,12 +26,14 @@ void Fill(uint8_t *dst, ptrdiff_t stride, int a, int b, int c) {
     constexpr int c0 = N / 2 - 1;
     const int start = a - c0 * b - c0 * c + 16;
     const __m128i vb = _mm_set1_epi16(static_cast<int16_t>(b));
-    __m128i lo = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(start)), _mm_mullo_epi16(vb, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
+    __m128i lo = _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(start)),
+                               _mm_mullo_epi16(vb, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7)));
     __m128i hi = _mm_add_epi16(lo, _mm_slli_epi16(vb, 3));
     const __m128i vc = _mm_set1_epi16(static_cast<int16_t>(c));
     for (int y = 0; y < N; y++, dst += stride) {
         if constexpr (N == 16) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm_packus_epi16(_mm_srai_epi16(lo, 5), _mm_srai_epi16(hi, 5)));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                             _mm_packus_epi16(_mm_srai_epi16(lo, 5), _mm_srai_epi16(hi, 5)));
             hi = _mm_add_epi16(hi, vc);
         } else {
             const __m128i v = _mm_srai_epi16(lo, 5);

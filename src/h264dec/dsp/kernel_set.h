@@ -71,15 +71,14 @@ using IntraPredFn = void (*)(uint8_t *dst, ptrdiff_t stride, int avail);
 // allowed to be read for every fractional position; the caller supplies an
 // edge-extended copy near picture borders). Position 0 (full sample) is a
 // copy and reads only the w x h block.
-using LumaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
-                          ptrdiff_t srcStride, int h);
+using LumaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src, ptrdiff_t srcStride, int h);
 
 // Chroma eighth-sample bilinear interpolation ("put"), indexed by width
 // (0: w 8, 1: w 4, 2: w 2); h is 2, 4 or 8; mx, my 0..7. May read
 // src[x + y*srcStride] for x = 0..w, y = 0..h whatever the fraction, so the
 // caller provides that whole (w+1) x (h+1) window.
-using ChromaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
-                            ptrdiff_t srcStride, int h, int mx, int my);
+using ChromaMcFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src, ptrdiff_t srcStride, int h, int mx,
+                            int my);
 
 // Inverse transform of `coeffs` (16 or 64, raster) added to the 4x4 / 8x8
 // block at dst with clipping to 0..255; coeffs are zeroed afterwards. The
@@ -117,8 +116,7 @@ using ChromaDcFn = void (*)(int16_t *blocks, int16_t *dc, int qp, int levelScale
 // alpha, beta: alpha' and beta' of the edge's indexA / indexB.
 // Normal filter (bS 1..3): tc0[k] is tC0 for the 4 luma (2 chroma) samples of
 // segment k, or -1 to leave the segment alone (bS 0).
-using EdgeFilterFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, int beta,
-                              const int8_t tc0[4]);
+using EdgeFilterFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, int beta, const int8_t tc0[4]);
 // Strong filter (bS 4), whole edge.
 using EdgeFilterStrongFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, int beta);
 
@@ -128,7 +126,7 @@ using EdgeFilterStrongFn = void (*)(uint8_t *pix, ptrdiff_t stride, int alpha, i
 struct ChromaEdgeSet {
     int8_t tc0[2][2][4];  // per 2-sample segment as for EdgeFilterFn, -1: leave alone
     uint8_t alpha[2][2], beta[2][2];
-    uint8_t strong[2];    // 1: the bS 4 filter over the whole edge, tc0 ignored
+    uint8_t strong[2];  // 1: the bS 4 filter over the whole edge, tc0 ignored
 };
 // cb, cr: top-left sample of the macroblock in each plane (same stride);
 // "V" filters the vertical edges at x = 0 and 4, "H" the horizontal ones at
@@ -138,8 +136,7 @@ struct ChromaEdgeSet {
 using ChromaEdgesFn = void (*)(uint8_t *cb, uint8_t *cr, ptrdiff_t stride, const ChromaEdgeSet &edges);
 
 // Block copies: w x h bytes from src to dst.
-using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src,
-                             ptrdiff_t srcStride, int h);
+using CopyBlockFn = void (*)(uint8_t *dst, ptrdiff_t dstStride, const uint8_t *src, ptrdiff_t srcStride, int h);
 
 struct KernelSet {
     IntraPredFn intra4x4[kNumIntraNxNModes];

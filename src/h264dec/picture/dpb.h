@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "h264dec/picture/picture.h"
 #include "h264dec/bitstream/slice_header.h"
+#include "h264dec/picture/picture.h"
 
 namespace tessaly::h264 {
 
@@ -19,12 +19,12 @@ struct Dpb {
 
     Picture *entries[kMaxDpbEntries] = {};  // decoding order
     int32_t count = 0;
-    int32_t size = 0;            // DPB size in frames
-    Picture *holding = nullptr;  // non-reference field waiting for its pair
-    Picture *unpaired = nullptr; // first field waiting for its second
+    int32_t size = 0;                  // DPB size in frames
+    Picture *holding = nullptr;        // non-reference field waiting for its pair
+    Picture *unpaired = nullptr;       // first field waiting for its second
     int32_t maxLongTermFrameIdx = -1;  // -1: no long-term frame indices
     int32_t lastOutputPoc = kNoOutputPoc;
-    uint32_t numRefFrames = 0;   // of the active sequence set
+    uint32_t numRefFrames = 0;  // of the active sequence set
     uint8_t displayOrder = 0;
 
     int32_t queue[kOutputQueueSize] = {};

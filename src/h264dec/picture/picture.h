@@ -24,15 +24,15 @@ struct Picture {
     int32_t index = 0;
 
     uint8_t outputState = kOutputFree;
-    uint8_t fields = 0;          // fields decoded into the buffer (kTopField | kBottomField)
-    uint8_t inDpb = 0;           // held by a DPB entry or the holding entry
-    uint8_t waitingOutput = 0;   // stored and not output yet
-    uint8_t shortRef = 0;        // per-field short-term reference marks
-    uint8_t longRef = 0;         // per-field long-term reference marks
-    uint8_t nonExisting = 0;     // inferred for a frame_num gap; never output
-    uint8_t reference = 0;       // coded with nal_ref_idc != 0
+    uint8_t fields = 0;         // fields decoded into the buffer (kTopField | kBottomField)
+    uint8_t inDpb = 0;          // held by a DPB entry or the holding entry
+    uint8_t waitingOutput = 0;  // stored and not output yet
+    uint8_t shortRef = 0;       // per-field short-term reference marks
+    uint8_t longRef = 0;        // per-field long-term reference marks
+    uint8_t nonExisting = 0;    // inferred for a frame_num gap; never output
+    uint8_t reference = 0;      // coded with nal_ref_idc != 0
     uint8_t structure = kStructFrame;
-    uint8_t interlace = 0;       // 0 progressive sequence, 1 frame of an interlaced one, 2 field
+    uint8_t interlace = 0;  // 0 progressive sequence, 1 frame of an interlaced one, 2 field
     uint8_t firstSliceType = 0;
     uint8_t isIdr = 0;
     uint8_t damaged = 0;
@@ -40,7 +40,7 @@ struct Picture {
     uint32_t frameNum = 0;
     int32_t frameNumWrap = 0;
     int32_t longTermFrameIdx = 0;
-    int32_t poc[2] = {0, 0};     // top, bottom
+    int32_t poc[2] = {0, 0};  // top, bottom
 
     // Geometry and output record values.
     uint32_t width = 0, height = 0;

@@ -82,8 +82,8 @@ PocResult ComputePoc(const Sps &sps, const SliceHeader &sh, bool mmco5, PocState
         s->prevFrameNumOffset = 0;
         s->prevFrameNum = sh.frameNum;
     } else {
-        r = ComputeFromFrameNum(sps, sh.idr, sh.nalRefIdc != 0, sh.frameNum, sh.fieldPic, sh.bottomField,
-                                sh.deltaPoc, mmco5, s);
+        r = ComputeFromFrameNum(sps, sh.idr, sh.nalRefIdc != 0, sh.frameNum, sh.fieldPic, sh.bottomField, sh.deltaPoc,
+                                mmco5, s);
     }
     s->lastTop = r.top;
     s->lastBottom = r.bottom;

@@ -7,8 +7,8 @@ namespace {
 
 // Fields of 8.2.4.2.5: alternate parities from the frame-ordered entries,
 // starting with the current parity; `marks` selects short or long marks.
-int AlternateFields(Picture *const *frames, int numFrames, uint8_t currentParity, bool isLong,
-                    RefListEntry *out, int room) {
+int AlternateFields(Picture *const *frames, int numFrames, uint8_t currentParity, bool isLong, RefListEntry *out,
+                    int room) {
     const uint8_t opposite = currentParity == kTopField ? kBottomField : kTopField;
     int nextSame = 0, nextOpposite = 0, n = 0;
     auto marked = [isLong](const Picture *p, uint8_t f) { return ((isLong ? p->longRef : p->shortRef) & f) != 0; };
@@ -56,7 +56,8 @@ int InitialList(Dpb *d, const RefListContext &c, RefListEntry *list) {
         if (frame ? e->longRef == kBothFields : e->longRef != 0) longFrames[numLong++] = e;
     }
     // Descending PicNum (FrameNumWrap) for short-term, ascending index for long-term.
-    InsertionSort(shortFrames, numShort, [](const Picture *a, const Picture *b) { return a->frameNumWrap > b->frameNumWrap; });
+    InsertionSort(shortFrames, numShort,
+                  [](const Picture *a, const Picture *b) { return a->frameNumWrap > b->frameNumWrap; });
     InsertionSort(longFrames, numLong,
                   [](const Picture *a, const Picture *b) { return a->longTermFrameIdx < b->longTermFrameIdx; });
     int n = 0;

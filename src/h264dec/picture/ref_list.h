@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "h264dec/picture/dpb.h"
 #include "h264dec/bitstream/slice_header.h"
+#include "h264dec/picture/dpb.h"
 
 namespace tessaly::h264 {
 

@@ -54,8 +54,10 @@ void CountReferences(const Dpb *d, const Picture *except, int32_t *numShort, int
     for (int32_t i = 0; i < d->count; ++i) {
         const Picture *e = d->entries[i];
         if (e == except) continue;
-        if (e->shortRef) ++s;
-        else if (e->longRef) ++l;
+        if (e->shortRef)
+            ++s;
+        else if (e->longRef)
+            ++l;
     }
     *numShort = s;
     *numLong = l;
@@ -140,8 +142,7 @@ bool ApplyAdaptiveMarking(Dpb *d, Picture *p, const StoreParams &sp) {
             markedLong = true;
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     if (!markedLong) p->shortRef |= parity;

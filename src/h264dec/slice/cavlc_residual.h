@@ -48,8 +48,8 @@ struct CavlcBlockTarget {
     const uint8_t *scan;    // coefficient index (from startIdx) -> raster position
     const uint16_t *scale;  // null: store levels as read (DC blocks)
     int qpDiv6;
-    int shift;              // 4 for 4x4 blocks, 6 for interleaved 8x8 parts
-    int stride;             // 1, or 4 for a 4x4 part of an interleaved 8x8 block
+    int shift;   // 4 for 4x4 blocks, 6 for interleaved 8x8 parts
+    int stride;  // 1, or 4 for a 4x4 part of an interleaved 8x8 block
 };
 
 // The rest of a block after a coeff_token with TotalCoeff > 0 (the symbol

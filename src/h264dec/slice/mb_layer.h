@@ -87,12 +87,8 @@ inline int ParseInterPrediction(SliceDecoder &sd, Entropy &ent, int type) {
             bool ok = true;
             switch (mb.subType[k]) {
             case 0: ok = ReadMotion(sd, ent, x, y, 2, 2, 0); break;
-            case 1:
-                ok = ReadMotion(sd, ent, x, y, 2, 1, 0) && ReadMotion(sd, ent, x, y + 1, 2, 1, 0);
-                break;
-            case 2:
-                ok = ReadMotion(sd, ent, x, y, 1, 2, 0) && ReadMotion(sd, ent, x + 1, y, 1, 2, 0);
-                break;
+            case 1: ok = ReadMotion(sd, ent, x, y, 2, 1, 0) && ReadMotion(sd, ent, x, y + 1, 2, 1, 0); break;
+            case 2: ok = ReadMotion(sd, ent, x, y, 1, 2, 0) && ReadMotion(sd, ent, x + 1, y, 1, 2, 0); break;
             default:
                 ok = ReadMotion(sd, ent, x, y, 1, 1, 0) && ReadMotion(sd, ent, x + 1, y, 1, 1, 0) &&
                      ReadMotion(sd, ent, x, y + 1, 1, 1, 0) && ReadMotion(sd, ent, x + 1, y + 1, 1, 1, 0);

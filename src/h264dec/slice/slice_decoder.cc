@@ -124,9 +124,7 @@ bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
 }
 
 // The end address in force: endMb when it lies past firstMb inside the picture.
-int EndMb(const SliceParams &p) {
-    return p.endMb > p.firstMb && p.endMb < p.picSizeInMbs ? p.endMb : p.picSizeInMbs;
-}
+int EndMb(const SliceParams &p) { return p.endMb > p.firstMb && p.endMb < p.picSizeInMbs ? p.endMb : p.picSizeInMbs; }
 
 uint64_t FindStopBit(const SliceParams &p) {
     const uint32_t first = p.bitPos >> 3;

@@ -39,13 +39,13 @@ enum : int8_t { kRefUnavailable = -2, kRefIntra = -1 };
 // Kept for every macroblock of the picture: what later macroblocks, their
 // context derivation, prediction and deblocking read.
 struct MbRecord {
-    uint32_t slice = 0;   // slice serial number; 0 = never decoded
-    int32_t addr = -1;    // the macroblock it describes (records are reused every two rows)
+    uint32_t slice = 0;  // slice serial number; 0 = never decoded
+    int32_t addr = -1;   // the macroblock it describes (records are reused every two rows)
     uint8_t cls = kMbPSkip;
-    uint8_t cbp = 0;      // luma bits 0..3, chroma 0..2 in bits 4..5
+    uint8_t cbp = 0;  // luma bits 0..3, chroma 0..2 in bits 4..5
     uint8_t transform8x8 = 0;
     uint8_t chromaPredMode = 0;
-    uint8_t cbfDc = 0;    // CABAC coded_block_flag of luma DC (bit 0), Cb DC (1), Cr DC (2)
+    uint8_t cbfDc = 0;  // CABAC coded_block_flag of luma DC (bit 0), Cb DC (1), Cr DC (2)
     uint8_t qpDeblock = 0;
     uint8_t qpcDeblock[2] = {};
     uint16_t nonzero = 0;  // luma 4x4 blocks (raster bit) with coefficients, for deblocking
@@ -54,15 +54,15 @@ struct MbRecord {
     int8_t predMode[16] = {};  // raster; 2 (DC) for macroblocks that are not I_NxN
     int8_t ref[4] = {};        // per 8x8, raster; kRefIntra for intra
     int32_t refId[4] = {};
-    int16_t mv[16][2] = {};    // raster
-    uint8_t mvd[16][2] = {};   // raster, |mvd| clipped to 64 (CABAC contexts)
+    int16_t mv[16][2] = {};   // raster
+    uint8_t mvd[16][2] = {};  // raster, |mvd| clipped to 64 (CABAC contexts)
 };
 
 // The macroblock being decoded.
 struct alignas(16) CurrentMb {
-    int16_t luma[256];       // 4x4 block b at luma[16 * b] (luma4x4BlkIdx); 8x8 block k at luma[64 * k]
-    int16_t lumaDc[16];      // Intra16x16 DC levels, raster 4x4
-    int16_t chroma[2][64];   // per component four 4x4 blocks
+    int16_t luma[256];      // 4x4 block b at luma[16 * b] (luma4x4BlkIdx); 8x8 block k at luma[64 * k]
+    int16_t lumaDc[16];     // Intra16x16 DC levels, raster 4x4
+    int16_t chroma[2][64];  // per component four 4x4 blocks
     int16_t chromaDc[2][4];
     uint8_t pcm[384];
 
@@ -72,17 +72,17 @@ struct alignas(16) CurrentMb {
     uint8_t i16Mode = 0;
     uint8_t chromaPredMode = 0;
     uint8_t cbfDc = 0;
-    uint8_t subType[4] = {};  // 0: 8x8, 1: 8x4, 2: 4x8, 3: 4x4
-    int8_t predMode[16] = {}; // luma4x4BlkIdx order (8x8: one per 8x8 block at 4*k)
+    uint8_t subType[4] = {};   // 0: 8x8, 1: 8x4, 2: 4x8, 3: 4x4
+    int8_t predMode[16] = {};  // luma4x4BlkIdx order (8x8: one per 8x8 block at 4*k)
     int qp = 0;
     int qpc[2] = {};
 };
 
 // Neighbour caches (layout of block_layout.h).
 struct alignas(16) NeighbourCache {
-    uint8_t nnz[kCacheSize];          // luma; 64 = unavailable
-    uint8_t nnzChroma[2][kCacheSize]; // x, y 0..1 used
-    int8_t predMode[kCacheSize];      // -1 = not usable for prediction
+    uint8_t nnz[kCacheSize];           // luma; 64 = unavailable
+    uint8_t nnzChroma[2][kCacheSize];  // x, y 0..1 used
+    int8_t predMode[kCacheSize];       // -1 = not usable for prediction
     int8_t ref[kCacheSize];
     int16_t mv[kCacheSize][2];
     uint8_t mvd[kCacheSize][2];
@@ -123,16 +123,16 @@ public:
     // 2 * maxWidthMbs, row parity first: small enough to stay in cache, and
     // nothing looks further up.
     MbRecord *mbs = nullptr;
-    uint32_t sliceSerial = 0;         // incremented per slice, never reset
-    uint32_t pictureFirstSlice = 1;   // serial of the picture's first slice
+    uint32_t sliceSerial = 0;        // incremented per slice, never reset
+    uint32_t pictureFirstSlice = 1;  // serial of the picture's first slice
 
     // Unfiltered bottom rows of the previous and current macroblock rows
     // (double-buffered by row parity), for intra prediction. The left
     // neighbour needs no copy: its deblocking waits until the macroblock to
     // its right has been reconstructed (see FinishMb).
-    uint8_t *topLuma[2] = {};    // (maxWidthMbs + 2) * 16, offset by 16
+    uint8_t *topLuma[2] = {};  // (maxWidthMbs + 2) * 16, offset by 16
     uint8_t *topChroma[2][2] = {};
-    DeblockMb deblock[2];        // alternating; the previous one may be pending
+    DeblockMb deblock[2];  // alternating; the previous one may be pending
     int deblockNext = 0;
     bool deblockPending = false;
 
@@ -155,9 +155,9 @@ public:
     CurrentMb mb;
 
     // Reconstruction work area with room for the neighbouring samples.
-    uint8_t *lumaWork = nullptr;       // top-left sample of the macroblock
+    uint8_t *lumaWork = nullptr;  // top-left sample of the macroblock
     uint8_t *chromaWork[2] = {};
-    uint8_t *mcScratch = nullptr;      // edge-extended reference window
+    uint8_t *mcScratch = nullptr;  // edge-extended reference window
 
     void *arena = nullptr;
 };
