@@ -17,7 +17,7 @@ inline std::vector<uint8_t> ReadFile(const std::string &path) {
 
 inline std::vector<std::vector<uint8_t>> AccessUnits(const std::vector<uint8_t> &stream) {
     std::vector<std::vector<uint8_t>> units;
-    for (const auto &r : tessaly::tools::split_access_units(stream.data(), stream.size()))
+    for (const auto &r : tessaly::tools::SplitAccessUnits(stream.data(), stream.size()))
         units.emplace_back(stream.begin() + ptrdiff_t(r.offset), stream.begin() + ptrdiff_t(r.offset + r.size));
     return units;
 }

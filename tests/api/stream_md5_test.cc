@@ -1,6 +1,8 @@
 // End to end through the shared library: conformance streams pushed one
 // access unit per call into stream ports; every picture the decoded-frame
 // callback receives must equal the reference decoder's picture.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -29,6 +31,11 @@ std::vector<std::string> ReadLines(const std::string &path) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+// A snapshot file of this process alone: other test programs run at the same time.
+std::string TempBitmap(const std::string &name) {
+    return ::testing::TempDir() + "snapshot_" + std::to_string(getpid()) + "_" + name + ".bmp";
 }
 
 struct Collected {
@@ -105,7 +112,7 @@ TEST_P(StreamPorts, CallbackPicturesEqualTheReference) {
     ASSERT_EQ(KOVA_Init(), KOVA_OK);
     Collected collected;
     ASSERT_EQ(KOVA_OpenStreamEx(42, 0, 1, 0, &OnPicture, reinterpret_cast<intptr_t>(&collected)), KOVA_OK);
-    const std::string bitmap = ::testing::TempDir() + "stream_port_snapshot.bmp";
+    const std::string bitmap = TempBitmap(stem.substr(stem.find_last_of('/') + 1));
     std::remove(bitmap.c_str());
     EXPECT_EQ(KOVA_Snapshot(42, bitmap.c_str()), KOVA_ERR_NO_PICTURE);
     EXPECT_TRUE(ReadFile(bitmap).empty()) << "no file without a picture";
@@ -183,7 +190,7 @@ TEST(FieldStreamPort, PairsOfFieldsBecomeDeinterlacedFrames) {
         }
         std::this_thread::sleep_for(5ms);
     }
-    const std::string bitmap = ::testing::TempDir() + "field_port_snapshot.bmp";
+    const std::string bitmap = TempBitmap("field_port");
     EXPECT_EQ(KOVA_Snapshot(43, bitmap.c_str()), KOVA_OK);
     ASSERT_EQ(KOVA_DeInit(), KOVA_OK);
     EXPECT_EQ(ReadFile(bitmap).size(), 54u + 704 * 576 * 3) << "the snapshot is the deinterlaced frame";
@@ -259,7 +266,7 @@ TEST(CameraPorts, SeveralAtOnceShowEveryPictureCroppedAndExact) {
         for (size_t n = 0; n < got; ++n)
             ASSERT_EQ(collected[k].md5s[n], reference[k][n]) << streams[k] << " picture " << n;
     }
-    const std::string bitmap = ::testing::TempDir() + "cropped_snapshot.bmp";
+    const std::string bitmap = TempBitmap("cropped");
     ASSERT_EQ(KOVA_Snapshot(104, bitmap.c_str()), KOVA_OK);
     EXPECT_EQ(ReadFile(bitmap).size(), 54u + 344 * 198 * 3) << "the snapshot is cropped as the callback's picture";
     std::remove(bitmap.c_str());

@@ -133,7 +133,7 @@ mkdir -p "$work/wall"
 "$play" --loop --out "$work/wall" "$sample" "$other" >"$work/wall.log" 2>&1 &
 player_pid=$!
 wid=
-for _ in $(seq 50); do
+for _ in $(seq 300); do  # up to 30 s on a loaded machine
   wid=$(xdotool search --name '^tessaly-play: ' 2>/dev/null | head -1)
   [ -n "$wid" ] && break
   sleep 0.1

@@ -15,33 +15,33 @@
 namespace tessaly::tools {
 
 enum NalType : uint8_t {
-  kNalSlice = 1,
-  kNalIdrSlice = 5,
-  kNalSei = 6,
-  kNalSps = 7,
-  kNalPps = 8,
-  kNalAud = 9,
+    kNalSlice = 1,
+    kNalIdrSlice = 5,
+    kNalSei = 6,
+    kNalSps = 7,
+    kNalPps = 8,
+    kNalAud = 9,
 };
 
 struct ByteRange {
-  size_t offset = 0;
-  size_t size = 0;
+    size_t offset = 0;
+    size_t size = 0;
 };
 
 struct NalUnit {
-  ByteRange with_start_code;  // from the first byte of its start code (00 00 01 or 00 00 00 01)
-  ByteRange payload;          // from the NAL header byte, trailing zero bytes excluded
-  uint8_t type = 0;
+    ByteRange withStartCode;  // from the first byte of its start code (00 00 01 or 00 00 00 01)
+    ByteRange payload;        // from the NAL header byte, trailing zero bytes excluded
+    uint8_t type = 0;
 };
 
 // Finds the next NAL unit at or after `from`; false when there is none.
-bool next_nal_unit(const uint8_t *stream, size_t size, size_t from, NalUnit *unit);
+bool NextNalUnit(const uint8_t *stream, size_t size, size_t from, NalUnit *unit);
 
 // The access units of the whole stream, in order.
-std::vector<ByteRange> split_access_units(const uint8_t *stream, size_t size);
+std::vector<ByteRange> SplitAccessUnits(const uint8_t *stream, size_t size);
 
 // The first sequence parameter set's payload (NAL header included), or an
 // empty range when the stream has none.
-ByteRange find_first_sps(const uint8_t *stream, size_t size);
+ByteRange FindFirstSps(const uint8_t *stream, size_t size);
 
 }  // namespace tessaly::tools

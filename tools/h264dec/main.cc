@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "h264dec/h264_decoder.h"
 #include "h264dec/bitstream/sps_summary.h"
+#include "h264dec/h264_decoder.h"
 #include "md5.h"
 
 namespace {
@@ -21,10 +21,10 @@ struct Options {
     const char *inPath = nullptr;
     size_t chunk = 0;  // 0: whole file
     uint32_t buffers = 16;
-    bool threads = false;     // slice-thread mode
-    bool fieldMerge = false;  // field-merge post-processing
-    bool accessUnits = false; // one access unit per call
-    bool info = false;        // one key=value line per picture
+    bool threads = false;      // slice-thread mode
+    bool fieldMerge = false;   // field-merge post-processing
+    bool accessUnits = false;  // one access unit per call
+    bool info = false;         // one key=value line per picture
 };
 
 int Usage(const char *message) {
@@ -122,8 +122,7 @@ private:
     };
 
     void PrintInfo(const DecodedPicture &pic) const {
-        const long userData =
-            pic.userData ? long(static_cast<const UserData *>(pic.userData)->length) : -1L;
+        const long userData = pic.userData ? long(static_cast<const UserData *>(pic.userData)->length) : -1L;
         std::printf("index=%lu poc=%d fieldHint=%u damaged=%u idr=%u bytes=%u userData=%ld\n", index_, pic.poc,
                     pic.fieldHint, pic.damaged, pic.isIdr, pic.stats ? pic.stats[0] : 0u, userData);
     }

@@ -11,16 +11,16 @@
 namespace tessaly::play {
 
 struct CameraFile {
-  std::string path;
-  std::vector<uint8_t> bytes;
-  std::vector<tools::ByteRange> access_units;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  double fps = 0;
-  bool fps_from_stream = false;
+    std::string path;
+    std::vector<uint8_t> bytes;
+    std::vector<tools::ByteRange> accessUnits;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    double fps = 0;
+    bool fpsFromStream = false;
 };
 
 // Loads and checks `path`. On failure returns false with a one-line reason.
-bool load_camera_file(const std::string &path, double default_fps, CameraFile *file, std::string *error);
+bool LoadCameraFile(const std::string &path, double defaultFps, CameraFile *file, std::string *error);
 
 }  // namespace tessaly::play

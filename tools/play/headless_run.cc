@@ -9,51 +9,53 @@
 namespace tessaly::play {
 namespace {
 
-void snapshot_all(const Options &options, PlaybackSession &session, unsigned round) {
-  for (size_t port = 0; port < session.port_count(); ++port) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/port%03zu-%04u.bmp", port, round);
-    const std::string path = options.out_dir + name;
-    const int32_t result = KOVA_Snapshot(static_cast<uint32_t>(port), path.c_str());
-    if (result == KOVA_OK) {
-      std::printf("snapshot %s\n", path.c_str());
-    } else if (result != KOVA_ERR_NO_PICTURE) {
-      std::fprintf(stderr, "tessaly-play: snapshot %s failed (error %d)\n", path.c_str(), result);
+void SnapshotAll(const Options &options, PlaybackSession &session, unsigned round) {
+    for (size_t port = 0; port < session.PortCount(); ++port) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/port%03zu-%04u.bmp", port, round);
+        const std::string path = options.outDir + name;
+        const int32_t result = KOVA_Snapshot(static_cast<uint32_t>(port), path.c_str());
+        if (result == KOVA_OK) {
+            std::printf("snapshot %s\n", path.c_str());
+        } else if (result != KOVA_ERR_NO_PICTURE) {
+            std::fprintf(stderr, "tessaly-play: snapshot %s failed (error %d)\n", path.c_str(), result);
+        }
     }
-  }
-  std::fflush(stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace
 
-int run_headless(const Options &options, PlaybackSession &session) {
-  using Clock = std::chrono::steady_clock;
-  std::string error;
-  if (!session.open_ports(std::vector<KOVA_HWND>(session.port_count(), 0), &error)) {
-    std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
-    return 1;
-  }
-  const auto start = Clock::now();
-  const auto every = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.snapshot_every));
-  const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
-  auto next_snapshot = start + every;
-  unsigned round = 1;
-  session.start_feeding();
-  while (!g_interrupted) {
-    const auto now = Clock::now();
-    if (options.duration > 0 && now >= end) break;
-    if (options.snapshot_every > 0 && now >= next_snapshot) {
-      snapshot_all(options, session, round++);
-      next_snapshot += every;
+int RunHeadless(const Options &options, PlaybackSession &session) {
+    using Clock = std::chrono::steady_clock;
+    std::string error;
+    if (!session.OpenPorts(std::vector<KOVA_HWND>(session.PortCount(), 0), &error)) {
+        std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
+        return 1;
     }
-    if (session.played_out()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  // The last picture of every port, so a short run still leaves one.
-  if (options.snapshot_every > 0) snapshot_all(options, session, round);
-  session.stop();
-  session.print_summary(stdout);
-  return 0;
+    const auto start = Clock::now();
+    const auto every =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.snapshotEvery));
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
+    auto nextSnapshot = start + every;
+    unsigned round = 1;
+    session.StartFeeding();
+    while (!gInterrupted) {
+        const auto now = Clock::now();
+        if (options.duration > 0 && now >= end) break;
+        if (options.snapshotEvery > 0 && now >= nextSnapshot) {
+            SnapshotAll(options, session, round++);
+            nextSnapshot += every;
+        }
+        if (session.PlayedOut()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // The last picture of every port, so a short run still leaves one.
+    if (options.snapshotEvery > 0) SnapshotAll(options, session, round);
+    session.Stop();
+    session.PrintSummary(stdout);
+    return 0;
 }
 
 }  // namespace tessaly::play

@@ -9,6 +9,6 @@ namespace tessaly::play {
 
 // Runs until the streams are played out, the duration ends or an interrupt.
 // Returns the exit status.
-int run_headless(const Options &options, PlaybackSession &session);
+int RunHeadless(const Options &options, PlaybackSession &session);
 
 }  // namespace tessaly::play

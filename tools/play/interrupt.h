@@ -5,13 +5,13 @@
 
 namespace tessaly::play {
 
-inline volatile std::sig_atomic_t g_interrupted = 0;
+inline volatile std::sig_atomic_t gInterrupted = 0;
 
-inline void catch_interrupts() {
-  struct sigaction action {};
-  action.sa_handler = [](int) { g_interrupted = 1; };
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+inline void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { gInterrupted = 1; };
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace tessaly::play

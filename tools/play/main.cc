@@ -20,41 +20,41 @@
 using namespace tessaly::play;
 
 int main(int argc, char **argv) {
-  Options options;
-  bool help = false;
-  std::string error;
-  if (!parse_options(argc, argv, &options, &help, &error)) {
-    std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
-    return 1;
-  }
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  std::vector<CameraFile> files(options.files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (!load_camera_file(options.files[i], options.fps, &files[i], &error)) {
-      std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
-      return 1;
+    Options options;
+    bool help = false;
+    std::string error;
+    if (!ParseOptions(argc, argv, &options, &help, &error)) {
+        std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
+        return 1;
     }
-  }
-  const char *display = std::getenv("DISPLAY");
-  const bool headless = options.headless || !display || !*display;
-  if (!headless || options.snapshot_every > 0) {
-    std::error_code ec;
-    std::filesystem::create_directories(options.out_dir, ec);
-    if (!std::filesystem::is_directory(options.out_dir, ec)) {
-      std::fprintf(stderr, "tessaly-play: cannot create output directory %s\n", options.out_dir.c_str());
-      return 1;
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
-  }
-  catch_interrupts();
-  KOVA_Init();
-  int status;
-  {
-    PlaybackSession session(files, options.loop);
-    status = headless ? run_headless(options, session) : run_windowed(options, session);
-  }
-  KOVA_DeInit();
-  return status;
+    std::vector<CameraFile> files(options.files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!LoadCameraFile(options.files[i], options.fps, &files[i], &error)) {
+            std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    const char *display = std::getenv("DISPLAY");
+    const bool headless = options.headless || !display || !*display;
+    if (!headless || options.snapshotEvery > 0) {
+        std::error_code ec;
+        std::filesystem::create_directories(options.outDir, ec);
+        if (!std::filesystem::is_directory(options.outDir, ec)) {
+            std::fprintf(stderr, "tessaly-play: cannot create output directory %s\n", options.outDir.c_str());
+            return 1;
+        }
+    }
+    CatchInterrupts();
+    KOVA_Init();
+    int status;
+    {
+        PlaybackSession session(files, options.loop);
+        status = headless ? RunHeadless(options, session) : RunWindowed(options, session);
+    }
+    KOVA_DeInit();
+    return status;
 }

@@ -22,68 +22,69 @@ const char kUsage[] =
 
 namespace {
 
-bool parse_number(const char *text, double min, double max, double *value) {
-  errno = 0;
-  char *end = nullptr;
-  const double parsed = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(parsed) || parsed < min || parsed > max) return false;
-  *value = parsed;
-  return true;
+bool ParseNumber(const char *text, double min, double max, double *value) {
+    errno = 0;
+    char *end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(parsed) || parsed < min || parsed > max)
+        return false;
+    *value = parsed;
+    return true;
 }
 
 }  // namespace
 
-bool parse_options(int argc, char **argv, Options *options, bool *help, std::string *error) {
-  *help = false;
-  bool only_files = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
-      options->files.push_back(arg);
-      continue;
+bool ParseOptions(int argc, char **argv, Options *options, bool *help, std::string *error) {
+    *help = false;
+    bool onlyFiles = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlyFiles || arg.empty() || arg[0] != '-' || arg == "-") {
+            options->files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+        } else if (arg == "-h" || arg == "--help") {
+            *help = true;
+            return true;
+        } else if (arg == "--headless") {
+            options->headless = true;
+        } else if (arg == "--loop") {
+            options->loop = true;
+        } else if (arg == "--fps" || arg == "--duration" || arg == "--snapshot-every" || arg == "--out") {
+            if (i + 1 >= argc) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            const char *value = argv[++i];
+            bool ok = true;
+            if (arg == "--fps") ok = ParseNumber(value, 0.5, 240, &options->fps);
+            if (arg == "--duration") ok = ParseNumber(value, 0.001, 1e7, &options->duration);
+            if (arg == "--snapshot-every") ok = ParseNumber(value, 0, 1e7, &options->snapshotEvery);
+            if (arg == "--out") {
+                options->outDir = value;
+                ok = !options->outDir.empty();
+            }
+            if (!ok) {
+                *error = "bad value for " + arg + ": '" + value + "'";
+                return false;
+            }
+        } else {
+            *error = "unknown option " + arg + " (see --help)";
+            return false;
+        }
     }
-    if (arg == "--") {
-      only_files = true;
-    } else if (arg == "-h" || arg == "--help") {
-      *help = true;
-      return true;
-    } else if (arg == "--headless") {
-      options->headless = true;
-    } else if (arg == "--loop") {
-      options->loop = true;
-    } else if (arg == "--fps" || arg == "--duration" || arg == "--snapshot-every" || arg == "--out") {
-      if (i + 1 >= argc) {
-        *error = arg + " needs a value";
+    if (options->files.empty()) {
+        *error = "no input file (see --help)";
         return false;
-      }
-      const char *value = argv[++i];
-      bool ok = true;
-      if (arg == "--fps") ok = parse_number(value, 0.5, 240, &options->fps);
-      if (arg == "--duration") ok = parse_number(value, 0.001, 1e7, &options->duration);
-      if (arg == "--snapshot-every") ok = parse_number(value, 0, 1e7, &options->snapshot_every);
-      if (arg == "--out") {
-        options->out_dir = value;
-        ok = !options->out_dir.empty();
-      }
-      if (!ok) {
-        *error = "bad value for " + arg + ": '" + value + "'";
-        return false;
-      }
-    } else {
-      *error = "unknown option " + arg + " (see --help)";
-      return false;
     }
-  }
-  if (options->files.empty()) {
-    *error = "no input file (see --help)";
-    return false;
-  }
-  if (options->files.size() > KOVA_MAX_PORTS) {
-    *error = std::to_string(options->files.size()) + " files but only " + std::to_string(KOVA_MAX_PORTS) +
-             " player ports";
-    return false;
-  }
-  return true;
+    if (options->files.size() > KOVA_MAX_PORTS) {
+        *error = std::to_string(options->files.size()) + " files but only " + std::to_string(KOVA_MAX_PORTS) +
+                 " player ports";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace tessaly::play

@@ -7,18 +7,18 @@
 namespace tessaly::play {
 
 struct Options {
-  std::vector<std::string> files;
-  bool headless = false;
-  bool loop = false;
-  double fps = 25;              // used when a stream carries no timing information
-  double snapshot_every = 5;    // seconds, headless only; 0 = never
-  double duration = 0;          // seconds; 0 = until the streams end (or q)
-  std::string out_dir = ".";
+    std::vector<std::string> files;
+    bool headless = false;
+    bool loop = false;
+    double fps = 25;           // used when a stream carries no timing information
+    double snapshotEvery = 5;  // seconds, headless only; 0 = never
+    double duration = 0;       // seconds; 0 = until the streams end (or q)
+    std::string outDir = ".";
 };
 
 // Fills `options` from argv; on a bad option returns false with a one-line
 // message in `error`. Sets `help` for -h/--help.
-bool parse_options(int argc, char **argv, Options *options, bool *help, std::string *error);
+bool ParseOptions(int argc, char **argv, Options *options, bool *help, std::string *error);
 
 extern const char kUsage[];
 

@@ -17,32 +17,32 @@
 namespace tessaly::play {
 
 class PlaybackSession {
- public:
-  PlaybackSession(const std::vector<CameraFile> &files, bool loop);
-  ~PlaybackSession();
+public:
+    PlaybackSession(const std::vector<CameraFile> &files, bool loop);
+    ~PlaybackSession();
 
-  // Opens port i on windows[i] (0 = no window). One-line error on failure.
-  bool open_ports(const std::vector<KOVA_HWND> &windows, std::string *error);
-  void start_feeding();
-  // True once every feeder has sent its last unit, every stream buffer is
-  // empty and the last picture has had time to come out of the decoder.
-  bool played_out();
-  // Stops the feeders and closes the ports (pictures already counted stay).
-  void stop();
-  void print_summary(std::FILE *out) const;
+    // Opens port i on windows[i] (0 = no window). One-line error on failure.
+    bool OpenPorts(const std::vector<KOVA_HWND> &windows, std::string *error);
+    void StartFeeding();
+    // True once every feeder has sent its last unit, every stream buffer is
+    // empty and the last picture has had time to come out of the decoder.
+    bool PlayedOut();
+    // Stops the feeders and closes the ports (pictures already counted stay).
+    void Stop();
+    void PrintSummary(std::FILE *out) const;
 
-  size_t port_count() const { return files_.size(); }
-  const CameraFile &file(size_t port) const { return files_[port]; }
+    size_t PortCount() const { return files_.size(); }
+    const CameraFile &file(size_t port) const { return files_[port]; }
 
- private:
-  const std::vector<CameraFile> &files_;
-  bool loop_;
-  StopSignal stop_;
-  std::unique_ptr<PortStats[]> stats_;
-  std::vector<std::unique_ptr<StreamFeeder>> feeders_;
-  size_t open_ports_ = 0;
-  std::chrono::steady_clock::time_point drained_since_{};
-  bool drained_ = false;
+private:
+    const std::vector<CameraFile> &files_;
+    bool loop_;
+    StopSignal stop_;
+    std::unique_ptr<PortStats[]> stats_;
+    std::vector<std::unique_ptr<StreamFeeder>> feeders_;
+    size_t openPorts_ = 0;
+    std::chrono::steady_clock::time_point drainedSince_{};
+    bool drained_ = false;
 };
 
 }  // namespace tessaly::play

@@ -5,37 +5,36 @@
 namespace tessaly::play {
 namespace {
 
-int64_t now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
 
-void count_picture(int32_t, uint8_t *, int32_t, int32_t width, int32_t height, intptr_t user) {
-  auto *stats = reinterpret_cast<PortStats *>(user);
-  const int64_t now = now_ns();
-  int64_t none = 0;
-  stats->first_picture_ns.compare_exchange_strong(none, now, std::memory_order_relaxed);
-  stats->last_picture_ns.store(now, std::memory_order_relaxed);
-  stats->width.store(width, std::memory_order_relaxed);
-  stats->height.store(height, std::memory_order_relaxed);
-  stats->pictures.fetch_add(1, std::memory_order_release);
+void CountPicture(int32_t, uint8_t *, int32_t, int32_t width, int32_t height, intptr_t user) {
+    auto *stats = reinterpret_cast<PortStats *>(user);
+    const int64_t now = NowNs();
+    int64_t none = 0;
+    stats->firstPictureNs.compare_exchange_strong(none, now, std::memory_order_relaxed);
+    stats->lastPictureNs.store(now, std::memory_order_relaxed);
+    stats->width.store(width, std::memory_order_relaxed);
+    stats->height.store(height, std::memory_order_relaxed);
+    stats->pictures.fetch_add(1, std::memory_order_release);
 }
 
-void print_summary_line(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats) {
-  const uint64_t pictures = stats.pictures.load(std::memory_order_acquire);
-  const double span_s = (stats.last_picture_ns.load() - stats.first_picture_ns.load()) / 1e9;
-  // n pictures span n - 1 intervals.
-  const double fps = pictures > 1 && span_s > 0 ? (pictures - 1) / span_s : 0;
-  const uint32_t capacity = stats.capacity.load();
-  const uint32_t max_fill = stats.max_fill.load();
-  const unsigned percent = capacity ? static_cast<unsigned>(100.0 * max_fill / capacity + 0.5) : 0;
-  std::fprintf(out, "port %u %s: %dx%d pictures %llu fps %.1f sent %llu dropped %llu buffer max %u%% (%u/%u)\n",
-               port, name.c_str(), stats.width.load(), stats.height.load(),
-               static_cast<unsigned long long>(pictures), fps,
-               static_cast<unsigned long long>(stats.frames_sent.load()),
-               static_cast<unsigned long long>(stats.frames_dropped.load()), percent, max_fill, capacity);
+void PrintSummaryLine(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats) {
+    const uint64_t pictures = stats.pictures.load(std::memory_order_acquire);
+    const double spanS = (stats.lastPictureNs.load() - stats.firstPictureNs.load()) / 1e9;
+    // n pictures span n - 1 intervals.
+    const double fps = pictures > 1 && spanS > 0 ? (pictures - 1) / spanS : 0;
+    const uint32_t capacity = stats.capacity.load();
+    const uint32_t maxFill = stats.maxFill.load();
+    const unsigned percent = capacity ? static_cast<unsigned>(100.0 * maxFill / capacity + 0.5) : 0;
+    std::fprintf(out, "port %u %s: %dx%d pictures %llu fps %.1f sent %llu dropped %llu buffer max %u%% (%u/%u)\n", port,
+                 name.c_str(), stats.width.load(), stats.height.load(), static_cast<unsigned long long>(pictures), fps,
+                 static_cast<unsigned long long>(stats.framesSent.load()),
+                 static_cast<unsigned long long>(stats.framesDropped.load()), percent, maxFill, capacity);
 }
 
 }  // namespace tessaly::play

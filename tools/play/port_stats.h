@@ -11,22 +11,22 @@
 namespace tessaly::play {
 
 struct PortStats {
-  std::atomic<uint64_t> pictures{0};
-  std::atomic<int32_t> width{0};
-  std::atomic<int32_t> height{0};
-  std::atomic<int64_t> first_picture_ns{0};  // steady clock; 0 = none yet
-  std::atomic<int64_t> last_picture_ns{0};
-  std::atomic<uint64_t> frames_sent{0};
-  std::atomic<uint64_t> frames_dropped{0};  // refused with KOVA_ERR_BUFFER_FULL
-  std::atomic<uint32_t> max_fill{0};
-  std::atomic<uint32_t> capacity{0};
+    std::atomic<uint64_t> pictures{0};
+    std::atomic<int32_t> width{0};
+    std::atomic<int32_t> height{0};
+    std::atomic<int64_t> firstPictureNs{0};  // steady clock; 0 = none yet
+    std::atomic<int64_t> lastPictureNs{0};
+    std::atomic<uint64_t> framesSent{0};
+    std::atomic<uint64_t> framesDropped{0};  // refused with KOVA_ERR_BUFFER_FULL
+    std::atomic<uint32_t> maxFill{0};
+    std::atomic<uint32_t> capacity{0};
 };
 
 // The port's decoded-frame callback; `user` is the port's PortStats.
-void count_picture(int32_t format, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user);
+void CountPicture(int32_t format, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user);
 
 // One summary line, e.g.
 // "port 0 sample.264: 704x576 pictures 375 fps 25.0 sent 375 dropped 0 buffer max 12% (63488/524288)".
-void print_summary_line(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats);
+void PrintSummaryLine(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats);
 
 }  // namespace tessaly::play

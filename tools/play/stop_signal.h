@@ -9,28 +9,28 @@
 namespace tessaly::play {
 
 class StopSignal {
- public:
-  void raise() {
-    {
-      std::lock_guard lock(mutex_);
-      raised_ = true;
+public:
+    void Raise() {
+        {
+            std::lock_guard lock(mutex_);
+            raised_ = true;
+        }
+        changed_.notify_all();
     }
-    changed_.notify_all();
-  }
-  bool raised() {
-    std::lock_guard lock(mutex_);
-    return raised_;
-  }
-  // True when stopped before `deadline`.
-  bool wait_until(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [this] { return raised_; });
-  }
+    bool Raised() {
+        std::lock_guard lock(mutex_);
+        return raised_;
+    }
+    // True when stopped before `deadline`.
+    bool WaitUntil(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_until(lock, deadline, [this] { return raised_; });
+    }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool raised_ = false;
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool raised_ = false;
 };
 
 }  // namespace tessaly::play

@@ -15,28 +15,28 @@
 namespace tessaly::play {
 
 class StreamFeeder {
- public:
-  StreamFeeder(uint32_t port, const CameraFile &file, bool loop, PortStats &stats, StopSignal &stop);
-  ~StreamFeeder();
-  StreamFeeder(const StreamFeeder &) = delete;
-  StreamFeeder &operator=(const StreamFeeder &) = delete;
+public:
+    StreamFeeder(uint32_t port, const CameraFile &file, bool loop, PortStats &stats, StopSignal &stop);
+    ~StreamFeeder();
+    StreamFeeder(const StreamFeeder &) = delete;
+    StreamFeeder &operator=(const StreamFeeder &) = delete;
 
-  void start();
-  void join();
-  // Every access unit has been sent (never true with looping).
-  bool finished() const { return finished_.load(std::memory_order_acquire); }
+    void Start();
+    void Join();
+    // Every access unit has been sent (never true with looping).
+    bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
- private:
-  void run();
-  void send(const tools::ByteRange &unit);
+private:
+    void Run();
+    void Send(const tools::ByteRange &unit);
 
-  uint32_t port_;
-  const CameraFile &file_;
-  bool loop_;
-  PortStats &stats_;
-  StopSignal &stop_;
-  std::thread thread_;
-  std::atomic<bool> finished_{false};
+    uint32_t port_;
+    const CameraFile &file_;
+    bool loop_;
+    PortStats &stats_;
+    StopSignal &stop_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
 };
 
 }  // namespace tessaly::play

@@ -10,63 +10,63 @@
 namespace tessaly::play {
 namespace {
 
-void snapshot_port(const Options &options, uint32_t port) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char name[80];
-  std::snprintf(name, sizeof name, "/tessaly-port%03u-%04d%02d%02d-%02d%02d%02d.bmp", port, local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  const std::string path = options.out_dir + name;
-  const int32_t result = KOVA_Snapshot(port, path.c_str());
-  if (result == KOVA_OK) {
-    std::printf("snapshot %s\n", path.c_str());
-  } else {
-    std::fprintf(stderr, "tessaly-play: snapshot of port %u failed (error %d)\n", port, result);
-  }
-  std::fflush(stdout);
+void SnapshotPort(const Options &options, uint32_t port) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[80];
+    std::snprintf(name, sizeof name, "/tessaly-port%03u-%04d%02d%02d-%02d%02d%02d.bmp", port, local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    const std::string path = options.outDir + name;
+    const int32_t result = KOVA_Snapshot(port, path.c_str());
+    if (result == KOVA_OK) {
+        std::printf("snapshot %s\n", path.c_str());
+    } else {
+        std::fprintf(stderr, "tessaly-play: snapshot of port %u failed (error %d)\n", port, result);
+    }
+    std::fflush(stdout);
 }
 
-std::string window_title(const PlaybackSession &session) {
-  std::string title = "tessaly-play: " + session.file(0).path;
-  if (session.port_count() > 1) title += " (+" + std::to_string(session.port_count() - 1) + ")";
-  return title;
+std::string WindowTitle(const PlaybackSession &session) {
+    std::string title = "tessaly-play: " + session.file(0).path;
+    if (session.PortCount() > 1) title += " (+" + std::to_string(session.PortCount() - 1) + ")";
+    return title;
 }
 
 }  // namespace
 
-int run_windowed(const Options &options, PlaybackSession &session) {
-  using Clock = std::chrono::steady_clock;
-  std::string error;
-  const CameraFile &first = session.file(0);
-  std::unique_ptr<X11Wall> wall =
-      X11Wall::open(session.port_count(), first.width, first.height, window_title(session), &error);
-  if (!wall) {
-    std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
-    return 1;
-  }
-  std::vector<KOVA_HWND> windows;
-  for (size_t i = 0; i < session.port_count(); ++i) windows.push_back(wall->cell_window(i));
-  if (!session.open_ports(windows, &error)) {
-    std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
-    return 1;
-  }
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                      std::chrono::duration<double>(options.duration));
-  session.start_feeding();
-  while (!g_interrupted) {
-    uint32_t port = 0;
-    const X11Wall::Request request = wall->pump(20, &port);
-    if (request == X11Wall::Request::kQuit) break;
-    if (request == X11Wall::Request::kSnapshot) snapshot_port(options, port);
-    if (options.duration > 0 && Clock::now() >= end) break;
-    if (session.played_out()) break;
-  }
-  // Ports close before the windows they draw into go away.
-  session.stop();
-  wall.reset();
-  session.print_summary(stdout);
-  return 0;
+int RunWindowed(const Options &options, PlaybackSession &session) {
+    using Clock = std::chrono::steady_clock;
+    std::string error;
+    const CameraFile &first = session.file(0);
+    std::unique_ptr<X11Wall> wall =
+        X11Wall::Open(session.PortCount(), first.width, first.height, WindowTitle(session), &error);
+    if (!wall) {
+        std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<KOVA_HWND> windows;
+    for (size_t i = 0; i < session.PortCount(); ++i) windows.push_back(wall->CellWindow(i));
+    if (!session.OpenPorts(windows, &error)) {
+        std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
+        return 1;
+    }
+    const auto end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
+    session.StartFeeding();
+    while (!gInterrupted) {
+        uint32_t port = 0;
+        const X11Wall::Request request = wall->Pump(20, &port);
+        if (request == X11Wall::Request::kQuit) break;
+        if (request == X11Wall::Request::kSnapshot) SnapshotPort(options, port);
+        if (options.duration > 0 && Clock::now() >= end) break;
+        if (session.PlayedOut()) break;
+    }
+    // Ports close before the windows they draw into go away.
+    session.Stop();
+    wall.reset();
+    session.PrintSummary(stdout);
+    return 0;
 }
 
 }  // namespace tessaly::play

@@ -8,6 +8,6 @@ namespace tessaly::play {
 
 // Runs until q, the window is closed, the streams are played out, the
 // duration ends or an interrupt. Returns the exit status.
-int run_windowed(const Options &options, PlaybackSession &session);
+int RunWindowed(const Options &options, PlaybackSession &session);
 
 }  // namespace tessaly::play

@@ -56,9 +56,9 @@ bool ParseWav(const std::vector<uint8_t> &file, std::vector<int16_t> &samples, s
             const uint16_t format = Le16(f), channels = Le16(f + 2), bits = Le16(f + 14);
             const uint32_t rate = Le32(f + 4);
             if (format != 1 || channels != 1 || rate != kSampleRate || bits != 16) {
-                error = "unsupported WAV format (format " + std::to_string(format) + ", " +
-                        std::to_string(channels) + " channel(s), " + std::to_string(rate) + " Hz, " +
-                        std::to_string(bits) + " bits): need 8000 Hz mono 16-bit PCM";
+                error = "unsupported WAV format (format " + std::to_string(format) + ", " + std::to_string(channels) +
+                        " channel(s), " + std::to_string(rate) + " Hz, " + std::to_string(bits) +
+                        " bits): need 8000 Hz mono 16-bit PCM";
                 return false;
             }
             haveFormat = true;

@@ -27,10 +27,10 @@ struct ModeRow {
 };
 
 const ModeRow kModes[] = {
-    {1, "G.711 A-law", 64},       {2, "G.711 mu-law", 64},      {3, "IMA ADPCM", 32},
+    {1, "G.711 A-law", 64},          {2, "G.711 mu-law", 64},     {3, "IMA ADPCM", 32},
     {35, "IMA ADPCM raw-first", 32}, {4, "G.726 LSB-first", 16},  {5, "G.726 LSB-first", 24},
-    {6, "G.726 LSB-first", 32},   {7, "G.726 LSB-first", 40},   {36, "G.726 MSB-first", 16},
-    {37, "G.726 MSB-first", 24},  {38, "G.726 MSB-first", 32},  {39, "G.726 MSB-first", 40},
+    {6, "G.726 LSB-first", 32},      {7, "G.726 LSB-first", 40},  {36, "G.726 MSB-first", 16},
+    {37, "G.726 MSB-first", 24},     {38, "G.726 MSB-first", 32}, {39, "G.726 MSB-first", 40},
 };
 
 int Fail(const std::string &message) {
@@ -39,8 +39,9 @@ int Fail(const std::string &message) {
 }
 
 int Usage() {
-    return Fail("usage: tessaly-voice encode --mode N IN.wav|IN.pcm OUT.frames | decode --mode N IN.frames "
-                "OUT.wav|OUT.pcm | roundtrip IN.wav|IN.pcm");
+    return Fail(
+        "usage: tessaly-voice encode --mode N IN.wav|IN.pcm OUT.frames | decode --mode N IN.frames "
+        "OUT.wav|OUT.pcm | roundtrip IN.wav|IN.pcm");
 }
 
 bool ParseMode(const std::string &text, int16_t &mode) {

@@ -6,6 +6,31 @@
 #include "h264dec/bitstream/param_sets.h"
 
 namespace tessaly::h264 {
+namespace {
+
+// From vui_parameters_present_flag to the timing information; what follows it
+// is not needed. A set cut short there just has no timing.
+void ReadVuiTiming(BitReader &br, SpsSummary *out) {
+    if (!br.ReadFlag()) return;                               // vui_parameters_present_flag
+    if (br.ReadFlag() && br.ReadBits(8) == 255) br.Skip(32);  // aspect ratio; Extended_SAR
+    if (br.ReadFlag()) br.Skip(1);                            // overscan
+    if (br.ReadFlag()) {                                      // video signal type
+        br.Skip(4);
+        if (br.ReadFlag()) br.Skip(24);  // colour description
+    }
+    if (br.ReadFlag()) {  // chroma sample location
+        br.ReadUe();
+        br.ReadUe();
+    }
+    if (!br.ReadFlag()) return;  // timing_info_present_flag
+    const uint32_t unitsInTick = br.ReadBits(32), timeScale = br.ReadBits(32);
+    if (br.Overrun() || unitsInTick == 0 || timeScale == 0) return;
+    out->hasTiming = true;
+    out->numUnitsInTick = unitsInTick;
+    out->timeScale = timeScale;
+}
+
+}  // namespace
 
 bool ParseSpsSummary(const uint8_t *nal, size_t size, SpsSummary *out) {
     if (size < 2 || (nal[0] & 0x1F) != 7) return false;
@@ -46,6 +71,9 @@ bool ParseSpsSummary(const uint8_t *nal, size_t size, SpsSummary *out) {
     out->frameMbsOnly = sps.frameMbsOnly != 0;
     out->profileIdc = sps.profileIdc;
     out->levelIdc = sps.levelIdc;
+    out->hasTiming = false;
+    out->numUnitsInTick = out->timeScale = 0;
+    ReadVuiTiming(br, out);
     return true;
 }
 
