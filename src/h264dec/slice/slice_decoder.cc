@@ -135,6 +135,18 @@ uint64_t FindStopBit(const SliceParams &p) {
     return p.bitPos;
 }
 
+// One coded macroblock. On an error the coefficient buffers are left zeroed,
+// as a finished macroblock leaves them, and res says why.
+template <typename Syntax>
+[[gnu::always_inline]] inline bool DecodeCodedMb(SliceDecoder &sd, Syntax &syntax, SliceResult &res) {
+    const int err = DecodeMacroblock(sd, syntax);
+    if (err == 0) [[likely]]
+        return true;
+    ClearCoefficients(sd.mb);
+    res.error = err;
+    return false;
+}
+
 SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     SliceResult res;
@@ -159,12 +171,7 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
             if (sd.mbAddr >= endMb || !moreData()) return res;
         }
         LoadNeighbours(sd);
-        const int err = DecodeMacroblock(sd, syntax);
-        if (err) {
-            ClearCoefficients(sd.mb);
-            res.error = err;
-            return res;
-        }
+        if (!DecodeCodedMb(sd, syntax, res)) return res;
         FinishMb(sd);
         ++res.mbsDecoded;
         if (!moreData()) return res;
@@ -190,13 +197,8 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
         if (p.type == SliceType::P && syntax.MbSkipFlag()) {
             SetupSkipMb(sd);
             sd.lastQpDelta = 0;
-        } else {
-            const int err = DecodeMacroblock(sd, syntax);
-            if (err) {
-                ClearCoefficients(sd.mb);
-                res.error = err;
-                return res;
-            }
+        } else if (!DecodeCodedMb(sd, syntax, res)) {
+            return res;
         }
         FinishMb(sd);
         ++res.mbsDecoded;
