@@ -1,3 +1,5 @@
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "voice/g726_tables.h"
 
 namespace tessaly::voice {
@@ -32,3 +34,4 @@ const G726RateTables kG726Rates[6] = {
 };
 
 }  // namespace tessaly::voice
+// clang-format on

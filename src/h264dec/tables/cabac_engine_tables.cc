@@ -1,5 +1,7 @@
 // CABAC arithmetic decoding engine tables. Defined constexpr so that the
 // engine's decision table is derived from them at compile time.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "h264dec/tables/cabac_decision_table.h"
 #include "h264dec/tables/tables.h"
 
@@ -112,3 +114,4 @@ constexpr CabacDecisionTable BuildDecisionTable() {
 constexpr CabacDecisionTable kCabacDecisionTable = BuildDecisionTable();
 
 }  // namespace tessaly::h264
+// clang-format on

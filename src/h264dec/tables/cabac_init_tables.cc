@@ -1,4 +1,6 @@
 // CABAC context initialisation values (m, n), ctxIdx 0..459.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
@@ -468,3 +470,4 @@ const int8_t kCabacInitP[3][460][2] = {
 };
 
 }  // namespace tessaly::h264
+// clang-format on

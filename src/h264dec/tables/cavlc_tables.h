@@ -2,6 +2,8 @@
 // length and value (the code's bits, right-aligned). A length of 0 marks a
 // symbol that has no code. The decoder's lookup tables are generated from
 // these at compile time.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #pragma once
 
 #include <cstdint>
@@ -240,3 +242,4 @@ inline constexpr VlcCode kRunBefore[7][15] = {
 };
 
 }  // namespace tessaly::h264
+// clang-format on

@@ -1,5 +1,7 @@
 // Deblocking thresholds: alpha' and beta' by indexA / indexB, tC0 by indexA
 // for bS 1, 2 and 3.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
@@ -29,3 +31,4 @@ const uint8_t kDeblockTc0[52][3] = {
 };
 
 }  // namespace tessaly::h264
+// clang-format on

@@ -1,4 +1,6 @@
 // Dequantisation and chroma QP tables.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
@@ -37,3 +39,4 @@ const uint8_t kChromaQp[52] = {
 };
 
 }  // namespace tessaly::h264
+// clang-format on

@@ -1,4 +1,6 @@
 // Coefficient scans and default scaling lists.
+// Hand-aligned tables, as the standard prints them.
+// clang-format off
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
@@ -40,3 +42,4 @@ const uint8_t kDefault8x8Inter[64] = {
 };
 
 }  // namespace tessaly::h264
+// clang-format on
