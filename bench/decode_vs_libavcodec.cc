@@ -87,8 +87,8 @@ int DecodeLibavcodec(const std::vector<uint8_t> &stream, Sink &&sink) {
     const uint8_t *data = stream.data();
     int left = static_cast<int>(stream.size());
     while (left > 0) {
-        const int used = av_parser_parse2(parser, ctx, &packet->data, &packet->size, data, left, AV_NOPTS_VALUE,
-                                          AV_NOPTS_VALUE, 0);
+        const int used =
+            av_parser_parse2(parser, ctx, &packet->data, &packet->size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         data += used;
         left -= used;
         if (packet->size) {
@@ -158,8 +158,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: decode_vs_libavcodec [--rounds N] STREAM.264...\n");
         return 1;
     }
-    std::printf("%-44s %7s %9s %13s %7s %s\n", "stream", "frames", "ours fps", "libavcodec fps", "ratio",
-                "output");
+    std::printf("%-44s %7s %9s %13s %7s %s\n", "stream", "frames", "ours fps", "libavcodec fps", "ratio", "output");
     bool allExact = true;
     for (const std::string &path : paths) {
         const std::vector<uint8_t> stream = ReadFile(path);

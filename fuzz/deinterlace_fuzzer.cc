@@ -68,9 +68,9 @@ void RunCalls(Input &in, const tqDEINTERLACE_PARA_S &p, void *handle) {
         Fill(v, in, uint8_t(control + 2));
         const uint8_t *yIn = (control & 0x40) ? nullptr : y.data();
         const int32_t rc = TQ_Deinterlace(handle, frame, yIn, u.data(), v.data(), tqPIC_TYPE_E(type));
-        const int32_t want = yIn == nullptr                        ? TQ_DEINTERLACE_ERR_NULL
-                             : (type == 1 || type == 2)           ? TQ_DEINTERLACE_OK
-                                                                  : TQ_DEINTERLACE_ERR_PIC_TYPE;
+        const int32_t want = yIn == nullptr             ? TQ_DEINTERLACE_ERR_NULL
+                             : (type == 1 || type == 2) ? TQ_DEINTERLACE_OK
+                                                        : TQ_DEINTERLACE_ERR_PIC_TYPE;
         if (rc != want) __builtin_trap();
     }
     // Bytes between the rows were never written.

@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     attr.widthMbs = (settings & 1) ? 22 : 45;
     attr.heightMbs = (settings & 1) ? 18 : 36;
     attr.bufferCount = (settings >> 1) & 7;
-    attr.modeFlags = ((settings & 0x10) ? DEC_MODE_DISPLAY_ORDER : 0) |
-                     ((settings & 0x20) ? DEC_MODE_FIELD_MERGE : 0) |
+    attr.modeFlags = ((settings & 0x10) ? DEC_MODE_DISPLAY_ORDER : 0) | ((settings & 0x20) ? DEC_MODE_FIELD_MERGE : 0) |
                      ((settings & 0x40) ? DEC_MODE_SLICE_THREADS : 0);
     const bool endOfStream = (settings & 0x80) != 0;
 

@@ -14,8 +14,8 @@ packages=(
   xdotool bc
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # fuzzing (libFuzzer comes with clang's runtime)
-  clang libclang-rt-14-dev
+  # fuzzing (libFuzzer comes with clang's runtime); the layout check
+  clang libclang-rt-14-dev clang-format
   # FFmpeg: comparison benchmarks, test oracles
   libavcodec-dev libavutil-dev ffmpeg
 )

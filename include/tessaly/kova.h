@@ -105,34 +105,35 @@ typedef unsigned long KOVA_HWND;
 
 /* Result codes. */
 #define KOVA_OK 0
-#define KOVA_ERR_MISSING_OBJECT (-501)   /* a needed object is missing or could not be made: the port's
-                                            sound not started (audio frames), memory or a thread not had
-                                            (opens, snapshots), or any other internal failure */
-#define KOVA_ERR_NOT_INITIALISED (-503)  /* KOVA_Init has not been called, or KOVA_DeInit has */
-#define KOVA_ERR_INVALID_ARGUMENT (-504) /* port above 255, null pointer, zero length, not a window,
-                                            position above 1000, frame longer than the port's limit */
-#define KOVA_ERR_ALREADY_OPEN (-505)     /* the port is already open */
-#define KOVA_ERR_NOT_OPEN (-506)         /* the port is not open (or not in the needed mode) */
-#define KOVA_ERR_BUFFER_FULL (-508)      /* the port's stream buffer has no room: the frame was dropped */
-#define KOVA_ERR_FRAME_TYPE (-509)       /* frame type other than 1 (video) or 2 (audio) */
-#define KOVA_ERR_FILE_OPEN (-510)        /* a file could not be opened or created */
-#define KOVA_ERR_FILE_READ (-511)        /* a read error in a record file */
-#define KOVA_ERR_FILE_SHORT (-512)       /* the record file is shorter than 16384 bytes */
-#define KOVA_ERR_FILE_HEADER (-513)      /* the record file's header is not valid */
-#define KOVA_ERR_NO_PICTURE (-514)       /* no decoded picture for a snapshot */
-#define KOVA_ERR_CAPTURE (-515)          /* voice capture could not start */
-#define KOVA_ERR_END_OF_FILE (-516)      /* no further frame in the record file */
+/* KOVA_ERR_MISSING_OBJECT: a needed object is missing or could not be made: the port's sound not started
+ * (audio frames), memory or a thread not had (opens, snapshots), or any other internal failure.
+ * KOVA_ERR_INVALID_ARGUMENT: port above 255, null pointer, zero length, not a window, position above 1000,
+ * frame longer than the port's limit. */
+#define KOVA_ERR_MISSING_OBJECT (-501)
+#define KOVA_ERR_NOT_INITIALISED (-503) /* KOVA_Init has not been called, or KOVA_DeInit has */
+#define KOVA_ERR_INVALID_ARGUMENT (-504)
+#define KOVA_ERR_ALREADY_OPEN (-505) /* the port is already open */
+#define KOVA_ERR_NOT_OPEN (-506)     /* the port is not open (or not in the needed mode) */
+#define KOVA_ERR_BUFFER_FULL (-508)  /* the port's stream buffer has no room: the frame was dropped */
+#define KOVA_ERR_FRAME_TYPE (-509)   /* frame type other than 1 (video) or 2 (audio) */
+#define KOVA_ERR_FILE_OPEN (-510)    /* a file could not be opened or created */
+#define KOVA_ERR_FILE_READ (-511)    /* a read error in a record file */
+#define KOVA_ERR_FILE_SHORT (-512)   /* the record file is shorter than 16384 bytes */
+#define KOVA_ERR_FILE_HEADER (-513)  /* the record file's header is not valid */
+#define KOVA_ERR_NO_PICTURE (-514)   /* no decoded picture for a snapshot */
+#define KOVA_ERR_CAPTURE (-515)      /* voice capture could not start */
+#define KOVA_ERR_END_OF_FILE (-516)  /* no further frame in the record file */
 
 #define KOVA_MAX_PORTS 256
-#define KOVA_MAX_FRAME_BYTES 393216      /* a port's video frame limit until a larger picture is announced */
-#define KOVA_STREAM_BUFFER_BYTES 524288  /* a port's stream buffer capacity until then */
+#define KOVA_MAX_FRAME_BYTES 393216     /* a port's video frame limit until a larger picture is announced */
+#define KOVA_STREAM_BUFFER_BYTES 524288 /* a port's stream buffer capacity until then */
 
 /* Frame types of KOVA_AddStreamFrame. */
 #define KOVA_FRAME_VIDEO 1
 #define KOVA_FRAME_AUDIO 2
 
 /* Picture formats passed to the decoded-frame callback. */
-#define KOVA_FORMAT_I420 1  /* planar 4:2:0: Y (width x height), then U, then V (each width/2 x height/2) */
+#define KOVA_FORMAT_I420 1 /* planar 4:2:0: Y (width x height), then U, then V (each width/2 x height/2) */
 
 /*
  * Called with every picture a port shows.
@@ -147,7 +148,7 @@ typedef unsigned long KOVA_HWND;
  * Runs on the port's worker thread; see "Callbacks" above.
  */
 typedef void(KOVA_CALL *KOVA_DecodedFrameCallback)(int32_t format, uint8_t *picture, int32_t size, int32_t width,
-                                                    int32_t height, intptr_t user);
+                                                   int32_t height, intptr_t user);
 
 /*
  * Initialises the library: starts the playback timer and makes the ports
@@ -223,8 +224,7 @@ KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port);
  * KOVA_ERR_NOT_OPEN, KOVA_ERR_BUFFER_FULL, KOVA_ERR_FRAME_TYPE, or for audio
  * KOVA_ERR_MISSING_OBJECT.
  */
-KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType, const uint8_t *data,
-                                               uint32_t length);
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType, const uint8_t *data, uint32_t length);
 
 /*
  * The stream buffer's capacity (524288 until it grows, see

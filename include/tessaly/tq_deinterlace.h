@@ -95,10 +95,10 @@
 
 /* Result codes. */
 #define TQ_DEINTERLACE_OK 0
-#define TQ_DEINTERLACE_ERR_MEMORY (-1)    /* creation could not get its memory */
-#define TQ_DEINTERLACE_ERR_PARAM (-2)     /* a creation parameter outside its range */
-#define TQ_DEINTERLACE_ERR_NULL (-3)      /* a required pointer is null */
-#define TQ_DEINTERLACE_ERR_PIC_TYPE (-4)  /* picture type neither top nor bottom field */
+#define TQ_DEINTERLACE_ERR_MEMORY (-1)   /* creation could not get its memory */
+#define TQ_DEINTERLACE_ERR_PARAM (-2)    /* a creation parameter outside its range */
+#define TQ_DEINTERLACE_ERR_NULL (-3)     /* a required pointer is null */
+#define TQ_DEINTERLACE_ERR_PIC_TYPE (-4) /* picture type neither top nor bottom field */
 
 /* The text TQ_GetVersion copies, and the buffer size it needs (with the
  * terminating zero). */
@@ -110,13 +110,13 @@
  * All counts are in bytes (one byte per sample); "width / 2" truncates.
  */
 struct tqDEINTERLACE_PARA_S {
-    int32_t width;        /* luma pixels per row; at least 128 */
-    int32_t fieldHeight;  /* luma rows of one field (the frame has twice as
-                             many); at least 4 */
-    int32_t yStride;      /* row step of the input luma fields; >= width */
-    int32_t uvStride;     /* row step of the input chroma planes; >= width / 2 */
-    int32_t outYStride;   /* row step of the output luma plane; >= width */
-    int32_t outUvStride;  /* row step of the output chroma planes; >= width / 2 */
+    int32_t width;       /* luma pixels per row; at least 128 */
+    int32_t fieldHeight; /* luma rows of one field (the frame has twice as
+                            many); at least 4 */
+    int32_t yStride;     /* row step of the input luma fields; >= width */
+    int32_t uvStride;    /* row step of the input chroma planes; >= width / 2 */
+    int32_t outYStride;  /* row step of the output luma plane; >= width */
+    int32_t outUvStride; /* row step of the output chroma planes; >= width / 2 */
 };
 
 /*
@@ -183,8 +183,8 @@ TQ_DEINTERLACE_API int32_t TQ_InitDeinterlace(void **handle, tqDEINTERLACE_PARA_
  *                                checked first).
  * On an error neither the handle's history nor the output is changed.
  */
-TQ_DEINTERLACE_API int32_t TQ_Deinterlace(void *handle, tqDEINTERLACE_FRAME_S frame, const uint8_t *y,
-                                          const uint8_t *u, const uint8_t *v, tqPIC_TYPE_E type);
+TQ_DEINTERLACE_API int32_t TQ_Deinterlace(void *handle, tqDEINTERLACE_FRAME_S frame, const uint8_t *y, const uint8_t *u,
+                                          const uint8_t *v, tqPIC_TYPE_E type);
 
 /*
  * Frees a handle and everything it holds. The handle must not be used again.

@@ -110,14 +110,14 @@ extern "C" {
 
 /* Result codes. */
 #define TQ_VOICE_OK 0u
-#define TQ_VOICE_ERR_NULL_STATE 0xA1222101u     /* state pointer null */
-#define TQ_VOICE_ERR_NULL_INPUT 0xA1222102u     /* pcm to encode, or frame to decode, null */
-#define TQ_VOICE_ERR_NULL_OUTPUT 0xA1222103u    /* frame out, pcm out or sample count out null */
-#define TQ_VOICE_ERR_ENC_MODE 0xA1222001u       /* encoder side: unknown mode */
-#define TQ_VOICE_ERR_ENC_COUNT 0xA1222002u      /* encoder: sample count outside 1..481 */
-#define TQ_VOICE_ERR_DEC_MODE 0xA1222011u       /* decoder side: unknown mode */
-#define TQ_VOICE_ERR_DEC_LENGTH 0xA1222012u     /* decoder: N is 0, or its sample count is not allowed */
-#define TQ_VOICE_ERR_DEC_MARKER 0xA1222013u     /* decoder: marker bits wrong */
+#define TQ_VOICE_ERR_NULL_STATE 0xA1222101u  /* state pointer null */
+#define TQ_VOICE_ERR_NULL_INPUT 0xA1222102u  /* pcm to encode, or frame to decode, null */
+#define TQ_VOICE_ERR_NULL_OUTPUT 0xA1222103u /* frame out, pcm out or sample count out null */
+#define TQ_VOICE_ERR_ENC_MODE 0xA1222001u    /* encoder side: unknown mode */
+#define TQ_VOICE_ERR_ENC_COUNT 0xA1222002u   /* encoder: sample count outside 1..481 */
+#define TQ_VOICE_ERR_DEC_MODE 0xA1222011u    /* decoder side: unknown mode */
+#define TQ_VOICE_ERR_DEC_LENGTH 0xA1222012u  /* decoder: N is 0, or its sample count is not allowed */
+#define TQ_VOICE_ERR_DEC_MARKER 0xA1222013u  /* decoder: marker bits wrong */
 
 /*
  * Resets an encoder state for a mode.
@@ -157,8 +157,8 @@ TQ_VOICE_API uint32_t TQ_VOICE_DecReset(void *state, int16_t mode);
  * Returns TQ_VOICE_OK, TQ_VOICE_ERR_NULL_STATE, TQ_VOICE_ERR_NULL_INPUT,
  * TQ_VOICE_ERR_NULL_OUTPUT, TQ_VOICE_ERR_ENC_COUNT or TQ_VOICE_ERR_ENC_MODE.
  */
-TQ_VOICE_API uint32_t TQ_VOICE_EncodeFrame(void *state, const int16_t *pcm, uint8_t *frame,
-                                           int16_t sampleCount, int16_t mode);
+TQ_VOICE_API uint32_t TQ_VOICE_EncodeFrame(void *state, const int16_t *pcm, uint8_t *frame, int16_t sampleCount,
+                                           int16_t mode);
 
 /*
  * Decodes one voice frame.

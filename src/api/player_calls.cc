@@ -62,8 +62,8 @@ KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capaci
                            [&](PlayerPort &slot) { return slot.video.GetStreamBufInfo(capacity, fill); });
 }
 
-#define TESSALY_PORT_CALL(Name, Method)                                                            \
-    KOVA_API int32_t KOVA_CALL Name(uint32_t port) {                                               \
+#define TESSALY_PORT_CALL(Name, Method)                                                           \
+    KOVA_API int32_t KOVA_CALL Name(uint32_t port) {                                              \
         return GuardedPortCall(port, true, [](PlayerPort &slot) { return slot.video.Method(); }); \
     }
 TESSALY_PORT_CALL(KOVA_Play, Play)

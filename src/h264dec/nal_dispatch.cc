@@ -51,26 +51,15 @@ void ProcessNalUnit(H264Decoder *h, const NalUnit &unit) {
     if (type == 6 || type == 7 || type == 8) WaitForSliceWorkers(h);
     switch (type) {
     case 1:
-    case 5:
-        status = ProcessSlice(h, unit);
-        break;
-    case 6:
-        ReadPrivateSei(payload, payloadSize, &h->sei, &h->userData);
-        break;
-    case 7:
-        status = StoreSps(h, br);
-        break;
-    case 8:
-        status = StorePps(h, br);
-        break;
+    case 5: status = ProcessSlice(h, unit); break;
+    case 6: ReadPrivateSei(payload, payloadSize, &h->sei, &h->userData); break;
+    case 7: status = StoreSps(h, br); break;
+    case 8: status = StorePps(h, br); break;
     case 9:
     case 10:
     case 11:
-    case 12:
-        break;
-    default:
-        status = kUnitRefused;
-        break;
+    case 12: break;
+    default: status = kUnitRefused; break;
     }
     (void)status;  // refusals are silent by design; the code helps when debugging
 }

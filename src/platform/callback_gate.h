@@ -31,9 +31,8 @@ public:
     bool Close(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock<std::mutex> lock(mutex_);
         closed_ = true;
-        return left_.wait_until(lock, deadline, [this] {
-            return inside_ == std::thread::id() || inside_ == std::this_thread::get_id();
-        });
+        return left_.wait_until(
+            lock, deadline, [this] { return inside_ == std::thread::id() || inside_ == std::this_thread::get_id(); });
     }
 
 private:

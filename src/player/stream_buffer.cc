@@ -47,8 +47,8 @@ bool StreamBuffer::Reserve(uint32_t frameLimit) {
         // frame becomes contiguous. The frame the worker may be reading in
         // place lies in [read, capacity) and is left alone.
         const bool wrapped = write < read;
-        const uint32_t grown = wrapped ? std::max<uint32_t>(needed, ReservedMemory::RoundUpToPage(capacity + write + 1))
-                                       : needed;
+        const uint32_t grown =
+            wrapped ? std::max<uint32_t>(needed, ReservedMemory::RoundUpToPage(capacity + write + 1)) : needed;
         if (!ring_.Commit(grown)) return false;
         if (wrapped) {
             std::memcpy(ring_.Data() + capacity, ring_.Data(), write);
@@ -62,8 +62,7 @@ bool StreamBuffer::Reserve(uint32_t frameLimit) {
 
 uint32_t StreamBuffer::Fill() const {
     platform::ScopedLock lock(queueLock_);
-    return Used(readOffset_.load(std::memory_order_relaxed), writeOffset_.load(std::memory_order_relaxed),
-                Capacity());
+    return Used(readOffset_.load(std::memory_order_relaxed), writeOffset_.load(std::memory_order_relaxed), Capacity());
 }
 
 int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length) {

@@ -10,8 +10,7 @@ namespace tessaly::video {
 namespace {
 
 // Exact row lengths: pictures of any width are read and written within their rows.
-void CopyRows(uint8_t *dst, uint32_t dstStride, const uint8_t *src, uint32_t srcStride, uint32_t width,
-              uint32_t rows) {
+void CopyRows(uint8_t *dst, uint32_t dstStride, const uint8_t *src, uint32_t srcStride, uint32_t width, uint32_t rows) {
     for (uint32_t r = 0; r < rows; ++r) std::memcpy(dst + size_t{r} * dstStride, src + size_t{r} * srcStride, width);
 }
 
@@ -80,8 +79,8 @@ bool PictureSurface::Grow(uint32_t width, uint32_t height) {
     return true;  // the old slots, unless retired, are freed here, outside the lock
 }
 
-bool PictureSurface::Write(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
-                           uint32_t uvStride, uint32_t width, uint32_t height) {
+bool PictureSurface::Write(const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v, uint32_t uvStride,
+                           uint32_t width, uint32_t height) {
     if (!storage_.memory || !y || !u || !v) return false;
     if (width < kMinSide || height < kMinSide || width > storage_.width || height > storage_.height) return false;
     const uint32_t chromaWidth = width / 2, chromaRows = height / 2;

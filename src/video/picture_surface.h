@@ -75,8 +75,8 @@ private:
     Storage storage_;
 
     std::mutex lock_;
-    int newest_ = -1;  // written, not yet taken by the display thread
-    int shown_ = -1;   // being read (or last read) by the display thread
+    int newest_ = -1;                     // written, not yet taken by the display thread
+    int shown_ = -1;                      // being read (or last read) by the display thread
     std::unique_ptr<uint8_t[]> retired_;  // slots replaced by Grow while the display thread read one
 };
 

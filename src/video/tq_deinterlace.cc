@@ -16,8 +16,8 @@ TQ_DEINTERLACE_API int32_t TQ_InitDeinterlace(void **handle, tqDEINTERLACE_PARA_
     return result;
 }
 
-TQ_DEINTERLACE_API int32_t TQ_Deinterlace(void *handle, tqDEINTERLACE_FRAME_S frame, const uint8_t *y,
-                                          const uint8_t *u, const uint8_t *v, tqPIC_TYPE_E type) {
+TQ_DEINTERLACE_API int32_t TQ_Deinterlace(void *handle, tqDEINTERLACE_FRAME_S frame, const uint8_t *y, const uint8_t *u,
+                                          const uint8_t *v, tqPIC_TYPE_E type) {
     if (handle == nullptr || frame.y == nullptr || frame.u == nullptr || frame.v == nullptr || y == nullptr ||
         u == nullptr || v == nullptr) {
         return TQ_DEINTERLACE_ERR_NULL;

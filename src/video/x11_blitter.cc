@@ -156,10 +156,10 @@ int WindowBlitter::PutPlain(uint32_t width, uint32_t height) {
     int firstError = 0;
     for (uint32_t row = 0; row < height;) {
         const uint32_t rows = std::min(rowsPerRequest, height - row);
-        cookies[sent++] = xcb_put_image_checked(
-            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, static_cast<uint16_t>(width),
-            static_cast<uint16_t>(rows), 0, static_cast<int16_t>(row), 0, format_.depth, rows * rowBytes_,
-            image_ + size_t{row} * rowBytes_);
+        cookies[sent++] =
+            xcb_put_image_checked(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, static_cast<uint16_t>(width),
+                                  static_cast<uint16_t>(rows), 0, static_cast<int16_t>(row), 0, format_.depth,
+                                  rows * rowBytes_, image_ + size_t{row} * rowBytes_);
         row += rows;
         if (sent == kMaxRequests || row == height) {
             for (uint32_t i = 0; i < sent; ++i) {

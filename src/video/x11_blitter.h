@@ -63,7 +63,7 @@ private:
     ShmSegment segment_;
     std::unique_ptr<uint8_t[]> plainImage_;  // only without shared memory; grows, never shrinks
     size_t plainImageSize_ = 0;
-    uint8_t *image_ = nullptr;                // where the scaler writes
+    uint8_t *image_ = nullptr;  // where the scaler writes
     uint32_t targetWidth_ = 0, targetHeight_ = 0, rowBytes_ = 0;
     SwsContext *scaler_ = nullptr;
 };

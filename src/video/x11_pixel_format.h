@@ -14,7 +14,7 @@ namespace tessaly::video {
 
 struct WindowPixelFormat {
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
-    uint8_t depth = 0;           // window depth, as image requests must state it
+    uint8_t depth = 0;  // window depth, as image requests must state it
     uint8_t bytesPerPixel = 0;
     uint8_t scanlinePadBytes = 0;
 

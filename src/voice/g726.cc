@@ -12,9 +12,7 @@ namespace {
 
 // Position of the highest set bit plus one (0 for 0): the exponent of the
 // Recommendation's floating formats.
-inline int Exponent(uint32_t magnitude) {
-    return magnitude ? 32 - __builtin_clz(magnitude) : 0;
-}
+inline int Exponent(uint32_t magnitude) { return magnitude ? 32 - __builtin_clz(magnitude) : 0; }
 
 // 16-bit magnitude to the 11-bit floating format: sign, 4-bit exponent,
 // 6-bit mantissa with its leading one (32 stands for zero).
@@ -40,15 +38,12 @@ uint32_t MultiplyFloat(uint32_t coefficient, uint32_t value) {
     const uint32_t wans = srs ^ ans;
     const int wanexp = srexp + anexp;
     const uint32_t wanmant = (srmant * anmant + 48) >> 4;
-    const uint32_t wanmag = wanexp <= 26 ? (wanmant << 7) >> (26 - wanexp)
-                                         : ((wanmant << 7) << (wanexp - 26)) & 32767;
+    const uint32_t wanmag = wanexp <= 26 ? (wanmant << 7) >> (26 - wanexp) : ((wanmant << 7) << (wanexp - 26)) & 32767;
     return wans ? (65536 - wanmag) & 65535 : wanmag;
 }
 
 // Sign-magnitude dq (16 bits) to two's complement.
-inline uint32_t SignMagnitudeToTc(uint32_t dq) {
-    return (dq >> 15) ? (65536 - (dq & 32767)) & 65535 : dq & 65535;
-}
+inline uint32_t SignMagnitudeToTc(uint32_t dq) { return (dq >> 15) ? (65536 - (dq & 32767)) & 65535 : dq & 65535; }
 
 // What both directions compute before the code is known.
 struct Prediction {
@@ -91,8 +86,7 @@ uint32_t Update(G726State &st, const Prediction &p, int code) {
     const uint32_t dql = (t.reconstruct[code] + (p.y >> 2)) & 4095;
     // (1 + mantissa) x 2^exponent; the exponent never exceeds 14 from a state
     // the coder produced, but a corrupt state must not shift out of range.
-    const uint32_t dqmag =
-        (dql >> 11) ? 0 : (((128 + (dql & 127)) << 8) >> (15 - ((dql >> 7) & 15))) & 32767;
+    const uint32_t dqmag = (dql >> 11) ? 0 : (((128 + (dql & 127)) << 8) >> (15 - ((dql >> 7) & 15))) & 32767;
     const uint32_t dq = (dqs << 15) + dqmag;
 
     // TRANS, on the scale factor before this sample's update.

@@ -25,8 +25,7 @@ bool LengthAccepted(const VoiceMode &mode, int words, int samples) {
     case tessaly::voice::Coder::ImaRawFirst:
         // Two words of coder state come first; 4N - 7 > 481 is the upper bound.
         return words >= 2 && 4 * words - 7 <= TQ_VOICE_MAX_SAMPLES;
-    default:
-        return samples <= kMaxDecodedSamples && samples % 80 == 0;
+    default: return samples <= kMaxDecodedSamples && samples % 80 == 0;
     }
 }
 
@@ -42,13 +41,9 @@ uint32_t Reset(void *state, int16_t mode, uint32_t unknownMode) {
 
 extern "C" {
 
-TQ_VOICE_API uint32_t TQ_VOICE_EncReset(void *state, int16_t mode) {
-    return Reset(state, mode, TQ_VOICE_ERR_ENC_MODE);
-}
+TQ_VOICE_API uint32_t TQ_VOICE_EncReset(void *state, int16_t mode) { return Reset(state, mode, TQ_VOICE_ERR_ENC_MODE); }
 
-TQ_VOICE_API uint32_t TQ_VOICE_DecReset(void *state, int16_t mode) {
-    return Reset(state, mode, TQ_VOICE_ERR_DEC_MODE);
-}
+TQ_VOICE_API uint32_t TQ_VOICE_DecReset(void *state, int16_t mode) { return Reset(state, mode, TQ_VOICE_ERR_DEC_MODE); }
 
 TQ_VOICE_API uint32_t TQ_VOICE_EncodeFrame(void *state, const int16_t *pcm, uint8_t *frame, int16_t sampleCount,
                                            int16_t mode) {

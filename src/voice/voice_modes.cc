@@ -8,10 +8,14 @@ std::optional<VoiceMode> LookupVoiceMode(int16_t mode) {
     case 2: return VoiceMode{Coder::UlawG711, 8, false};
     case 3: return VoiceMode{Coder::ImaStateInFrame, 4, false};
     case 35: return VoiceMode{Coder::ImaRawFirst, 4, false};
-    case 4: case 5: case 6: case 7:
-        return VoiceMode{Coder::G726, static_cast<uint8_t>(mode - 2), false};
-    case 36: case 37: case 38: case 39:
-        return VoiceMode{Coder::G726, static_cast<uint8_t>(mode - 34), true};
+    case 4:
+    case 5:
+    case 6:
+    case 7: return VoiceMode{Coder::G726, static_cast<uint8_t>(mode - 2), false};
+    case 36:
+    case 37:
+    case 38:
+    case 39: return VoiceMode{Coder::G726, static_cast<uint8_t>(mode - 34), true};
     default: return std::nullopt;
     }
 }

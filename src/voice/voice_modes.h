@@ -11,8 +11,8 @@ enum class Coder : uint8_t { AlawG711, UlawG711, ImaStateInFrame, ImaRawFirst, G
 
 struct VoiceMode {
     Coder coder;
-    uint8_t bits;      // bits per sample
-    bool msbFirst;     // G.726 codes packed most significant bits first
+    uint8_t bits;   // bits per sample
+    bool msbFirst;  // G.726 codes packed most significant bits first
 };
 
 std::optional<VoiceMode> LookupVoiceMode(int16_t mode);

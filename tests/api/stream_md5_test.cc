@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -90,8 +90,12 @@ void OnPicture(int32_t format, uint8_t *picture, int32_t size, int32_t width, in
 // Streams whose reference pictures are uncropped and whose reference frame
 // count fits the player's decoders (two frames).
 const char *const kStreams[] = {
-    "conf/BA1_Sony_D.jsv",  "conf/BANM_MW_D.264", "conf/BAMQ2_JVC_C.264", "conf/NL1_Sony_D.jsv",
-    "conf/BA1_FT_C.264",    "conf/CVPCMNL1_SVA_C.264",
+    "conf/BA1_Sony_D.jsv",
+    "conf/BANM_MW_D.264",
+    "conf/BAMQ2_JVC_C.264",
+    "conf/NL1_Sony_D.jsv",
+    "conf/BA1_FT_C.264",
+    "conf/CVPCMNL1_SVA_C.264",
     // A larger picture than the port's first decode setup (720 x 576): the setup grows.
     "gen/main_cabac_1280x720_ref1.264",
     "gen/high_cabac_704x576_intrarefresh.264",
@@ -210,8 +214,7 @@ void PushAll(uint32_t port, const std::vector<std::vector<uint8_t>> &units) {
         while (KOVA_GetStreamBufInfo(port, &capacity, &fill) == KOVA_OK && fill + unit.size() + 1 >= capacity &&
                fill != 0)
             std::this_thread::sleep_for(1ms);
-        ASSERT_EQ(KOVA_AddStreamFrame(port, KOVA_FRAME_VIDEO, unit.data(), static_cast<uint32_t>(unit.size())),
-                  KOVA_OK)
+        ASSERT_EQ(KOVA_AddStreamFrame(port, KOVA_FRAME_VIDEO, unit.data(), static_cast<uint32_t>(unit.size())), KOVA_OK)
             << "port " << port << ", unit of " << unit.size() << " bytes";
     }
 }
@@ -220,8 +223,8 @@ void PushAll(uint32_t port, const std::vector<std::vector<uint8_t>> &units) {
 // builds decode large pictures slowly).
 size_t WaitForPictures(Collected &c, size_t count) {
     size_t seen = 0;
-    for (auto lastProgress = std::chrono::steady_clock::now();
-         std::chrono::steady_clock::now() - lastProgress < 10s; std::this_thread::sleep_for(5ms)) {
+    for (auto lastProgress = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - lastProgress < 10s;
+         std::this_thread::sleep_for(5ms)) {
         std::lock_guard<std::mutex> lock(c.mutex);
         if (c.md5s.size() >= count) break;
         if (c.md5s.size() != seen) lastProgress = std::chrono::steady_clock::now();
@@ -248,8 +251,7 @@ TEST(CameraPorts, SeveralAtOnceShowEveryPictureCroppedAndExact) {
         units[k] = AccessUnits(ReadFile(base));
         reference[k] = ReadLines(base.substr(0, base.size() - 4) + ".md5");
         ASSERT_FALSE(units[k].empty() || reference[k].empty()) << base;
-        ASSERT_EQ(KOVA_OpenStreamEx(100 + k, 0, 1, 0, &OnPicture, reinterpret_cast<intptr_t>(&collected[k])),
-                  KOVA_OK);
+        ASSERT_EQ(KOVA_OpenStreamEx(100 + k, 0, 1, 0, &OnPicture, reinterpret_cast<intptr_t>(&collected[k])), KOVA_OK);
     }
     std::vector<std::thread> feeders;
     for (uint32_t k = 0; k < kCount; ++k) feeders.emplace_back([&, k] { PushAll(100 + k, units[k]); });

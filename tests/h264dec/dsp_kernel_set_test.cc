@@ -14,7 +14,8 @@ TEST(KernelSet, EveryMemberIsFilledForUsableLevels) {
         ASSERT_NE(ks, nullptr) << level;
         // The struct is nothing but function pointers: none may be left empty.
         const auto *slots = reinterpret_cast<void *const *>(ks);
-        for (size_t i = 0; i < sizeof(KernelSet) / sizeof(void *); i++) EXPECT_NE(slots[i], nullptr) << level << " slot " << i;
+        for (size_t i = 0; i < sizeof(KernelSet) / sizeof(void *); i++)
+            EXPECT_NE(slots[i], nullptr) << level << " slot " << i;
     }
 }
 

@@ -30,8 +30,12 @@ private:
 
 // A plane with a margin on every side so kernels may read around a block.
 struct Plane {
-    Plane(int w, int h, int margin) : width(w), height(h), border(margin), stride(w + 2 * margin),
-        data(static_cast<size_t>((h + 2 * margin) * (w + 2 * margin))) {}
+    Plane(int w, int h, int margin)
+        : width(w),
+          height(h),
+          border(margin),
+          stride(w + 2 * margin),
+          data(static_cast<size_t>((h + 2 * margin) * (w + 2 * margin))) {}
     uint8_t *At(int x, int y) { return data.data() + (y + border) * stride + (x + border); }
     uint8_t Get(int x, int y) const { return data[(y + border) * stride + (x + border)]; }
     void Fill(Rng &rng) {

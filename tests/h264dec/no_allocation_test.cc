@@ -12,7 +12,6 @@
 #include "decoder_test_util.h"
 #include "h264_stream_builder.h"
 
-
 using namespace h264test;
 using namespace tessaly::testsupport;
 
@@ -57,11 +56,11 @@ TEST(NoAllocation, DecodingAllocatesNothing) {
         const char *file;
         uint32_t widthMbs, heightMbs, mode;
     };
-    for (const Case &c : {Case{"/conf/SVA_BA2_D.264", 11, 9, 0}, Case{"/jm/f_mmco_cabac_cif.264", 22, 18, 0},
-                          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_DISPLAY_ORDER},
-                          Case{"/jm/h_slices_dbk2_cabac_cif.264", 22, 18, DEC_MODE_SLICE_THREADS},
-                          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36,
-                               DEC_MODE_SLICE_THREADS | DEC_MODE_FIELD_MERGE}}) {
+    for (const Case &c :
+         {Case{"/conf/SVA_BA2_D.264", 11, 9, 0}, Case{"/jm/f_mmco_cabac_cif.264", 22, 18, 0},
+          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_DISPLAY_ORDER},
+          Case{"/jm/h_slices_dbk2_cabac_cif.264", 22, 18, DEC_MODE_SLICE_THREADS},
+          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_SLICE_THREADS | DEC_MODE_FIELD_MERGE}}) {
         const std::vector<uint8_t> stream = ReadFile(dir + c.file);
         ASSERT_FALSE(stream.empty()) << c.file;
         std::unique_ptr<H264Decoder, DecoderDeleter> h(MakeDecoder(c.widthMbs, c.heightMbs, 16, c.mode));

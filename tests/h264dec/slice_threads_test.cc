@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "decoder_test_util.h"
-#include "h264dec/bitstream/private_sei.h"
 #include "h264_stream_builder.h"
+#include "h264dec/bitstream/private_sei.h"
 
 using namespace h264test;
 using tessaly::h264::UserDataRecord;
@@ -98,8 +98,7 @@ TEST(SliceThreads, DestroyWhileWorkersAreBusy) {
         const size_t cut = 1000 + rng() % (stream.size() / 3);
         DecodedPicture pic;
         for (int r = H264Decoder_Decode(h.get(), stream.data(), uint32_t(cut), 0, 0, &pic, 0); r == DEC_OK;
-             r = H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, 0)) {
-        }
+             r = H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, 0)) {}
     }
 }
 
@@ -112,7 +111,8 @@ TEST(SliceThreads, FlippedBytesNeverBreakTheDecoder) {
     std::mt19937 rng(4321);
     for (int round = 0; round < 6; ++round) {
         std::vector<uint8_t> bad = clean;
-        for (int i = 0, flips = 1 + int(rng() % 40); i < flips; ++i) bad[rng() % bad.size()] ^= uint8_t(1u << (rng() % 8));
+        for (int i = 0, flips = 1 + int(rng() % 40); i < flips; ++i)
+            bad[rng() % bad.size()] ^= uint8_t(1u << (rng() % 8));
         SCOPED_TRACE("round " + std::to_string(round));
         const auto pictures = DecodePlanes(bad, 22, 18, DEC_MODE_SLICE_THREADS, 997);
         for (const auto &p : pictures) EXPECT_LE(p.size(), size_t(352) * 288 * 3 / 2);

@@ -21,7 +21,7 @@ void Count() {
 
 #ifdef TESSALY_SANITIZER_OWNS_MALLOC
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
-                                                      void (*)(const volatile void *));
+                                                         void (*)(const volatile void *));
 namespace {
 void OnMalloc(const volatile void *, size_t) { Count(); }
 void OnFree(const volatile void *) {}

@@ -102,8 +102,7 @@ TEST_P(G726Vectors, DecodesTheReferenceCodes) {
         int16_t decoded = -1;
         ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, frame.bytes, pcm, mode, &decoded), TQ_VOICE_OK);
         ASSERT_EQ(decoded, count);
-        for (int k = 0; k < count; ++k)
-            ASSERT_EQ(pcm[k], reference[start + k]) << signal << " sample " << start + k;
+        for (int k = 0; k < count; ++k) ASSERT_EQ(pcm[k], reference[start + k]) << signal << " sample " << start + k;
     }
 }
 

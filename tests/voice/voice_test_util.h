@@ -23,8 +23,7 @@ inline std::vector<uint8_t> ReadBytes(const std::string &name) {
 inline std::vector<int16_t> ReadPcm(const std::string &name) {
     const std::vector<uint8_t> bytes = ReadBytes(name);
     std::vector<int16_t> pcm(bytes.size() / 2);
-    for (size_t k = 0; k < pcm.size(); ++k)
-        pcm[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    for (size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<int16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
     return pcm;
 }
 

@@ -22,9 +22,9 @@ inline constexpr uint8_t kBlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 
 inline constexpr uint8_t kBlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
 
 // luma4x4BlkIdx -> cache index / raster index (4*y + x).
-inline constexpr uint8_t kBlkCache[16] = {
-    Cache(0, 0), Cache(1, 0), Cache(0, 1), Cache(1, 1), Cache(2, 0), Cache(3, 0), Cache(2, 1), Cache(3, 1),
-    Cache(0, 2), Cache(1, 2), Cache(0, 3), Cache(1, 3), Cache(2, 2), Cache(3, 2), Cache(2, 3), Cache(3, 3)};
+inline constexpr uint8_t kBlkCache[16] = {Cache(0, 0), Cache(1, 0), Cache(0, 1), Cache(1, 1), Cache(2, 0), Cache(3, 0),
+                                          Cache(2, 1), Cache(3, 1), Cache(0, 2), Cache(1, 2), Cache(0, 3), Cache(1, 3),
+                                          Cache(2, 2), Cache(3, 2), Cache(2, 3), Cache(3, 3)};
 inline constexpr uint8_t kBlkRaster[16] = {0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15};
 
 // Raster index (4*y + x) -> luma4x4BlkIdx.

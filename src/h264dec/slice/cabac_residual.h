@@ -29,9 +29,9 @@ struct CabacBlockTarget {
 // 4x4 blocks of one category decoded in a row, their coded_block_flag
 // contexts taken from the counts of the blocks left and above.
 struct CabacBlockGroup {
-    int16_t *coeffs;          // block k at coeffs + 16 * k, raster
-    const uint8_t *scan;      // as in CabacBlockTarget
-    const uint16_t *scale;    // LevelScale by raster position
+    int16_t *coeffs;        // block k at coeffs + 16 * k, raster
+    const uint8_t *scan;    // as in CabacBlockTarget
+    const uint16_t *scale;  // LevelScale by raster position
     int qpDiv6;
     uint8_t *nnz;             // coefficient counts, neighbour cache layout
     const uint8_t *cachePos;  // block k -> index into nnz

@@ -14,8 +14,8 @@ int CabacSyntax::IntraMbType(int ctxBase, bool intraSlice) {
     CabacContext *c = ctx_ + ctxBase;
     if (intraSlice) {
         const MbNeighbours &nb = sd_.nb;
-        const int inc = (nb.left >= 0 && sd_.mbs[nb.left].cls != kMbINxN) +
-                        (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbINxN);
+        const int inc =
+            (nb.left >= 0 && sd_.mbs[nb.left].cls != kMbINxN) + (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbINxN);
         if (!e_.DecodeDecision(c + inc)) return 0;
         c += 3;  // later bins start at ctxIdxInc 3
     } else {
@@ -214,8 +214,8 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
             for (int k = 0; k < 2; ++k) {
                 const int qpc = mb.qpc[k];
                 const uint16_t *scale = p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6];
-                const CabacBlockGroup g{mb.chroma[k], sd.scan4x4 + 1, scale, qpc / 6,
-                                        c.nnzChroma[k], kChromaCache, 0xf, codedBelow};
+                const CabacBlockGroup g{mb.chroma[k],   sd.scan4x4 + 1, scale, qpc / 6,
+                                        c.nnzChroma[k], kChromaCache,   0xf,   codedBelow};
                 DecodeCabacBlocks<kCatChromaAc>(e_, ctx_, field, g);
             }
         }

@@ -27,7 +27,8 @@ int ReadEscapedLevelCode(BitReader &r, int suffixLength) {
 }
 
 inline int16_t Saturate16(int64_t v) {
-    if (uint64_t(v + 32768) > 65535) [[unlikely]] return v < 0 ? -32768 : 32767;
+    if (uint64_t(v + 32768) > 65535) [[unlikely]]
+        return v < 0 ? -32768 : 32767;
     return int16_t(v);
 }
 
@@ -39,7 +40,7 @@ int ReadCoefficients(CavlcBitWindow &bits, int token, int maxCoeffs, const Cavlc
     const int totalCoeff = token >> 2;
     const int trailingOnes = token & 3;
     if (totalCoeff > maxCoeffs) return -1;  // also an invalid coeff_token
-    CavlcBitWindow win = bits;  // a local copy stays in registers
+    CavlcBitWindow win = bits;              // a local copy stays in registers
 
     // Trailing ones: all three sign slots from the window; slots past
     // trailingOnes are overwritten by the levels below or left unused.
@@ -80,8 +81,8 @@ int ReadCoefficients(CavlcBitWindow &bits, int token, int maxCoeffs, const Cavlc
     int zerosLeft = 0;
     if (totalCoeff < maxCoeffs) {
         win.Ensure(9);
-        const uint16_t table = maxCoeffs == 4 ? kCavlcVlc.totalZerosChromaDc[totalCoeff - 1]
-                                              : kCavlcVlc.totalZeros4x4[totalCoeff - 1];
+        const uint16_t table =
+            maxCoeffs == 4 ? kCavlcVlc.totalZerosChromaDc[totalCoeff - 1] : kCavlcVlc.totalZeros4x4[totalCoeff - 1];
         const VlcEntry e = LookupVlc<kTotalZerosRootBits>(table, uint32_t(win.Bits() >> 32));
         if (e.value + totalCoeff > maxCoeffs) return -1;
         win.Consume(e.len);

@@ -81,8 +81,8 @@ int CavlcSyntax::Residual(SliceDecoder &sd) {
         if (cbp & 0x20) {
             for (int k = 0; k < 2; ++k) {
                 const int qpc = mb.qpc[k];
-                CavlcBlockTarget t{mb.chroma[k], sd.scan4x4 + 1, p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6],
-                                   qpc / 6, 4, 1};
+                CavlcBlockTarget t{
+                    mb.chroma[k], sd.scan4x4 + 1, p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6], qpc / 6, 4, 1};
                 for (int blk = 0; blk < 4; ++blk, t.coeffs += 16) {
                     const int idx = kChromaCache[blk];
                     const int n = ReadCavlcBlock(bits, TokenTable(c.nnzChroma[k], idx), 15, t);

@@ -127,7 +127,8 @@ constexpr void FillTable(int table, VlcEntry *t) {
 
 constexpr CavlcVlcTables Build() {
     CavlcVlcTables out{};
-    for (int table = 0, offset = 0; table < kTableCount; offset += TableSize(table++)) FillTable(table, out.pool + offset);
+    for (int table = 0, offset = 0; table < kTableCount; offset += TableSize(table++))
+        FillTable(table, out.pool + offset);
     for (int nC = -1; nC < 32; ++nC) {
         const int cls = nC < 0 ? kCoeffTokenChromaDc : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
         out.coeffToken[nC + 1] = uint16_t(TableOffset(cls));

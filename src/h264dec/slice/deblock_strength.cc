@@ -84,23 +84,27 @@ void IntraStrengths(DeblockMb &d, bool field) {
 // left / top stand for cur when that edge is not filtered; its lanes are
 // cleared then.
 void InterStrengths(const MbRecord &cur, const MbRecord &left, const MbRecord &top, bool field, DeblockMb &d) {
-    const U16x8 limit = {3, uint16_t(field ? 1 : 3), 3, uint16_t(field ? 1 : 3), 3, uint16_t(field ? 1 : 3), 3,
-                         uint16_t(field ? 1 : 3)};
+    const U16x8 limit = {3, uint16_t(field ? 1 : 3), 3, uint16_t(field ? 1 : 3),
+                         3, uint16_t(field ? 1 : 3), 3, uint16_t(field ? 1 : 3)};
     // Rows of motion vectors (one lane per block) and their transpose.
     const I32x4 r0 = Load(cur.mv[0]), r1 = Load(cur.mv[4]), r2 = Load(cur.mv[8]), r3 = Load(cur.mv[12]);
-    const I32x4 t01lo = __builtin_shufflevector(r0, r1, 0, 4, 1, 5), t01hi = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
-    const I32x4 t23lo = __builtin_shufflevector(r2, r3, 0, 4, 1, 5), t23hi = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
-    const I32x4 c0 = __builtin_shufflevector(t01lo, t23lo, 0, 1, 4, 5), c1 = __builtin_shufflevector(t01lo, t23lo, 2, 3, 6, 7);
-    const I32x4 c2 = __builtin_shufflevector(t01hi, t23hi, 0, 1, 4, 5), c3 = __builtin_shufflevector(t01hi, t23hi, 2, 3, 6, 7);
-    const I32x4 leftCol = __builtin_shufflevector(
-        __builtin_shufflevector(Load(left.mv[0]), Load(left.mv[4]), 3, 7, 3, 7),
-        __builtin_shufflevector(Load(left.mv[8]), Load(left.mv[12]), 3, 7, 3, 7), 0, 1, 4, 5);
+    const I32x4 t01lo = __builtin_shufflevector(r0, r1, 0, 4, 1, 5),
+                t01hi = __builtin_shufflevector(r0, r1, 2, 6, 3, 7);
+    const I32x4 t23lo = __builtin_shufflevector(r2, r3, 0, 4, 1, 5),
+                t23hi = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+    const I32x4 c0 = __builtin_shufflevector(t01lo, t23lo, 0, 1, 4, 5),
+                c1 = __builtin_shufflevector(t01lo, t23lo, 2, 3, 6, 7);
+    const I32x4 c2 = __builtin_shufflevector(t01hi, t23hi, 0, 1, 4, 5),
+                c3 = __builtin_shufflevector(t01hi, t23hi, 2, 3, 6, 7);
+    const I32x4 leftCol =
+        __builtin_shufflevector(__builtin_shufflevector(Load(left.mv[0]), Load(left.mv[4]), 3, 7, 3, 7),
+                                __builtin_shufflevector(Load(left.mv[8]), Load(left.mv[12]), 3, 7, 3, 7), 0, 1, 4, 5);
     const I32x4 topRow = Load(top.mv[12]);
 
     // Reference pictures change only across 8x8 borders: edges 0 and 2.
     const I32x4 ref = Load(cur.refId), refL = Load(left.refId), refT = Load(top.refId);
-    const I32x4 refByRow = __builtin_shufflevector(ref, ref, 0, 0, 2, 2);     // left 8x8 column, rows 0..3
-    const I32x4 refByCol = __builtin_shufflevector(ref, ref, 0, 0, 1, 1);     // top 8x8 row, columns 0..3
+    const I32x4 refByRow = __builtin_shufflevector(ref, ref, 0, 0, 2, 2);  // left 8x8 column, rows 0..3
+    const I32x4 refByCol = __builtin_shufflevector(ref, ref, 0, 0, 1, 1);  // top 8x8 row, columns 0..3
     const I32x4 refV0 = __builtin_shufflevector(refL, refL, 1, 1, 3, 3) == refByRow;
     const I32x4 refV2 = __builtin_shufflevector(ref, ref, 1, 1, 3, 3) == refByRow;
     const I32x4 refH0 = __builtin_shufflevector(refT, refT, 2, 2, 3, 3) == refByCol;

@@ -18,8 +18,10 @@ void LoadIntraNeighbours(SliceDecoder &sd) {
     const uint8_t *top = sd.topLuma[(sd.mbY - 1) & 1];
     uint8_t *row = sd.lumaWork - kLumaWorkStride;
     if (sd.availIntra[1]) std::memcpy(row, top + x0, 16);
-    if (sd.availIntra[2]) std::memcpy(row + 16, top + x0 + 16, 8);
-    else if (sd.availIntra[1]) std::memset(row + 16, row[15], 8);
+    if (sd.availIntra[2])
+        std::memcpy(row + 16, top + x0 + 16, 8);
+    else if (sd.availIntra[1])
+        std::memset(row + 16, row[15], 8);
     if (sd.availIntra[3]) row[-1] = top[x0 - 1];
     if (sd.availIntra[0]) {
         const uint8_t *left = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + x0 - 1;
