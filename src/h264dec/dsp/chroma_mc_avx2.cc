@@ -48,7 +48,8 @@ void ChromaMc8Avx2(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss,
         const __m128i mid = Pairs8(src + (y + 1) * ss), lower = Pairs8(src + (y + 2) * ss);
         const __m256i top = _mm256_inserti128_si256(_mm256_castsi128_si256(upper), mid, 1);
         const __m256i bottom = _mm256_inserti128_si256(_mm256_castsi128_si256(mid), lower, 1);
-        const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(top, ab), _mm256_maddubs_epi16(bottom, cd)), round);
+        const __m256i sum =
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(top, ab), _mm256_maddubs_epi16(bottom, cd)), round);
         const __m256i v = _mm256_srli_epi16(sum, 6);
         const __m256i packed = _mm256_packus_epi16(v, v);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(dst), _mm256_castsi256_si128(packed));

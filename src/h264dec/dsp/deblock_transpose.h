@@ -47,7 +47,8 @@ namespace {
     }
 }
 
-[[maybe_unused]] inline void StoreTransposed8x16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, const __m128i (&c)[8]) {
+[[maybe_unused]] inline void StoreTransposed8x16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride,
+                                                 const __m128i (&c)[8]) {
     __m128i t[8];
     for (int k = 0; k < 4; k++) {
         t[2 * k] = _mm_unpacklo_epi8(c[2 * k], c[2 * k + 1]);      // lines 0-7, columns 2k, 2k+1

@@ -107,7 +107,8 @@ void LumaDcDequantIdct(int16_t *blocks, int16_t *dc, int qp, int levelScale) {
         for (int i = 0; i < 4; i++) {
             // 64-bit: levels from a corrupt stream must wrap, not overflow.
             const int64_t scaled = int64_t(f[i]) * levelScale;
-            const int64_t v = shift >= 6 ? scaled * (int64_t(1) << (shift - 6)) : (scaled + (1 << (5 - shift))) >> (6 - shift);
+            const int64_t v =
+                shift >= 6 ? scaled * (int64_t(1) << (shift - 6)) : (scaled + (1 << (5 - shift))) >> (6 - shift);
             blocks[16 * kBlkIdxOfRaster[4 * i + j]] = static_cast<int16_t>(v);
         }
     }
@@ -118,7 +119,8 @@ void ChromaDcDequantIdct(int16_t *blocks, int16_t *dc, int qp, int levelScale) {
     const int s0 = dc[0] + dc[1], d0 = dc[0] - dc[1], s1 = dc[2] + dc[3], d1 = dc[2] - dc[3];
     const int f[4] = {s0 + s1, d0 + d1, s0 - s1, d0 - d1};
     const int shift = qp / 6;
-    for (int k = 0; k < 4; k++) blocks[16 * k] = static_cast<int16_t>((int64_t(f[k]) * levelScale * (int64_t(1) << shift)) >> 5);
+    for (int k = 0; k < 4; k++)
+        blocks[16 * k] = static_cast<int16_t>((int64_t(f[k]) * levelScale * (int64_t(1) << shift)) >> 5);
     std::memset(dc, 0, 4 * sizeof(int16_t));
 }
 

@@ -18,9 +18,7 @@ inline __m128i Tap3(__m128i a, __m128i b, __m128i c) {
 }
 
 // `value` replicated into every byte of the low 8 bytes.
-inline uint64_t Splat8(int value) {
-    return static_cast<uint64_t>(value & 0xff) * 0x0101010101010101ull;
-}
+inline uint64_t Splat8(int value) { return static_cast<uint64_t>(value & 0xff) * 0x0101010101010101ull; }
 
 // Sum of the `n` (4, 8 or 16) bytes at p, n a multiple of 4.
 template <int N>

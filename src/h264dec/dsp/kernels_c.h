@@ -17,8 +17,6 @@ void InstallIdctC(KernelSet &ks);
 void InstallDeblockC(KernelSet &ks);
 void InstallCopyC(KernelSet &ks);
 
-inline uint8_t ClipPixel(int v) {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
+inline uint8_t ClipPixel(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 }  // namespace tessaly::h264
