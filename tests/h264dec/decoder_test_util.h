@@ -4,11 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "h264dec/h264_decoder.h"
 
 namespace h264test {
+
+// A stream of the test corpus, whole; empty when it cannot be read.
+inline std::vector<uint8_t> ReadStream(const std::string &name) {
+    std::vector<uint8_t> bytes;
+    FILE *f = std::fopen((std::string(TESSALY_H264_TESTDATA) + "/" + name).c_str(), "rb");
+    if (!f) return bytes;
+    uint8_t buf[65536];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
+    std::fclose(f);
+    return bytes;
+}
 
 struct DecoderDeleter {
     void operator()(H264Decoder *h) const { H264Decoder_Destroy(h); }

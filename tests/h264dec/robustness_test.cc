@@ -15,16 +15,6 @@ using namespace h264test;
 
 namespace {
 
-std::vector<uint8_t> ReadStream(const std::string &name) {
-    std::vector<uint8_t> bytes;
-    FILE *f = std::fopen((std::string(TESSALY_H264_TESTDATA) + "/" + name).c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
-    std::fclose(f);
-    return bytes;
-}
-
 // Decodes in pieces; every returned picture must lie inside the decoder's
 // geometry, and the stream must end with -2.
 void DecodeChecked(const std::vector<uint8_t> &stream, uint32_t widthMbs, uint32_t heightMbs, uint32_t mode,

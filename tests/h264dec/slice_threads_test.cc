@@ -21,16 +21,6 @@ namespace {
 
 using DecoderPtr = std::unique_ptr<H264Decoder, DecoderDeleter>;
 
-std::vector<uint8_t> ReadStream(const std::string &name) {
-    std::vector<uint8_t> bytes;
-    FILE *f = std::fopen((std::string(TESSALY_H264_TESTDATA) + "/" + name).c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
-    std::fclose(f);
-    return bytes;
-}
-
 // Whole planes of every output picture, in output order.
 std::vector<std::vector<uint8_t>> DecodePlanes(const std::vector<uint8_t> &stream, uint32_t widthMbs,
                                                uint32_t heightMbs, uint32_t mode, size_t piece) {
