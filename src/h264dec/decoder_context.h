@@ -23,7 +23,7 @@ struct KernelSet;
 class SliceDecoder;
 struct SliceThreads;
 
-enum class StreamState : uint8_t { WaitSps = 0, WaitPps = 1, WaitIntra = 2, Decoding = 3 };
+enum class StreamState : uint8_t { kWaitSps = 0, kWaitPps = 1, kWaitIntra = 2, kDecoding = 3 };
 
 // Values of the previous slice that new-picture detection compares against.
 struct PrevSliceValues {
@@ -69,7 +69,7 @@ struct H264Decoder {
     uint32_t userLow = 0, userHigh = 0;
 
     // Parameter sets and stream state.
-    tessaly::h264::StreamState state = tessaly::h264::StreamState::WaitSps;
+    tessaly::h264::StreamState state = tessaly::h264::StreamState::kWaitSps;
     tessaly::h264::Sps activeSps;
     tessaly::h264::Pps activePps;
     tessaly::h264::Sps spsScratch;

@@ -100,7 +100,7 @@ void ResetStream(H264Decoder *h) {
     for (int i = 0; i < kMaxPps; ++i) h->ppsStore[i].id = kMaxPps;
     h->activeSps.id = kMaxSps;
     h->activePps.id = kMaxPps;
-    h->state = StreamState::WaitSps;
+    h->state = StreamState::kWaitSps;
     h->current = nullptr;
     h->havePrev = 0;
 }

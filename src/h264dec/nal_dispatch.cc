@@ -21,7 +21,7 @@ uint32_t StoreSps(H264Decoder *h, BitReader &br) {
     }
     h->spsStore[scratch.id] = scratch;
     h->sei.fieldCoding = 0;
-    if (h->state == StreamState::WaitSps) h->state = StreamState::WaitPps;
+    if (h->state == StreamState::kWaitSps) h->state = StreamState::kWaitPps;
     return kStatusOk;
 }
 
@@ -34,7 +34,7 @@ uint32_t StorePps(H264Decoder *h, BitReader &br) {
         return status;
     }
     h->ppsStore[scratch.id] = scratch;
-    if (h->state == StreamState::WaitPps) h->state = StreamState::WaitIntra;
+    if (h->state == StreamState::kWaitPps) h->state = StreamState::kWaitIntra;
     return kStatusOk;
 }
 

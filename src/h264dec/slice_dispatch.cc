@@ -101,7 +101,7 @@ void FillSliceParams(H264Decoder *h, const SliceHeader &sh, SliceParams &sp, con
     sp.chromaQpOffset[0] = int8_t(pps.chromaQpIndexOffset);
     sp.chromaQpOffset[1] = int8_t(pps.secondChromaQpIndexOffset);
     sp.dequant = &h->dequant;
-    sp.type = sh.isIntra ? SliceType::I : SliceType::P;
+    sp.type = sh.isIntra ? SliceType::kI : SliceType::kP;
     sp.firstMb = int32_t(sh.firstMb);
     sp.sliceQp = sh.sliceQp;
     sp.cabacInitIdc = sh.cabacInitIdc;
@@ -120,13 +120,13 @@ void FillSliceParams(H264Decoder *h, const SliceHeader &sh, SliceParams &sp, con
 }  // namespace
 
 uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
-    if (h->state == StreamState::WaitSps || h->state == StreamState::WaitPps) return kSliceSkipped;
+    if (h->state == StreamState::kWaitSps || h->state == StreamState::kWaitPps) return kSliceSkipped;
     const uint8_t nalType = unit.data[0] & 0x1F;
     SliceHeader &sh = h->slice;
     sh.nalRefIdc = (unit.data[0] >> 5) & 3;
     sh.nalUnitType = nalType;
     sh.idr = nalType == 5;
-    if (h->state == StreamState::WaitIntra && sh.idr) h->state = StreamState::Decoding;
+    if (h->state == StreamState::kWaitIntra && sh.idr) h->state = StreamState::kDecoding;
 
     BitReader br(unit.data + 1, unit.size - 1);
     if (const uint32_t s = ParseSliceHeaderStart(br, &sh)) return s;
@@ -137,9 +137,9 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     if (!Activate(h, pps, sps, sh.idr)) return kSliceSkipped;
     if (const uint32_t s = ParseSliceHeaderRest(br, h->activeSps, h->activePps, &sh)) return s;
 
-    if (h->state == StreamState::WaitIntra) {
+    if (h->state == StreamState::kWaitIntra) {
         if (!sh.isIntra) return kSliceSkipped;
-        h->state = StreamState::Decoding;
+        h->state = StreamState::kDecoding;
     }
     const uint32_t picSizeInMbs = h->activeSps.widthMbs * (h->activeSps.frameHeightMbs >> sh.fieldPic);
     if (sh.firstMb >= picSizeInMbs) return kSliceBadFirstMb;
@@ -150,7 +150,7 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     const bool newPicture = StartsNewPicture(h, sh);
     if (newPicture) WaitForSliceWorkers(h);
     if (newPicture && !StartPicture(h, sh)) {
-        h->state = StreamState::WaitIntra;
+        h->state = StreamState::kWaitIntra;
         return kSliceNoNewPicture;
     }
     SavePrev(h, sh);

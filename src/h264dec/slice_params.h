@@ -12,7 +12,7 @@
 
 namespace tessaly::h264 {
 
-enum class SliceType : uint8_t { P = 0, I = 2 };  // SP decodes as P, SI as I
+enum class SliceType : uint8_t { kP = 0, kI = 2 };  // SP decodes as P, SI as I
 
 // One entry of reference picture list 0.
 struct RefPicture {
@@ -60,7 +60,7 @@ struct SliceParams {
     const DequantTables *dequant = nullptr;
 
     // From the slice header.
-    SliceType type = SliceType::I;
+    SliceType type = SliceType::kI;
     int32_t firstMb = 0;  // already checked below picSizeInMbs
     // One past the last macroblock the slice may write; 0 means the end of the
     // picture. Slice workers get the next slice's first address, so that a

@@ -106,11 +106,11 @@ G726State LoadG726(const void *buffer, const VoiceMode &mode) {
 
 void ResetState(const VoiceMode &mode, void *state) {
     switch (mode.coder) {
-    case Coder::AlawG711:
-    case Coder::UlawG711: return;
-    case Coder::ImaStateInFrame:
-    case Coder::ImaRawFirst: StoreState(state, ImaState{0, 0}); return;
-    case Coder::G726: {
+    case Coder::kAlawG711:
+    case Coder::kUlawG711: return;
+    case Coder::kImaStateInFrame:
+    case Coder::kImaRawFirst: StoreState(state, ImaState{0, 0}); return;
+    case Coder::kG726: {
         G726State st;
         G726Reset(st, mode.bits);
         StoreState(state, st);
@@ -121,16 +121,16 @@ void ResetState(const VoiceMode &mode, void *state) {
 
 void EncodePayload(const VoiceMode &mode, void *state, const int16_t *pcm, int samples, uint8_t *payload) {
     switch (mode.coder) {
-    case Coder::AlawG711:
-    case Coder::UlawG711: EncodeG711(mode.coder == Coder::AlawG711, pcm, samples, payload); return;
-    case Coder::ImaStateInFrame:
-    case Coder::ImaRawFirst: {
+    case Coder::kAlawG711:
+    case Coder::kUlawG711: EncodeG711(mode.coder == Coder::kAlawG711, pcm, samples, payload); return;
+    case Coder::kImaStateInFrame:
+    case Coder::kImaRawFirst: {
         ImaState st = LoadIma(state);
-        EncodeIma(mode.coder == Coder::ImaRawFirst, st, pcm, samples, payload);
+        EncodeIma(mode.coder == Coder::kImaRawFirst, st, pcm, samples, payload);
         StoreState(state, st);
         return;
     }
-    case Coder::G726: {
+    case Coder::kG726: {
         G726State st = LoadG726(state, mode);
         EncodeG726(mode, st, pcm, samples, payload);
         StoreState(state, st);
@@ -142,20 +142,20 @@ void EncodePayload(const VoiceMode &mode, void *state, const int16_t *pcm, int s
 
 void DecodePayload(const VoiceMode &mode, void *state, uint8_t *payload, int words, int samples, int16_t *pcm) {
     switch (mode.coder) {
-    case Coder::AlawG711:
-    case Coder::UlawG711: {
-        const auto &table = mode.coder == Coder::AlawG711 ? kAlawDecode : kUlawDecode;
+    case Coder::kAlawG711:
+    case Coder::kUlawG711: {
+        const auto &table = mode.coder == Coder::kAlawG711 ? kAlawDecode : kUlawDecode;
         for (int k = 0; k < samples; ++k) pcm[k] = table[payload[k]];
         return;
     }
-    case Coder::ImaStateInFrame:
-    case Coder::ImaRawFirst: {
+    case Coder::kImaStateInFrame:
+    case Coder::kImaRawFirst: {
         ImaState st = LoadIma(state);
-        DecodeIma(mode.coder == Coder::ImaRawFirst, st, payload, samples, pcm);
+        DecodeIma(mode.coder == Coder::kImaRawFirst, st, payload, samples, pcm);
         StoreState(state, st);
         return;
     }
-    case Coder::G726: {
+    case Coder::kG726: {
         if (mode.msbFirst) RepackMsbToLsb(payload, 2 * words, mode.bits);
         G726State st = LoadG726(state, mode);
         for (int k = 0; k < samples; ++k) pcm[k] = G726Decode(st, static_cast<int>(LsbCodeAt(payload, k, mode.bits)));

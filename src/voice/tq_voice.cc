@@ -21,8 +21,8 @@ constexpr int kMaxDecodedSamples = 480;  // G.711 and G.726 frames: multiples of
 // is accepted for the mode.
 bool LengthAccepted(const VoiceMode &mode, int words, int samples) {
     switch (mode.coder) {
-    case tessaly::voice::Coder::ImaStateInFrame:
-    case tessaly::voice::Coder::ImaRawFirst:
+    case tessaly::voice::Coder::kImaStateInFrame:
+    case tessaly::voice::Coder::kImaRawFirst:
         // Two words of coder state come first; 4N - 7 > 481 is the upper bound.
         return words >= 2 && 4 * words - 7 <= TQ_VOICE_MAX_SAMPLES;
     default: return samples <= kMaxDecodedSamples && samples % 80 == 0;

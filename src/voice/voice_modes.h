@@ -7,7 +7,7 @@
 
 namespace tessaly::voice {
 
-enum class Coder : uint8_t { AlawG711, UlawG711, ImaStateInFrame, ImaRawFirst, G726 };
+enum class Coder : uint8_t { kAlawG711, kUlawG711, kImaStateInFrame, kImaRawFirst, kG726 };
 
 struct VoiceMode {
     Coder coder;

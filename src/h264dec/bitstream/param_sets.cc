@@ -30,7 +30,7 @@ uint32_t MaxDpbBytes(uint8_t levelIdc) {
     }
 }
 
-enum class ListRead { Absent, Default, Read };
+enum class ListRead { kAbsent, kDefault, kRead };
 
 // scaling_list(): fills `raster` (through the frame zig-zag scan) and reports
 // whether the stream asked for the default list.
@@ -39,15 +39,15 @@ ListRead ReadScalingList(BitReader &br, uint8_t *raster, int size, const uint8_t
     for (int j = 0; j < size; ++j) {
         if (nextScale != 0) {
             const int32_t delta = br.ReadSe();
-            if (delta < -128 || delta > 127) return ListRead::Default;  // corrupt; harmless choice
+            if (delta < -128 || delta > 127) return ListRead::kDefault;  // corrupt; harmless choice
             nextScale = (lastScale + delta + 256) % 256;
-            if (j == 0 && nextScale == 0) return ListRead::Default;
+            if (j == 0 && nextScale == 0) return ListRead::kDefault;
         }
         const int value = nextScale == 0 ? lastScale : nextScale;
         raster[scan[j]] = uint8_t(value);
         lastScale = value;
     }
-    return ListRead::Read;
+    return ListRead::kRead;
 }
 
 void CopyZigzag(uint8_t *raster, const uint8_t *zigzagValues, int size, const uint8_t *scan) {
@@ -66,10 +66,10 @@ void ReadScalingLists(BitReader &br, ScalingLists *out, int num8x8, const Scalin
         uint8_t *list = out->list4x4[i];
         const bool present = br.ReadFlag();
         const uint8_t *defaults = i < 3 ? kDefault4x4Intra : kDefault4x4Inter;
-        ListRead r = present ? ReadScalingList(br, list, 16, kZigzag4x4) : ListRead::Absent;
-        if (r == ListRead::Default) {
+        ListRead r = present ? ReadScalingList(br, list, 16, kZigzag4x4) : ListRead::kAbsent;
+        if (r == ListRead::kDefault) {
             CopyZigzag(list, defaults, 16, kZigzag4x4);
-        } else if (r == ListRead::Absent) {
+        } else if (r == ListRead::kAbsent) {
             if (i == 0 || i == 3) {
                 if (fallbackBase)
                     std::memcpy(list, fallbackBase->list4x4[i], 16);
@@ -84,10 +84,10 @@ void ReadScalingLists(BitReader &br, ScalingLists *out, int num8x8, const Scalin
         uint8_t *list = out->list8x8[i];
         const uint8_t *defaults = i == 0 ? kDefault8x8Intra : kDefault8x8Inter;
         const bool present = i < num8x8 && br.ReadFlag();
-        ListRead r = present ? ReadScalingList(br, list, 64, kZigzag8x8) : ListRead::Absent;
-        if (r == ListRead::Default) {
+        ListRead r = present ? ReadScalingList(br, list, 64, kZigzag8x8) : ListRead::kAbsent;
+        if (r == ListRead::kDefault) {
             CopyZigzag(list, defaults, 64, kZigzag8x8);
-        } else if (r == ListRead::Absent) {
+        } else if (r == ListRead::kAbsent) {
             if (fallbackBase)
                 std::memcpy(list, fallbackBase->list8x8[i], 64);
             else

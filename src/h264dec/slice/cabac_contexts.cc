@@ -5,7 +5,7 @@
 namespace tessaly::h264 {
 
 void InitCabacContexts(CabacContext *ctx, SliceType type, int cabacInitIdc, int sliceQp) {
-    const int8_t(*mn)[2] = type == SliceType::I ? kCabacInitI : kCabacInitP[cabacInitIdc > 2 ? 0 : cabacInitIdc];
+    const int8_t(*mn)[2] = type == SliceType::kI ? kCabacInitI : kCabacInitP[cabacInitIdc > 2 ? 0 : cabacInitIdc];
     const int qp = sliceQp < 0 ? 0 : (sliceQp > 51 ? 51 : sliceQp);
     for (int i = 0; i < kNumCabacContexts; ++i) {
         int pre = ((mn[i][0] * qp) >> 4) + mn[i][1];

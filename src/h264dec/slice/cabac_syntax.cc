@@ -32,7 +32,7 @@ int CabacSyntax::IntraMbType(int ctxBase, bool intraSlice) {
 }
 
 int CabacSyntax::MbType() {
-    if (sd_.p->type == SliceType::I) return kMbTypeIntraBase + IntraMbType(kCtxMbTypeI, true);
+    if (sd_.p->type == SliceType::kI) return kMbTypeIntraBase + IntraMbType(kCtxMbTypeI, true);
     if (!e_.DecodeDecision(ctx_ + kCtxMbTypeP)) {
         if (!e_.DecodeDecision(ctx_ + kCtxMbTypeP + 1)) return 3 * e_.DecodeDecision(ctx_ + kCtxMbTypeP + 2);
         return 2 - e_.DecodeDecision(ctx_ + kCtxMbTypeP + 3);

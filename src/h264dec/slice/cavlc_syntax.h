@@ -22,7 +22,7 @@ public:
 
     int MbType() {
         const uint32_t v = br_.ReadUe();
-        if (sd_.p->type == SliceType::I) return v <= 25 ? kMbTypeIntraBase + int(v) : -1;
+        if (sd_.p->type == SliceType::kI) return v <= 25 ? kMbTypeIntraBase + int(v) : -1;
         if (v <= 4) return int(v);
         return v <= 30 ? kMbTypeIntraBase + int(v) - 5 : -1;
     }

@@ -119,7 +119,7 @@ bool ParamsUsable(const SliceDecoder &sd, const SliceParams &p) {
     if (int64_t(p.picSizeInMbs) > int64_t(sd.maxWidthMbs) * sd.maxHeightMbs) return false;
     if (p.firstMb < 0 || p.firstMb >= p.picSizeInMbs) return false;
     if (p.bitPos > p.bitEnd) return false;
-    if (p.type == SliceType::P && (p.numRefIdxActive < 1 || p.numRefIdxActive > 32)) return false;
+    if (p.type == SliceType::kP && (p.numRefIdxActive < 1 || p.numRefIdxActive > 32)) return false;
     return true;
 }
 
@@ -155,7 +155,7 @@ SliceResult DecodeCavlcSlice(SliceDecoder &sd) {
     auto moreData = [&] { return sd.br.Position() < sd.stopBit; };
     SetPosition(sd, p.firstMb);
     for (;;) {
-        if (p.type == SliceType::P) {
+        if (p.type == SliceType::kP) {
             const uint32_t run = sd.br.ReadUe();
             if (run > uint32_t(endMb - sd.mbAddr)) {
                 res.error = kErrSkipRun;
@@ -194,7 +194,7 @@ SliceResult DecodeCabacSlice(SliceDecoder &sd) {
     SetPosition(sd, p.firstMb);
     for (;;) {
         LoadNeighbours(sd);
-        if (p.type == SliceType::P && syntax.MbSkipFlag()) {
+        if (p.type == SliceType::kP && syntax.MbSkipFlag()) {
             SetupSkipMb(sd);
             sd.lastQpDelta = 0;
         } else if (!DecodeCodedMb(sd, syntax, res)) {
