@@ -25,13 +25,11 @@ fails_cleanly() {  # description, stderr pattern, then the arguments
 }
 
 # --- errors ---------------------------------------------------------------
-head -c 20000 /dev/urandom | tr -d '\000' >"$work/noise.264"  # no zero byte: no start code at all
 printf '\0\0\0\1\x67\x42' >"$work/short_sps.264"                # an SPS cut after two bytes
 fails_cleanly "missing file" "no_such.264: No such file" "$work/no_such.264"
 fails_cleanly "directory" "not a regular file" "$work"
-fails_cleanly "not H.264" "not an H.264 stream" "$work/noise.264"
 fails_cleanly "truncated SPS" "not an H.264 stream" "$work/short_sps.264"
-fails_cleanly "audio file" "not an H.264 stream" "$data/voice/speech_sample.wav"
+fails_cleanly "audio file" "not an H.264 stream" "$data/voice/speech_sample.wav"  # start codes, no SPS
 fails_cleanly "second file bad" "no_such.264" "$sample" "$work/no_such.264"
 many=(); for i in $(seq 257); do many+=("$sample"); done
 fails_cleanly "257 files" "only 256 player ports" "${many[@]}"
@@ -99,7 +97,6 @@ for port in 0 1; do
   if [ -z "$n" ] || [ "$n" -lt 60 ] || [ "$n" -gt 80 ]; then fail "port $port after 3 s: '${n}' pictures"; fi
   [ "$(ls "$work/snaps2"/port00$port-*.bmp 2>/dev/null | wc -l)" -ge 3 ] || fail "port $port: too few snapshots"
 done
-[ "$(grep -c '^port ' "$work/summary2")" -eq 2 ] || fail "no-display run: expected two summary lines"
 
 # --- the wall on the X server --------------------------------------------------
 if [ -z "${DISPLAY:-}" ]; then
