@@ -3,6 +3,7 @@
 // both bit orders are the vector tests'.
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -33,6 +34,15 @@ Frame EncodeFresh(const std::vector<int16_t> &pcm, int samples, int16_t mode, St
     EXPECT_EQ(TQ_VOICE_EncodeFrame(state.bytes, pcm.data(), frame.bytes, static_cast<int16_t>(samples), mode),
               TQ_VOICE_OK);
     return frame;
+}
+
+// The samples of the last frame, decoded in turn from a freshly reset state.
+std::vector<int16_t> DecodeFresh(int16_t mode, std::initializer_list<Frame *> frames) {
+    State st;
+    EXPECT_EQ(TQ_VOICE_DecReset(st.bytes, mode), TQ_VOICE_OK);
+    int16_t pcm[TQ_VOICE_MAX_SAMPLES], count = 0;
+    for (Frame *f : frames) EXPECT_EQ(TQ_VOICE_DecodeFrame(st.bytes, f->bytes, pcm, mode, &count), TQ_VOICE_OK);
+    return {pcm, pcm + count};
 }
 
 TEST(VoiceReset, RefusesNullStateAndUnknownModes) {
@@ -138,10 +148,7 @@ TEST(VoiceDecode, MsbFramesAreRewrittenInPlace) {
     Frame msb = EncodeFresh(pcm, 80, 37);
     const Frame lsb = EncodeFresh(pcm, 80, 5);
     ASSERT_NE(std::memcmp(msb.bytes, lsb.bytes, 34), 0);
-    State dec;
-    int16_t out[TQ_VOICE_MAX_SAMPLES], count = 0;
-    TQ_VOICE_DecReset(dec.bytes, 37);
-    ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, msb.bytes, out, 37, &count), TQ_VOICE_OK);
+    DecodeFresh(37, {&msb});
     EXPECT_EQ(std::memcmp(msb.bytes, lsb.bytes, 34), 0);
 }
 
@@ -170,29 +177,20 @@ TEST(VoiceIma, SilenceFramesDecodeAloneAndCorruptIndexIsLimited) {
         EXPECT_EQ(frame.payload()[2], 0) << "index stays at 0";
     }
 
-    // Mode 3 frames carry the coder state: skipping the first changes nothing.
+    // Mode 3 frames carry the coder state: a frame decodes alone as it does after its predecessor.
     const std::vector<int16_t> pcm = Tone(160, 5);
     State enc;
     Frame a, b;
     TQ_VOICE_EncReset(enc.bytes, 3);
     TQ_VOICE_EncodeFrame(enc.bytes, pcm.data(), a.bytes, 80, 3);
     TQ_VOICE_EncodeFrame(enc.bytes, pcm.data() + 80, b.bytes, 80, 3);
-    State both, onlySecond;
-    TQ_VOICE_DecReset(both.bytes, 3);
-    TQ_VOICE_DecReset(onlySecond.bytes, 3);
-    int16_t out1[TQ_VOICE_MAX_SAMPLES], out2[TQ_VOICE_MAX_SAMPLES], count;
-    TQ_VOICE_DecodeFrame(both.bytes, a.bytes, out1, 3, &count);
-    TQ_VOICE_DecodeFrame(both.bytes, b.bytes, out1, 3, &count);
-    TQ_VOICE_DecodeFrame(onlySecond.bytes, b.bytes, out2, 3, &count);
-    EXPECT_EQ(std::memcmp(out1, out2, sizeof(int16_t) * 80), 0);
+    EXPECT_EQ(DecodeFresh(3, {&a, &b}), DecodeFresh(3, {&b}));
 
     // A corrupt step index is limited to the table's last entry, never used as an index.
     Frame limited = b;
     b.payload()[2] = 0xFF;
     limited.payload()[2] = 88;
-    ASSERT_EQ(TQ_VOICE_DecodeFrame(onlySecond.bytes, b.bytes, out1, 3, &count), TQ_VOICE_OK);
-    ASSERT_EQ(TQ_VOICE_DecodeFrame(onlySecond.bytes, limited.bytes, out2, 3, &count), TQ_VOICE_OK);
-    EXPECT_EQ(std::memcmp(out1, out2, sizeof(int16_t) * 80), 0);
+    EXPECT_EQ(DecodeFresh(3, {&b}), DecodeFresh(3, {&limited}));
 }
 
 TEST(VoiceG726, OutputIsLimitedForAnyCodes) {
@@ -226,15 +224,12 @@ TEST(VoiceState, ResetClearsDirtyUnalignedBuffersAndJunkIsSafe) {
         ASSERT_EQ(TQ_VOICE_EncodeFrame(dirty, pcm.data(), x.bytes, 80, mode), TQ_VOICE_OK);
         EXPECT_EQ(std::memcmp(x.bytes, clean.bytes, static_cast<size_t>(clean.size())), 0) << "mode " << mode;
 
-        State fresh;
-        int16_t out[TQ_VOICE_MAX_SAMPLES], ref[TQ_VOICE_MAX_SAMPLES], count;
+        int16_t out[TQ_VOICE_MAX_SAMPLES], count;
         for (uint8_t &b : raw) b = static_cast<uint8_t>(rng());
         ASSERT_EQ(TQ_VOICE_DecReset(dirty, mode), TQ_VOICE_OK);
-        ASSERT_EQ(TQ_VOICE_DecReset(fresh.bytes, mode), TQ_VOICE_OK);
-        Frame y = clean;
         ASSERT_EQ(TQ_VOICE_DecodeFrame(dirty, x.bytes, out, mode, &count), TQ_VOICE_OK);
-        ASSERT_EQ(TQ_VOICE_DecodeFrame(fresh.bytes, y.bytes, ref, mode, &count), TQ_VOICE_OK);
-        EXPECT_EQ(std::memcmp(out, ref, sizeof(int16_t) * count), 0) << "mode " << mode;
+        Frame y = clean;
+        EXPECT_EQ(std::vector<int16_t>(out, out + count), DecodeFresh(mode, {&y})) << "mode " << mode;
 
         for (uint8_t &b : raw) b = static_cast<uint8_t>(rng());
         EXPECT_EQ(TQ_VOICE_EncodeFrame(dirty, pcm.data(), x.bytes, 80, mode), TQ_VOICE_OK);
