@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "h264_stream_builder.h"
 #include "h264dec/dsp/kernel_set.h"
 #include "h264dec/slice_params.h"
 #include "h264dec/tables/tables.h"
@@ -16,39 +17,14 @@
 namespace tessaly::h264 {
 namespace {
 
-class BitWriter {
-public:
-    void Bits(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i) Bit((v >> i) & 1);
-    }
-    void Bit(int b) { bits_.push_back(uint8_t(b)); }
-    void Ue(uint32_t v) {
-        const uint64_t x = uint64_t(v) + 1;
-        int len = 0;
-        while ((x >> len) > 1) ++len;
-        Bits(0, len);
-        Bits(uint32_t(x), len + 1);
-    }
-    void Se(int32_t v) { Ue(v > 0 ? uint32_t(2 * v - 1) : uint32_t(-2 * int64_t(v))); }
-    void AlignZero() {
-        while (bits_.size() % 8) Bit(0);
-    }
-    void Byte(uint8_t b) { Bits(b, 8); }
-    void Trailing() {
-        Bit(1);
-        AlignZero();
-    }
-    std::vector<uint8_t> Bytes() const {
-        std::vector<uint8_t> out(bits_.size() / 8 + 16, 0);
-        for (size_t i = 0; i < bits_.size(); ++i)
-            if (bits_[i]) out[i / 8] |= uint8_t(0x80 >> (i % 8));
-        return out;
-    }
-    uint32_t BitCount() const { return uint32_t(bits_.size()); }
+using h264test::BitWriter;
 
-private:
-    std::vector<uint8_t> bits_;
-};
+// The written bytes and room for the reader's look-ahead.
+std::vector<uint8_t> Padded(const BitWriter &w) {
+    std::vector<uint8_t> bytes = w.Bytes();
+    bytes.resize(bytes.size() + 16, 0);
+    return bytes;
+}
 
 struct Planes {
     Planes(int widthMbs, int heightMbs)
@@ -90,10 +66,10 @@ protected:
         p.disableDeblock = 1;
         return p;
     }
-    static void SetData(SliceParams &p, const std::vector<uint8_t> &bytes, uint32_t bits) {
-        p.data = bytes.data();
+    static void SetData(SliceParams &p, const std::vector<uint8_t> &padded) {
+        p.data = padded.data();
         p.bitPos = 0;
-        p.bitEnd = (bits + 7) / 8 * 8;
+        p.bitEnd = uint32_t(padded.size() - 16) * 8;
     }
     void UseReference(SliceParams &p, Planes &ref) {
         p.numRefIdxActive = 1;
@@ -109,6 +85,22 @@ protected:
     SliceResult Decode(const SliceParams &p) {
         SliceDecoderStartPicture(sd, p);
         return SliceDecoderDecode(sd, p);
+    }
+    // One P_L0_16x16 macroblock with the given motion vector difference (the
+    // prediction is zero: no neighbours) and no residual.
+    SliceResult DecodeInterMb(Planes &pic, Planes &ref, int mvdx, int mvdy) {
+        BitWriter w;
+        w.Ue(0);  // mb_skip_run
+        w.Ue(0);  // P_L0_16x16
+        w.Se(mvdx);
+        w.Se(mvdy);
+        w.Ue(0);  // coded_block_pattern 0
+        w.Trailing();
+        const std::vector<uint8_t> bytes = Padded(w);
+        SliceParams p = Params(pic, 1, 1, SliceType::kP);
+        UseReference(p, ref);
+        SetData(p, bytes);
+        return Decode(p);
     }
 
     const KernelSet *ks = nullptr;
@@ -128,27 +120,13 @@ TEST_F(SliceDecoderTest, SkipRunPastThePictureIsAnError) {
     BitWriter w;
     w.Ue(5);
     w.Trailing();
-    const std::vector<uint8_t> bytes = w.Bytes();
-    SliceParams p = Params(pic, 2, 2, SliceType::P);
+    const std::vector<uint8_t> bytes = Padded(w);
+    SliceParams p = Params(pic, 2, 2, SliceType::kP);
     UseReference(p, ref);
-    SetData(p, bytes, w.BitCount());
+    SetData(p, bytes);
     const SliceResult r = Decode(p);
     EXPECT_NE(r.error, 0);
     EXPECT_EQ(r.mbsDecoded, 0);
-}
-
-// One P_L0_16x16 macroblock with the given motion vector difference (the
-// prediction is zero: no neighbours) and no residual.
-std::vector<uint8_t> OneInterMb(int mvdx, int mvdy, uint32_t *bits) {
-    BitWriter w;
-    w.Ue(0);  // mb_skip_run
-    w.Ue(0);  // P_L0_16x16
-    w.Se(mvdx);
-    w.Se(mvdy);
-    w.Ue(0);  // coded_block_pattern 0
-    w.Trailing();
-    *bits = w.BitCount();
-    return w.Bytes();
 }
 
 TEST_F(SliceDecoderTest, MotionFarOutsideThePictureUsesTheEdgeSamples) {
@@ -156,35 +134,21 @@ TEST_F(SliceDecoderTest, MotionFarOutsideThePictureUsesTheEdgeSamples) {
     ref.y = RandomSamples(6, ref.y.size());
     ref.u = RandomSamples(7, ref.u.size());
     ref.v = RandomSamples(8, ref.v.size());
-    {
-        // 64 samples to the left: every row repeats the reference's column 0.
-        uint32_t bits;
-        const std::vector<uint8_t> bytes = OneInterMb(-256, 0, &bits);
-        SliceParams p = Params(pic, 1, 1, SliceType::P);
-        UseReference(p, ref);
-        SetData(p, bytes, bits);
-        const SliceResult r = Decode(p);
-        ASSERT_EQ(r.error, 0);
-        ASSERT_EQ(r.mbsDecoded, 1);
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) ASSERT_EQ(pic.y[size_t(y) * 16 + x], ref.y[size_t(y) * 16]) << y << "," << x;
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                ASSERT_EQ(pic.u[size_t(y) * 8 + x], ref.u[size_t(y) * 8]);
-                ASSERT_EQ(pic.v[size_t(y) * 8 + x], ref.v[size_t(y) * 8]);
-            }
-    }
-    {
-        // Far below and right, at a fractional position: the corner sample.
-        uint32_t bits;
-        const std::vector<uint8_t> bytes = OneInterMb(4 * 100 + 1, 4 * 90 + 3, &bits);
-        SliceParams p = Params(pic, 1, 1, SliceType::P);
-        UseReference(p, ref);
-        SetData(p, bytes, bits);
-        ASSERT_EQ(Decode(p).error, 0);
-        for (size_t i = 0; i < pic.y.size(); ++i) ASSERT_EQ(pic.y[i], ref.y[255]) << i;
-        for (size_t i = 0; i < pic.u.size(); ++i) ASSERT_EQ(pic.u[i], ref.u[63]) << i;
-    }
+    // 64 samples to the left: every row repeats the reference's column 0.
+    SliceResult r = DecodeInterMb(pic, ref, -256, 0);
+    ASSERT_EQ(r.error, 0);
+    ASSERT_EQ(r.mbsDecoded, 1);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) ASSERT_EQ(pic.y[size_t(y) * 16 + x], ref.y[size_t(y) * 16]) << y << "," << x;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            ASSERT_EQ(pic.u[size_t(y) * 8 + x], ref.u[size_t(y) * 8]);
+            ASSERT_EQ(pic.v[size_t(y) * 8 + x], ref.v[size_t(y) * 8]);
+        }
+    // Far below and right, at a fractional position: the corner sample.
+    ASSERT_EQ(DecodeInterMb(pic, ref, 4 * 100 + 1, 4 * 90 + 3).error, 0);
+    for (size_t i = 0; i < pic.y.size(); ++i) ASSERT_EQ(pic.y[i], ref.y[255]) << i;
+    for (size_t i = 0; i < pic.u.size(); ++i) ASSERT_EQ(pic.u[i], ref.u[63]) << i;
 }
 
 TEST_F(SliceDecoderTest, RandomSliceDataStaysInsideThePicture) {
@@ -201,7 +165,7 @@ TEST_F(SliceDecoderTest, RandomSliceDataStaysInsideThePicture) {
         if (iter % 3 == 0)
             for (size_t i = 0; i < size; ++i) bytes[i] &= uint8_t(rng());
         bytes[size - 1] |= 1;
-        SliceParams p = Params(pic, 3, 2, (iter & 1) ? SliceType::P : SliceType::I);
+        SliceParams p = Params(pic, 3, 2, (iter & 1) ? SliceType::kP : SliceType::kI);
         p.cabac = uint8_t((iter >> 1) & 1);
         p.transform8x8Mode = uint8_t((iter >> 2) & 1);
         p.constrainedIntraPred = uint8_t((iter >> 3) & 1);
@@ -223,18 +187,18 @@ TEST_F(SliceDecoderTest, RandomSliceDataStaysInsideThePicture) {
 
 TEST_F(SliceDecoderTest, UnusableGeometryIsRefused) {
     Planes pic(2, 1);
-    std::vector<uint8_t> bytes(16, 0xff);
-    SliceParams p = Params(pic, 2, 1, SliceType::I);
-    SetData(p, bytes, 64);
+    std::vector<uint8_t> bytes(24, 0xff);
+    SliceParams p = Params(pic, 2, 1, SliceType::kI);
+    SetData(p, bytes);
     p.widthMbs = 5;  // wider than the decoder was created for
     p.picSizeInMbs = 5;
     EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
-    p = Params(pic, 2, 1, SliceType::I);
-    SetData(p, bytes, 64);
+    p = Params(pic, 2, 1, SliceType::kI);
+    SetData(p, bytes);
     p.firstMb = 2;
     EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
-    p = Params(pic, 2, 1, SliceType::P);
-    SetData(p, bytes, 64);
+    p = Params(pic, 2, 1, SliceType::kP);
+    SetData(p, bytes);
     p.numRefIdxActive = 0;
     EXPECT_NE(SliceDecoderDecode(sd, p).error, 0);
 }
