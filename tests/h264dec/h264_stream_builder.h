@@ -69,7 +69,6 @@ struct SpsOptions {
     int heightMapUnits = 6;
     int numRefFrames = 1;
     int pocType = 2;
-    int log2MaxFrameNum = 4;
     int log2MaxPocLsb = 8;
     bool gapsAllowed = false;
     bool frameMbsOnly = true;
@@ -77,6 +76,8 @@ struct SpsOptions {
     bool scalingMatrix = false;                                    // profile 100: a 4x4 and an 8x8 list written
     int pocOffset = 0;                                             // pocType 1: the size of its offsets
 };
+
+constexpr int kLog2MaxFrameNum = 4;
 
 inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
     BitWriter w;
@@ -96,7 +97,7 @@ inline std::vector<uint8_t> SpsNal(const SpsOptions &o) {
             for (int j = 0; k == 6 && j < 64; ++j) w.Se(j < 3 ? -2 : 0);
         }
     }
-    w.Ue(uint32_t(o.log2MaxFrameNum - 4));
+    w.Ue(uint32_t(kLog2MaxFrameNum - 4));
     w.Ue(uint32_t(o.pocType));
     if (o.pocType == 0) w.Ue(uint32_t(o.log2MaxPocLsb - 4));
     if (o.pocType == 1) {
@@ -131,7 +132,6 @@ struct PpsOptions {
     int id = 0;
     int spsId = 0;
     int weightedBipredIdc = 0;
-    int numRefIdxDefault = 1;
     bool redundantPicCnt = false;  // slices then carry redundant_pic_cnt
 };
 
@@ -142,7 +142,7 @@ inline std::vector<uint8_t> PpsNal(const PpsOptions &o = {}) {
     w.Bit(0);  // CAVLC
     w.Bit(0);  // bottom_field_pic_order_in_frame_present_flag
     w.Ue(0);   // one slice group
-    w.Ue(uint32_t(o.numRefIdxDefault - 1));
+    w.Ue(0);   // one reference index by default
     w.Ue(0);
     w.Bit(0);
     w.Bits(uint32_t(o.weightedBipredIdc), 2);
@@ -171,7 +171,6 @@ struct SliceOptions {
     bool idr = false;
     bool intra = true;  // I_PCM picture, else all-skip P picture
     int refIdc = 1;
-    int ppsId = 0;
     int frameNum = 0;
     int idrPicId = 0;
     int pocLsb = 0;  // POC type 0 only
@@ -181,7 +180,6 @@ struct SliceOptions {
     bool longTermIdr = false;
     std::vector<MarkingOp> marking;
     std::vector<ListOp> listOps;
-    int numRefIdxActive = 0;   // 0: the PPS default
     int redundantPicCnt = -1;  // written when not negative (the PPS must say so)
     uint8_t luma = 128;        // I_PCM sample values
     uint8_t chroma = 128;
@@ -196,8 +194,8 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
     const int count = o.numMbs < 0 ? picSize - o.firstMb : o.numMbs;
     w.Ue(uint32_t(o.firstMb));
     w.Ue(o.intra ? 7 : 5);
-    w.Ue(uint32_t(o.ppsId));
-    w.Bits(uint32_t(o.frameNum), sps.log2MaxFrameNum);
+    w.Ue(0);  // pic_parameter_set_id
+    w.Bits(uint32_t(o.frameNum), kLog2MaxFrameNum);
     if (!sps.frameMbsOnly) {
         w.Bit(o.field != 0);
         if (o.field) w.Bit(o.field == 2);
@@ -206,8 +204,7 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
     if (sps.pocType == 0) w.Bits(uint32_t(o.pocLsb), sps.log2MaxPocLsb);
     if (o.redundantPicCnt >= 0) w.Ue(uint32_t(o.redundantPicCnt));
     if (!o.intra) {
-        w.Bit(o.numRefIdxActive != 0);
-        if (o.numRefIdxActive) w.Ue(uint32_t(o.numRefIdxActive - 1));
+        w.Bit(0);  // the PPS's reference count
         w.Bit(!o.listOps.empty());
         if (!o.listOps.empty()) {
             for (const ListOp &l : o.listOps) {
@@ -226,10 +223,8 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
             if (!o.marking.empty()) {
                 for (const MarkingOp &m : o.marking) {
                     w.Ue(uint32_t(m.op));
-                    if (m.op == 1 || m.op == 3) w.Ue(m.a);
-                    if (m.op == 2) w.Ue(m.a);
-                    if (m.op == 3 || m.op == 6) w.Ue(m.op == 3 ? m.b : m.a);
-                    if (m.op == 4) w.Ue(m.a);
+                    if (m.op != 5) w.Ue(m.a);
+                    if (m.op == 3) w.Ue(m.b);
                 }
                 w.Ue(0);
             }
@@ -254,6 +249,33 @@ inline std::vector<uint8_t> SliceNal(const SpsOptions &sps, const SliceOptions &
 
 inline void Append(std::vector<uint8_t> &to, const std::vector<uint8_t> &from) {
     to.insert(to.end(), from.begin(), from.end());
+}
+
+// Parameter sets, then one slice an entry.
+inline std::vector<uint8_t> Stream(const SpsOptions &sps, const std::vector<SliceOptions> &slices,
+                                   const PpsOptions &pps = {}) {
+    std::vector<uint8_t> out = SpsNal(sps);
+    Append(out, PpsNal(pps));
+    for (const SliceOptions &s : slices) Append(out, SliceNal(sps, s));
+    return out;
+}
+
+// An I_PCM picture (an IDR at frame 0) and a P picture that skips every macroblock.
+inline SliceOptions Intra(int frameNum, int luma, int refIdc = 1) {
+    SliceOptions s;
+    s.idr = frameNum == 0;
+    s.frameNum = frameNum;
+    s.luma = uint8_t(luma);
+    s.refIdc = refIdc;
+    return s;
+}
+
+inline SliceOptions Skip(int frameNum, int refIdc = 1) {
+    SliceOptions s;
+    s.intra = false;
+    s.frameNum = frameNum;
+    s.refIdc = refIdc;
+    return s;
 }
 
 }  // namespace h264test

@@ -55,7 +55,7 @@ TEST(ParameterSets, UnsupportedSequenceSetsAreRefusedAndTheStateStays) {
         DecoderPtr h(MakeDecoder(11, 9, 2));
         ASSERT_TRUE(h);
         Feed(h.get(), SpsNal(c.options));
-        EXPECT_EQ(h->state, StreamState::WaitSps) << c.what;
+        EXPECT_EQ(h->state, StreamState::kWaitSps) << c.what;
         EXPECT_EQ(h->spsStore[0].id, uint32_t(kMaxSps)) << c.what;
     }
     // The same decoder accepts what fits exactly.
@@ -65,7 +65,7 @@ TEST(ParameterSets, UnsupportedSequenceSetsAreRefusedAndTheStateStays) {
     fits.numRefFrames = 2;
     DecoderPtr h(MakeDecoder(11, 9, 2));
     Feed(h.get(), SpsNal(fits));
-    EXPECT_EQ(h->state, StreamState::WaitPps);
+    EXPECT_EQ(h->state, StreamState::kWaitPps);
     EXPECT_EQ(h->spsStore[0].widthMbs, 11u);
 }
 
@@ -87,16 +87,10 @@ TEST(ParameterSets, RefusedSequenceSetLeavesTheStoredOneInPlace) {
 
 TEST(ParameterSets, WeightedBipredictionDropsThePictureSetAndItsSlices) {
     DecoderPtr h(MakeDecoder(2, 6, 2));
-    SpsOptions sps;
     PpsOptions weighted;
     weighted.weightedBipredIdc = 2;
-    std::vector<uint8_t> stream = SpsNal(sps);
-    Append(stream, PpsNal(weighted));
-    SliceOptions idr;
-    idr.idr = true;
-    Append(stream, SliceNal(sps, idr));
-    EXPECT_TRUE(DecodeAll(h.get(), stream).empty());
-    EXPECT_EQ(h->state, StreamState::WaitPps);
+    EXPECT_TRUE(DecodeAll(h.get(), Stream({}, {Intra(0, 10)}, weighted)).empty());
+    EXPECT_EQ(h->state, StreamState::kWaitPps);
     EXPECT_EQ(h->ppsStore[0].id, uint32_t(kMaxPps));
 
     // A PPS naming a sequence set that was never stored is refused too.
@@ -105,7 +99,7 @@ TEST(ParameterSets, WeightedBipredictionDropsThePictureSetAndItsSlices) {
     orphan.spsId = 7;
     Feed(h.get(), PpsNal(orphan));
     EXPECT_EQ(h->ppsStore[3].id, uint32_t(kMaxPps));
-    EXPECT_EQ(h->state, StreamState::WaitPps);
+    EXPECT_EQ(h->state, StreamState::kWaitPps);
 }
 
 TEST(ParameterSets, DpbSizeFollowsLevelAndBufferCount) {
@@ -127,32 +121,6 @@ TEST(ParameterSets, DpbSizeFollowsLevelAndBufferCount) {
     sps.frameHeightMbs = 68;
     sps.levelIdc = 40;  // 12582912 / (384 * 8160) = 4
     EXPECT_EQ(DpbSizeFor(sps, 16), 4u);
-}
-
-TEST(ParameterSets, NewPictureSizeTakesEffectAtTheNextActivation) {
-    DecoderPtr h(MakeDecoder(4, 6, 2));
-    SpsOptions small;
-    SpsOptions wide;
-    wide.widthMbs = 4;
-    std::vector<uint8_t> stream = SpsNal(small);
-    Append(stream, PpsNal());
-    SliceOptions idr;
-    idr.idr = true;
-    Append(stream, SliceNal(small, idr));
-    // The new set is stored while the first picture is still open; it must
-    // not change that picture.
-    Append(stream, SpsNal(wide));
-    Append(stream, PpsNal());
-    idr.idrPicId = 1;
-    idr.luma = 60;
-    Append(stream, SliceNal(wide, idr));
-    const auto out = DecodeAll(h.get(), stream);
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].pic.width, 32u);
-    EXPECT_EQ(out[0].luma, 128);
-    EXPECT_EQ(out[1].pic.width, 64u);
-    EXPECT_EQ(out[1].pic.yStride, 64u);
-    EXPECT_EQ(out[1].luma, 60);
 }
 
 }  // namespace

@@ -114,18 +114,13 @@ TEST(SliceThreads, FlippedBytesNeverBreakTheDecoder) {
 TEST(PrivateSei, LongUserDataIsCutAtTheRecordsEnd) {
     DecoderPtr h(MakeDecoder(2, 6, 1));
     SpsOptions sps;
-    std::vector<uint8_t> stream = SpsNal(sps);
-    Append(stream, PpsNal());
+    std::vector<uint8_t> stream = Stream(sps, {});
     std::vector<uint8_t> payload{0xF0, 0xFE};
     for (int i = 0; i < 0xFE; ++i) payload.push_back(uint8_t(1 + i % 250));
     payload.push_back(0x80);
     Append(stream, Nal(0, 6, payload));
-    for (int i = 0; i < 2; ++i) {
-        SliceOptions s;
-        s.idr = i == 0;
-        s.frameNum = i;
-        Append(stream, SliceNal(sps, s));
-    }
+    Append(stream, SliceNal(sps, Intra(0, 10)));
+    Append(stream, SliceNal(sps, Intra(1, 20)));
     const auto out = DecodeAll(h.get(), stream);
     ASSERT_EQ(out.size(), 2u);
     for (const Out &o : out) {
@@ -144,26 +139,15 @@ TEST(PrivateSei, LongUserDataIsCutAtTheRecordsEnd) {
 TEST(RefusedUnits, RefusedPpsDropsTheSlicesThatNameIt) {
     for (uint32_t mode : {0u, uint32_t(DEC_MODE_SLICE_THREADS)}) {
         DecoderPtr h(MakeDecoder(2, 6, 1, mode));
-        SpsOptions sps;
-        std::vector<uint8_t> stream = SpsNal(sps);
-        Append(stream, PpsNal());
-        SliceOptions s;
-        s.idr = true;
-        s.luma = 10;
-        Append(stream, SliceNal(sps, s));
         PpsOptions weighted;
         weighted.weightedBipredIdc = 2;
+        SliceOptions idr = Intra(0, 30);
+        idr.idrPicId = 1;
+        std::vector<uint8_t> stream = Stream({}, {Intra(0, 10)});
         Append(stream, PpsNal(weighted));
-        s.idr = false;
-        s.frameNum = 1;
-        s.luma = 20;
-        Append(stream, SliceNal(sps, s));  // names the refused set
+        Append(stream, SliceNal({}, Intra(1, 20)));  // names the refused set
         Append(stream, PpsNal());
-        s.idr = true;
-        s.frameNum = 0;
-        s.idrPicId = 1;
-        s.luma = 30;
-        Append(stream, SliceNal(sps, s));
+        Append(stream, SliceNal({}, idr));
         EXPECT_EQ(Lumas(DecodeAll(h.get(), stream)), (std::vector<int>{10, 30})) << "mode " << mode;
     }
 }
@@ -173,29 +157,20 @@ TEST(RefusedUnits, RefusedPpsDropsTheSlicesThatNameIt) {
 TEST(RefusedUnits, SizeChangeWaitsForAnIdr) {
     for (uint32_t mode : {0u, uint32_t(DEC_MODE_SLICE_THREADS)}) {
         DecoderPtr h(MakeDecoder(4, 6, 1, mode));
-        SpsOptions small;
-        std::vector<uint8_t> stream = SpsNal(small);
-        Append(stream, PpsNal());
-        SliceOptions s;
-        s.idr = true;
-        s.luma = 10;
-        Append(stream, SliceNal(small, s));
-        SpsOptions wide = small;
+        SpsOptions wide;
         wide.widthMbs = 4;
+        SliceOptions idr = Intra(0, 30);
+        idr.idrPicId = 1;
+        // The new set arrives while the first picture is still open.
+        std::vector<uint8_t> stream = Stream({}, {Intra(0, 10)});
         Append(stream, SpsNal(wide));
-        s.idr = false;
-        s.frameNum = 1;
-        s.luma = 20;
-        Append(stream, SliceNal(wide, s));
-        s.idr = true;
-        s.frameNum = 0;
-        s.idrPicId = 1;
-        s.luma = 30;
-        Append(stream, SliceNal(wide, s));
+        Append(stream, SliceNal(wide, Intra(1, 20)));
+        Append(stream, SliceNal(wide, idr));
         const auto out = DecodeAll(h.get(), stream);
         ASSERT_EQ(Lumas(out), (std::vector<int>{10, 30})) << "mode " << mode;
         EXPECT_EQ(out[0].pic.width, 32u);
         EXPECT_EQ(out[1].pic.width, 64u);
+        EXPECT_EQ(out[1].pic.yStride, 64u);
     }
 }
 
