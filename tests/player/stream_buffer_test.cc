@@ -147,9 +147,7 @@ TEST_F(StreamBufferTest, GrowingOverWrappedFramesKeepsThemExactAndInOrder) {
     // Both offsets now stand at 700000 (the head went to just past 524288).
     // Queue data up to exactly the end, so the write offset is back at 0.
     const uint32_t capacity = buffer.Capacity();
-    ASSERT_TRUE(Put(1000000));
-    ASSERT_TRUE(Put(1000000));
-    ASSERT_TRUE(Put(capacity - 2700000));
+    for (const uint32_t length : {1000000u, 1000000u, capacity - 2700000}) ASSERT_TRUE(Put(length));
     ASSERT_TRUE(buffer.Reserve(k4kLimit));
     ASSERT_TRUE(Put(3000));
     EXPECT_EQ(buffer.Fill(), capacity - 700000 + 3000);
