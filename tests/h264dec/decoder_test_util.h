@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -71,6 +72,23 @@ inline std::vector<Out> DecodeAll(H264Decoder *h, const std::vector<uint8_t> &st
         pictures.push_back(o);
     EXPECT_EQ(o.result, DEC_NO_PICTURE);
     return pictures;
+}
+
+// Feeds `stream` in pieces of `piece` bytes and drains the decoder with end of
+// stream, handing every picture to `onPicture`; returns the last result.
+template <class OnPicture>
+int DecodeInPieces(H264Decoder *h, const std::vector<uint8_t> &stream, size_t piece, OnPicture onPicture) {
+    DecodedPicture pic;
+    for (size_t pos = 0; pos < stream.size(); pos += piece) {
+        const size_t n = std::min(piece, stream.size() - pos);
+        for (int r = H264Decoder_Decode(h, stream.data() + pos, uint32_t(n), 0, 0, &pic, 0); r == DEC_OK;
+             r = H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, 0))
+            onPicture(pic);
+    }
+    int r, guard = 0;  // a decoder that never stops must not hang the test
+    while ((r = H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM)) == DEC_OK && ++guard < 100)
+        onPicture(pic);
+    return r;
 }
 
 inline std::vector<int> Lumas(const std::vector<Out> &pictures) {

@@ -2,42 +2,21 @@
 // while a stream is decoded, between creation and destruction.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "allocation_counter.h"
 #include "decoder_test_util.h"
-#include "h264_stream_builder.h"
 
 using namespace h264test;
 using namespace tessaly::testsupport;
 
 namespace {
 
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::vector<uint8_t> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t buf[65536];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.insert(bytes.end(), buf, buf + n);
-    std::fclose(f);
-    return bytes;
-}
-
 long AllocationsWhileDecoding(H264Decoder *h, const std::vector<uint8_t> &stream, size_t piece, int *pictures) {
-    DecodedPicture pic;
     *pictures = 0;
     StartCountingAllocations();
-    for (size_t pos = 0; pos < stream.size(); pos += piece) {
-        const size_t n = std::min(piece, stream.size() - pos);
-        for (int r = H264Decoder_Decode(h, stream.data() + pos, uint32_t(n), 0, 0, &pic, 0); r == DEC_OK;
-             r = H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, 0))
-            ++*pictures;
-    }
-    while (H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM) == DEC_OK) ++*pictures;
+    DecodeInPieces(h, stream, piece, [&](const DecodedPicture &) { ++*pictures; });
     return StopCountingAllocations();
 }
 
@@ -51,17 +30,15 @@ TEST(NoAllocation, CountingSeesAllocations) {
 }
 
 TEST(NoAllocation, DecodingAllocatesNothing) {
-    const std::string dir = TESSALY_H264_TESTDATA;
     struct Case {
         const char *file;
         uint32_t widthMbs, heightMbs, mode;
     };
-    for (const Case &c :
-         {Case{"/conf/SVA_BA2_D.264", 11, 9, 0}, Case{"/jm/f_mmco_cabac_cif.264", 22, 18, 0},
-          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_DISPLAY_ORDER},
-          Case{"/jm/h_slices_dbk2_cabac_cif.264", 22, 18, DEC_MODE_SLICE_THREADS},
-          Case{"/jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_SLICE_THREADS | DEC_MODE_FIELD_MERGE}}) {
-        const std::vector<uint8_t> stream = ReadFile(dir + c.file);
+    for (const Case &c : {Case{"conf/SVA_BA2_D.264", 11, 9, 0}, Case{"jm/f_mmco_cabac_cif.264", 22, 18, 0},
+                          Case{"jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_DISPLAY_ORDER},
+                          Case{"jm/h_slices_dbk2_cabac_cif.264", 22, 18, DEC_MODE_SLICE_THREADS},
+                          Case{"jm/c_paff_cavlc_main_d1.264", 44, 36, DEC_MODE_SLICE_THREADS | DEC_MODE_FIELD_MERGE}}) {
+        const std::vector<uint8_t> stream = ReadStream(c.file);
         ASSERT_FALSE(stream.empty()) << c.file;
         std::unique_ptr<H264Decoder, DecoderDeleter> h(MakeDecoder(c.widthMbs, c.heightMbs, 16, c.mode));
         ASSERT_TRUE(h);

@@ -3,7 +3,6 @@
 // while workers are busy; damaged input. Run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -28,20 +27,12 @@ std::vector<std::vector<uint8_t>> DecodePlanes(const std::vector<uint8_t> &strea
     DecoderPtr h(MakeDecoder(widthMbs, heightMbs, 4, mode));
     EXPECT_TRUE(h);
     if (!h) return pictures;
-    auto keep = [&](const DecodedPicture &p) {
+    DecodeInPieces(h.get(), stream, piece, [&](const DecodedPicture &p) {
         std::vector<uint8_t> planes(p.y, p.y + size_t(p.yStride) * p.height);
         planes.insert(planes.end(), p.u, p.u + size_t(p.uvStride) * p.height / 2);
         planes.insert(planes.end(), p.v, p.v + size_t(p.uvStride) * p.height / 2);
         pictures.push_back(std::move(planes));
-    };
-    DecodedPicture pic;
-    for (size_t pos = 0; pos < stream.size(); pos += piece) {
-        const size_t n = std::min(piece, stream.size() - pos);
-        for (int r = H264Decoder_Decode(h.get(), stream.data() + pos, uint32_t(n), 0, 0, &pic, 0); r == DEC_OK;
-             r = H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, 0))
-            keep(pic);
-    }
-    while (H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM) == DEC_OK) keep(pic);
+    });
     return pictures;
 }
 
