@@ -53,32 +53,26 @@ TEST(CavlcTables, CoeffTokenCodesArePrefixFreeWithTheStandardsFreeSpace) {
     }
 }
 
+// Free code space of a row whose symbols 0..maxSymbol, and only those, have codes.
+int64_t RowFreeSpace(const VlcCode *row, int count, int maxSymbol, const std::string &what) {
+    std::vector<VlcCode> codes;
+    for (int symbol = 0; symbol < count; symbol++) {
+        EXPECT_EQ(row[symbol].len != 0, symbol <= maxSymbol) << what << " symbol " << symbol;
+        if (row[symbol].len) codes.push_back(row[symbol]);
+    }
+    return UnusedSpace(codes, what);
+}
+
 TEST(CavlcTables, TotalZerosAndRunBeforeCoverTheirSymbols) {
-    for (int tc = 1; tc <= 15; tc++) {
-        std::vector<VlcCode> codes;
-        for (int tz = 0; tz < 16; tz++) {
-            EXPECT_EQ(kTotalZeros4x4[tc - 1][tz].len != 0, tz <= 16 - tc) << tc << " " << tz;
-            if (kTotalZeros4x4[tc - 1][tz].len) codes.push_back(kTotalZeros4x4[tc - 1][tz]);
-        }
-        EXPECT_EQ(UnusedSpace(codes, "total_zeros " + std::to_string(tc)), tc == 1 ? 1 << 7 : 0);
-    }
-    for (int tc = 1; tc <= 3; tc++) {
-        std::vector<VlcCode> codes;
-        for (int tz = 0; tz < 4; tz++) {
-            EXPECT_EQ(kTotalZerosChromaDc[tc - 1][tz].len != 0, tz <= 4 - tc) << tc << " " << tz;
-            if (kTotalZerosChromaDc[tc - 1][tz].len) codes.push_back(kTotalZerosChromaDc[tc - 1][tz]);
-        }
-        EXPECT_EQ(UnusedSpace(codes, "chroma DC total_zeros " + std::to_string(tc)), 0);
-    }
-    for (int zl = 1; zl <= 7; zl++) {
-        std::vector<VlcCode> codes;
-        const int maxRun = zl < 7 ? zl : 14;
-        for (int run = 0; run < 15; run++) {
-            EXPECT_EQ(kRunBefore[zl - 1][run].len != 0, run <= maxRun) << zl << " " << run;
-            if (kRunBefore[zl - 1][run].len) codes.push_back(kRunBefore[zl - 1][run]);
-        }
-        EXPECT_EQ(UnusedSpace(codes, "run_before " + std::to_string(zl)), zl == 7 ? 1 << 5 : 0);
-    }
+    for (int tc = 1; tc <= 15; tc++)
+        EXPECT_EQ(RowFreeSpace(kTotalZeros4x4[tc - 1], 16, 16 - tc, "total_zeros " + std::to_string(tc)),
+                  tc == 1 ? 1 << 7 : 0);
+    for (int tc = 1; tc <= 3; tc++)
+        EXPECT_EQ(RowFreeSpace(kTotalZerosChromaDc[tc - 1], 4, 4 - tc, "chroma DC total_zeros " + std::to_string(tc)),
+                  0);
+    for (int zl = 1; zl <= 7; zl++)
+        EXPECT_EQ(RowFreeSpace(kRunBefore[zl - 1], 15, zl < 7 ? zl : 14, "run_before " + std::to_string(zl)),
+                  zl == 7 ? 1 << 5 : 0);
 }
 
 }  // namespace
