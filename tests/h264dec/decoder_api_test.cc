@@ -46,21 +46,20 @@ TEST(AlignedAlloc, BlocksAreZeroedAlignedAndFreeable) {
 
 TEST(DecoderApi, CreationAppliesDefaultsAndBounds) {
     EXPECT_EQ(H264Decoder_Create(nullptr), nullptr);
-    DecoderPtr a(MakeDecoder(1, 300, 0));
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->widthMbs, 120u);
-    EXPECT_EQ(a->heightMbs, 68u);
-    EXPECT_EQ(a->bufferCount, 4u);
-    EXPECT_EQ(a->dpb.numPictures, 12);
-    DecoderPtr b(MakeDecoder(352, 256, 40));
-    ASSERT_TRUE(b);
-    EXPECT_EQ(b->widthMbs, 352u);
-    EXPECT_EQ(b->heightMbs, 256u);
-    EXPECT_EQ(b->bufferCount, 16u);
-    EXPECT_EQ(b->dpb.numPictures, 36);
-    DecoderPtr c(MakeDecoder(353, 5, 16));
-    EXPECT_EQ(c->widthMbs, 120u);
-    EXPECT_EQ(c->heightMbs, 68u);
+    // Sizes out of range fall back to 120x68; no buffer count means 4, more than 16 means 16.
+    struct Case {
+        uint32_t widthMbs, heightMbs, buffers, wantWidth, wantHeight, wantBuffers;
+        int wantPictures;
+    };
+    for (const Case &c :
+         {Case{1, 300, 0, 120, 68, 4, 12}, Case{352, 256, 40, 352, 256, 16, 36}, Case{353, 5, 16, 120, 68, 16, 36}}) {
+        DecoderPtr h(MakeDecoder(c.widthMbs, c.heightMbs, c.buffers));
+        ASSERT_TRUE(h) << c.widthMbs;
+        EXPECT_EQ(h->widthMbs, c.wantWidth);
+        EXPECT_EQ(h->heightMbs, c.wantHeight);
+        EXPECT_EQ(h->bufferCount, c.wantBuffers);
+        EXPECT_EQ(h->dpb.numPictures, c.wantPictures);
+    }
 
     // Picture buffers: 16-byte aligned planes, black (luma 0, chroma 128).
     DecoderPtr d(MakeDecoder(2, 6, 1));
