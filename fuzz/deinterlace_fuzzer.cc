@@ -6,7 +6,6 @@
 // untouched.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "tessaly/tq_deinterlace.h"
@@ -49,6 +48,14 @@ void Fill(std::vector<uint8_t> &buffer, Input &in, uint8_t seed) {
         buffer[k] = in.size ? uint8_t(in.data[(k + seed) % in.size] + seed) : seed;
 }
 
+// Bytes between the rows of an output plane were never written.
+bool PaddingKept(const std::vector<uint8_t> &plane, size_t rows, int32_t width, int32_t stride) {
+    for (size_t r = 0; r + 1 < rows; ++r)
+        for (size_t c = size_t(width); c < size_t(stride); ++c)
+            if (plane[r * size_t(stride) + c] != kPadding) return false;
+    return true;
+}
+
 // Gives the handle up to kMaxCalls fields (some refused), then checks that
 // the output's row padding was never written.
 void RunCalls(Input &in, const tqDEINTERLACE_PARA_S &p, void *handle) {
@@ -63,9 +70,8 @@ void RunCalls(Input &in, const tqDEINTERLACE_PARA_S &p, void *handle) {
     for (int call = 0; call < kMaxCalls && in.pos < in.size; ++call) {
         const uint8_t control = in.Byte();
         const int32_t type = control % 4;  // 0 and 3 are refused
-        Fill(y, in, control);
-        Fill(u, in, uint8_t(control + 1));
-        Fill(v, in, uint8_t(control + 2));
+        uint8_t seed = control;
+        for (std::vector<uint8_t> *plane : {&y, &u, &v}) Fill(*plane, in, seed++);
         const uint8_t *yIn = (control & 0x40) ? nullptr : y.data();
         const int32_t rc = TQ_Deinterlace(handle, frame, yIn, u.data(), v.data(), tqPIC_TYPE_E(type));
         const int32_t want = yIn == nullptr             ? TQ_DEINTERLACE_ERR_NULL
@@ -73,14 +79,10 @@ void RunCalls(Input &in, const tqDEINTERLACE_PARA_S &p, void *handle) {
                                                         : TQ_DEINTERLACE_ERR_PIC_TYPE;
         if (rc != want) __builtin_trap();
     }
-    // Bytes between the rows were never written.
-    for (size_t r = 0; r + 1 < 2 * fh; ++r)
-        for (size_t c = size_t(p.width); c < size_t(p.outYStride); ++c)
-            if (outY[r * size_t(p.outYStride) + c] != kPadding) __builtin_trap();
-    for (size_t r = 0; r + 1 < chromaRows; ++r)
-        for (size_t c = size_t(p.width / 2); c < size_t(p.outUvStride); ++c)
-            if (outU[r * size_t(p.outUvStride) + c] != kPadding || outV[r * size_t(p.outUvStride) + c] != kPadding)
-                __builtin_trap();
+    if (!PaddingKept(outY, 2 * fh, p.width, p.outYStride) ||
+        !PaddingKept(outU, chromaRows, p.width / 2, p.outUvStride) ||
+        !PaddingKept(outV, chromaRows, p.width / 2, p.outUvStride))
+        __builtin_trap();
 }
 
 }  // namespace
