@@ -6,8 +6,13 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace tessaly::testsupport {
 
@@ -20,5 +25,65 @@ inline xcb_connection_t *ConnectToTestServer() {
     }
     return c;
 }
+
+// A host's side of the test server: its own connection, windows made the way
+// a host makes them, and the pixels they show, read back.
+class XTestHost {
+public:
+    XTestHost() : connection_(ConnectToTestServer()) {
+        screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+    }
+    ~XTestHost() { xcb_disconnect(connection_); }
+    bool Ok() const { return !xcb_connection_has_error(connection_) && screen_->root_depth >= 24; }
+
+    // Windows are laid out in rows, left to right, so this program's do not
+    // overlap (until the screen is full and the layout starts over).
+    // The background is not a picture colour, so an undrawn window is told
+    // apart. Other programs' windows may cover ours: with a backing store,
+    // what was drawn under them can still be read back.
+    uint32_t CreateWindow(uint16_t width, uint16_t height, bool map = true) {
+        if (x_ + width > screen_->width_in_pixels) x_ = 0, y_ += rowHeight_ + 10, rowHeight_ = 0;
+        if (y_ + height > screen_->height_in_pixels) x_ = y_ = rowHeight_ = 0;
+        const uint32_t window = xcb_generate_id(connection_);
+        const uint32_t values[] = {0x00336699, XCB_BACKING_STORE_ALWAYS, 1};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen_->root, int16_t(x_), int16_t(y_), width,
+                          height, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                          XCB_CW_BACK_PIXEL | XCB_CW_BACKING_STORE | XCB_CW_OVERRIDE_REDIRECT, values);
+        x_ += width + 10;
+        rowHeight_ = std::max<int>(rowHeight_, height);
+        if (map) xcb_map_window(connection_, window);
+        Sync();
+        return window;
+    }
+    // Runs a request on the window (map, unmap, destroy, configure) and waits until the server has done it.
+    template <typename Request, typename... Args>
+    void Do(Request request, uint32_t window, Args... args) {
+        request(connection_, window, args...);
+        Sync();
+    }
+    // The window's pixels as B, G, R (the server's 24-bit true-colour layout); empty when unreadable.
+    std::vector<uint8_t> ReadBgr(uint32_t window, uint32_t width, uint32_t height) {
+        const std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
+            xcb_get_image_reply(connection_,
+                                xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width),
+                                              uint16_t(height), ~0u),
+                                nullptr),
+            &std::free);
+        std::vector<uint8_t> bgr;
+        if (!image || image->depth != 24) return bgr;
+        const uint8_t *data = xcb_get_image_data(image.get());
+        if (size_t(xcb_get_image_data_length(image.get())) != size_t{width} * height * 4) return bgr;
+        bgr.resize(size_t{width} * height * 3);
+        for (size_t i = 0; i < size_t{width} * height; ++i) std::memcpy(&bgr[i * 3], data + i * 4, 3);
+        return bgr;
+    }
+
+private:
+    void Sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
+
+    xcb_connection_t *connection_;
+    xcb_screen_t *screen_;
+    int x_ = 0, y_ = 0, rowHeight_ = 0;
+};
 
 }  // namespace tessaly::testsupport

@@ -16,18 +16,16 @@
 #include <utility>
 #include <vector>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 #include "video/picture_surface.h"
 #include "video/x11_renderer.h"
+#include "x_test_image.h"
 #include "x_test_server.h"
 
 namespace tessaly::video {
 namespace {
 
 using namespace std::chrono_literals;
+using Host = testsupport::XTestHost;
 
 // Pictures; planes hold (width + 1) / 2 x (height + 1) / 2 chroma samples,
 // the size the scaler reads (Pack gives callers' width / 2 layout).
@@ -81,102 +79,15 @@ I420 Pack(const I420 &p) {
     return out;
 }
 
-// What the window should show: the picture scaled to the window in 4:2:0,
-// then converted with the BT.601 studio-range equations. Returns B, G, R per pixel.
-std::vector<uint8_t> ExpectedWindow(const I420 &p, uint32_t width, uint32_t height) {
-    SwsContext *scaler = sws_getContext(int(p.width), int(p.height), AV_PIX_FMT_YUV420P, int(width), int(height),
-                                        AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    EXPECT_NE(scaler, nullptr);
-    const uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
-    std::vector<uint8_t> y(size_t{width} * height), u(size_t{cw} * ch), v(size_t{cw} * ch);
-    const uint8_t *src[4] = {p.y.data(), p.u.data(), p.v.data(), nullptr};
-    const int srcStride[4] = {int(p.yStride), int(p.uvStride), int(p.uvStride), 0};
-    uint8_t *dst[4] = {y.data(), u.data(), v.data(), nullptr};
-    const int dstStride[4] = {int(width), int(cw), int(cw), 0};
-    sws_scale(scaler, src, srcStride, 0, int(p.height), dst, dstStride);
-    sws_freeContext(scaler);
-
-    std::vector<uint8_t> bgr(size_t{width} * height * 3);
-    auto clamp = [](double x) { return uint8_t(std::clamp(std::lround(x), 0L, 255L)); };
-    for (uint32_t r = 0; r < height; ++r)
-        for (uint32_t x = 0; x < width; ++x) {
-            const double luma = 1.164 * (y[size_t{r} * width + x] - 16);
-            const double cb = u[size_t{r / 2} * cw + x / 2] - 128.0, cr = v[size_t{r / 2} * cw + x / 2] - 128.0;
-            uint8_t *out = &bgr[(size_t{r} * width + x) * 3];
-            out[0] = clamp(luma + 2.017 * cb);
-            out[1] = clamp(luma - 0.392 * cb - 0.813 * cr);
-            out[2] = clamp(luma + 1.596 * cr);
-        }
-    return bgr;
-}
-
-// A host: its own connection, its own windows.
-class Host {
-public:
-    Host() : connection_(tessaly::testsupport::ConnectToTestServer()) {}
-    ~Host() { xcb_disconnect(connection_); }
-
-    int Error() const { return xcb_connection_has_error(connection_); }
-
-    uint32_t CreateWindow(uint16_t width, uint16_t height, bool map = true, int16_t y = 0) {
-        xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        const uint32_t window = xcb_generate_id(connection_);
-        // A white background, so that an undrawn window never passes for a
-        // picture. Other test programs share the server and their windows may
-        // cover ours: with a backing store, what was drawn under them can
-        // still be read back.
-        const uint32_t values[] = {screen->white_pixel, XCB_BACKING_STORE_ALWAYS, 1};
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, screen->root, 0, y, width, height, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_BACKING_STORE | XCB_CW_OVERRIDE_REDIRECT, values);
-        if (map) xcb_map_window(connection_, window);
-        Sync();
-        return window;
-    }
-    // Runs a request on the window (map, unmap, destroy, configure) and waits until the server has done it.
-    template <typename Request, typename... Args>
-    void Do(Request request, uint32_t window, Args... args) {
-        request(connection_, window, args...);
-        Sync();
-    }
-
-    // The window's pixels as B, G, R (the server's 24-bit true-colour layout).
-    std::vector<uint8_t> ReadPixels(uint32_t window, uint32_t width, uint32_t height) {
-        const std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
-            xcb_get_image_reply(connection_,
-                                xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width),
-                                              uint16_t(height), ~0u),
-                                nullptr),
-            &std::free);
-        std::vector<uint8_t> bgr;
-        if (!image || image->depth != 24) return bgr;
-        const uint8_t *data = xcb_get_image_data(image.get());
-        if (size_t(xcb_get_image_data_length(image.get())) != size_t{width} * height * 4) return bgr;
-        bgr.resize(size_t{width} * height * 3);
-        for (size_t i = 0; i < size_t{width} * height; ++i) std::memcpy(&bgr[i * 3], data + i * 4, 3);
-        return bgr;
-    }
-
-private:
-    void Sync() { std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr)); }
-
-    xcb_connection_t *connection_;
-};
-
 // The mean absolute channel difference between the window and `picture`
 // scaled to it, and the share of channel values more than 24 apart.
 std::pair<double, double> Difference(Host &host, uint32_t window, uint32_t width, uint32_t height,
                                      const I420 &picture) {
-    const std::vector<uint8_t> actual = host.ReadPixels(window, width, height);
-    const std::vector<uint8_t> expected = ExpectedWindow(picture, width, height);
-    if (actual.size() != expected.size()) return {255, 1};
-    uint64_t sum = 0, far = 0;
-    for (size_t i = 0; i < actual.size(); ++i) {
-        const int diff = std::abs(int(actual[i]) - int(expected[i]));
-        sum += uint64_t(diff);
-        far += diff > 24;
-    }
-    return {double(sum) / double(actual.size()), double(far) / double(actual.size())};
+    const uint8_t *planes[3] = {picture.y.data(), picture.u.data(), picture.v.data()};
+    const int strides[3] = {int(picture.yStride), int(picture.uvStride), int(picture.uvStride)};
+    return testsupport::ImageDifference(host.ReadBgr(window, width, height),
+                                        testsupport::ExpectedWindowBgr(planes, strides, int(picture.width),
+                                                                       int(picture.height), int(width), int(height)));
 }
 
 // Close enough: the renderer's single scaling pass differs from the
@@ -228,7 +139,7 @@ class Renderer : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under an X server (test.sh uses Xvfb)";
-        ASSERT_EQ(host.Error(), 0) << "cannot connect to the X server";
+        ASSERT_TRUE(host.Ok()) << "cannot connect to the X server";
     }
     Host host;
 };
@@ -347,7 +258,7 @@ TEST_F(Renderer, PicturesDrawnDuringABlitMergeIntoTheNewest) {
 }
 
 TEST_F(Renderer, ReleaseOrCreateWhileBlittingThenDrawOnlyIntoTheNewWindow) {
-    const uint32_t first = host.CreateWindow(1280, 720), second = host.CreateWindow(480, 240, true, 760);
+    const uint32_t first = host.CreateWindow(1280, 720), second = host.CreateWindow(480, 240);
     const I420 bars = MakePicture(Pattern::kBars, 704, 576), ramps = MakePicture(Pattern::kRamps, 704, 576);
     X11Renderer renderer;
     // Release, or a Create that releases first, lands while the thread scales
