@@ -62,28 +62,21 @@ TEST(BitReader, ExpGolombAtTheBufferEnd) {
 }
 
 TEST(BitReader, MoreRbspDataFindsTheStopBit) {
-    // payload bits 1011, then stop bit and alignment: 1011 1000
-    const std::vector<uint8_t> one = {0xB8};
-    BitReader br(one.data(), 1);
-    EXPECT_TRUE(br.MoreRbspData());
-    br.ReadBits(4);
-    EXPECT_FALSE(br.MoreRbspData());
-
-    // The stop bit alone in its own byte; trailing zero bytes were stripped by the scanner.
-    const std::vector<uint8_t> two = {0xFF, 0x80};
-    BitReader b2(two.data(), 2);
-    b2.ReadBits(7);
-    EXPECT_TRUE(b2.MoreRbspData());
-    b2.ReadBits(1);
-    EXPECT_FALSE(b2.MoreRbspData());
-
-    // A data bit in the last byte before the stop bit.
-    const std::vector<uint8_t> tail = {0x00, 0x60};  // ...0110 0000: data 1, stop 1
-    BitReader b3(tail.data(), 2);
-    b3.SetPosition(9);
-    EXPECT_TRUE(b3.MoreRbspData());
-    b3.SetPosition(10);
-    EXPECT_FALSE(b3.MoreRbspData());
+    struct Case {
+        std::vector<uint8_t> bytes;
+        uint32_t read;
+        bool more;
+    };
+    for (const Case &c : {Case{{0xB8}, 0, true},  // data 1011, then the stop bit
+                          Case{{0xB8}, 4, false},
+                          // The stop bit alone in its own byte (the scanner strips trailing zero bytes).
+                          Case{{0xFF, 0x80}, 7, true}, Case{{0xFF, 0x80}, 8, false},
+                          // A data bit in the last byte before the stop bit: ...0110 0000.
+                          Case{{0x00, 0x60}, 9, true}, Case{{0x00, 0x60}, 10, false}}) {
+        BitReader br(c.bytes.data(), uint32_t(c.bytes.size()));
+        if (c.read) br.ReadBits(int(c.read));
+        EXPECT_EQ(br.MoreRbspData(), c.more) << int(c.bytes[0]) << " after " << c.read;
+    }
 }
 
 }  // namespace
