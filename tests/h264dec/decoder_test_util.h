@@ -57,23 +57,6 @@ inline Out DecodeCall(H264Decoder *h, const uint8_t *data, size_t size, uint32_t
     return o;
 }
 
-// Feeds everything in one call and drains the decoder with end of stream;
-// returns the pictures' first luma samples in output order.
-inline std::vector<Out> DecodeAll(H264Decoder *h, const std::vector<uint8_t> &stream) {
-    std::vector<Out> pictures;
-    Out o = DecodeCall(h, stream.data(), stream.size());
-    while (o.result == DEC_OK) {
-        pictures.push_back(o);
-        o = DecodeCall(h, nullptr, 0);
-    }
-    EXPECT_EQ(o.result, DEC_NEED_MORE_DATA);
-    for (o = DecodeCall(h, nullptr, 0, DEC_FLAG_END_OF_STREAM); o.result == DEC_OK;
-         o = DecodeCall(h, nullptr, 0, DEC_FLAG_END_OF_STREAM))
-        pictures.push_back(o);
-    EXPECT_EQ(o.result, DEC_NO_PICTURE);
-    return pictures;
-}
-
 // Feeds `stream` in pieces of `piece` bytes and drains the decoder with end of
 // stream, handing every picture to `onPicture`; returns the last result.
 template <class OnPicture>
@@ -89,6 +72,16 @@ int DecodeInPieces(H264Decoder *h, const std::vector<uint8_t> &stream, size_t pi
     while ((r = H264Decoder_Decode(h, nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM)) == DEC_OK && ++guard < 100)
         onPicture(pic);
     return r;
+}
+
+// Feeds everything in one call and drains the decoder with end of stream.
+inline std::vector<Out> DecodeAll(H264Decoder *h, const std::vector<uint8_t> &stream) {
+    std::vector<Out> pictures;
+    const int last = DecodeInPieces(h, stream, stream.size(), [&](const DecodedPicture &p) {
+        pictures.push_back(Out{DEC_OK, p.y[0], p.y[p.yStride], p});
+    });
+    EXPECT_EQ(last, DEC_NO_PICTURE);
+    return pictures;
 }
 
 inline std::vector<int> Lumas(const std::vector<Out> &pictures) {
