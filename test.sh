@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (Release with assertions), fuzzes every
+# Installs what is missing, checks the layout, builds (Release with assertions), fuzzes every
 # parser for a while and decodes the conformance corpus under ASan+UBSan, runs
 # the unit tests under ASan+UBSan and under ThreadSanitizer, then runs the
 # whole suite through ctest.
@@ -10,6 +10,10 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh
 jobs=$(nproc)
 with_x() { xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"; }
+
+# One layout (.clang-format, docs/style.md): nothing for clang-format to change.
+find src include tools tests bench fuzz \( -name '*.cc' -o -name '*.h' -o -name '*.c' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror || { echo "layout differs from .clang-format (run clang-format -i)"; exit 1; }
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSALY_ASSERTIONS=ON >/dev/null
 cmake --build build-test -j "$jobs"
