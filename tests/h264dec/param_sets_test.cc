@@ -29,29 +29,14 @@ struct RefusedSps {
 };
 
 TEST(ParameterSets, UnsupportedSequenceSetsAreRefusedAndTheStateStays) {
-    SpsOptions profile88;
-    profile88.profile = 88;
-    SpsOptions chroma422;
-    chroma422.profile = 100;
-    chroma422.chromaFormat = 2;
-    SpsOptions depth10;
-    depth10.profile = 100;
-    depth10.bitDepthLumaMinus8 = 2;
-    SpsOptions tooManyRefs;
-    tooManyRefs.numRefFrames = 3;  // decoder sized for 2
-    SpsOptions tooWide;
-    tooWide.widthMbs = 12;  // decoder is 11 wide
-    SpsOptions tooTall;
-    tooTall.heightMapUnits = 10;  // decoder is 9 tall
-    SpsOptions tooNarrow;
-    tooNarrow.widthMbs = 1;
-    SpsOptions fieldsTooTall;
-    fieldsTooTall.frameMbsOnly = false;
-    fieldsTooTall.heightMapUnits = 5;  // 10 macroblock rows as a frame
+    // The decoder is sized for 11x9 macroblocks and two reference frames.
     for (const RefusedSps &c :
-         {RefusedSps{"profile 88", profile88}, RefusedSps{"4:2:2", chroma422}, RefusedSps{"10 bit", depth10},
-          RefusedSps{"num_ref_frames 3", tooManyRefs}, RefusedSps{"too wide", tooWide}, RefusedSps{"too tall", tooTall},
-          RefusedSps{"one column", tooNarrow}, RefusedSps{"field map units", fieldsTooTall}}) {
+         {RefusedSps{"profile 88", {.profile = 88}}, RefusedSps{"4:2:2", {.profile = 100, .chromaFormat = 2}},
+          RefusedSps{"10 bit", {.profile = 100, .bitDepthLumaMinus8 = 2}},
+          RefusedSps{"num_ref_frames 3", {.numRefFrames = 3}}, RefusedSps{"too wide", {.widthMbs = 12}},
+          RefusedSps{"too tall", {.heightMapUnits = 10}}, RefusedSps{"one column", {.widthMbs = 1}},
+          // 10 macroblock rows as a frame
+          RefusedSps{"field map units", {.heightMapUnits = 5, .frameMbsOnly = false}}}) {
         DecoderPtr h(MakeDecoder(11, 9, 2));
         ASSERT_TRUE(h);
         Feed(h.get(), SpsNal(c.options));
@@ -59,12 +44,8 @@ TEST(ParameterSets, UnsupportedSequenceSetsAreRefusedAndTheStateStays) {
         EXPECT_EQ(h->spsStore[0].id, uint32_t(kMaxSps)) << c.what;
     }
     // The same decoder accepts what fits exactly.
-    SpsOptions fits;
-    fits.widthMbs = 11;
-    fits.heightMapUnits = 9;
-    fits.numRefFrames = 2;
     DecoderPtr h(MakeDecoder(11, 9, 2));
-    Feed(h.get(), SpsNal(fits));
+    Feed(h.get(), SpsNal({.widthMbs = 11, .heightMapUnits = 9, .numRefFrames = 2}));
     EXPECT_EQ(h->state, StreamState::kWaitPps);
     EXPECT_EQ(h->spsStore[0].widthMbs, 11u);
 }
