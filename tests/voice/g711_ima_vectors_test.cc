@@ -42,8 +42,7 @@ TEST_P(G711, EveryInputValueGivesTheReferenceCode) {
     ASSERT_EQ(TQ_VOICE_EncReset(st.bytes, law.mode), TQ_VOICE_OK);
     // Frames of 256 samples: 65536 is a whole number of them.
     for (size_t start = 0; start < input.size(); start += 256) {
-        Frame frame;
-        ASSERT_EQ(TQ_VOICE_EncodeFrame(st.bytes, &input[start], frame.bytes, 256, law.mode), TQ_VOICE_OK);
+        Frame frame = voicetest::Encode(st.bytes, &input[start], 256, law.mode);
         ASSERT_EQ(frame.words(), 128);
         for (int k = 0; k < 256; ++k) {
             const int in = input[start + k];
@@ -69,10 +68,8 @@ TEST_P(G711, EveryCodeDecodesToTheReferenceValue) {
     for (size_t k = 0; k < payload.size(); ++k) payload[k] = static_cast<uint8_t>(k);
     Frame frame = voicetest::MakeFrame(payload);
     State st;
-    int16_t pcm[TQ_VOICE_MAX_SAMPLES];
-    int16_t count = 0;
-    ASSERT_EQ(TQ_VOICE_DecodeFrame(st.bytes, frame.bytes, pcm, law.mode, &count), TQ_VOICE_OK);
-    ASSERT_EQ(count, 320);
+    const std::vector<int16_t> pcm = voicetest::Decode(st.bytes, frame, law.mode);
+    ASSERT_EQ(pcm.size(), 320u);
     for (int k = 0; k < 320; ++k) ASSERT_EQ(pcm[k], reference[k & 255]) << "code " << (k & 255);
 }
 
@@ -96,8 +93,7 @@ TEST_P(ImaVectors, Mode3FramesCarryTheContinuousStream) {
     ASSERT_EQ(TQ_VOICE_EncReset(enc.bytes, 3), TQ_VOICE_OK);
     ASSERT_EQ(TQ_VOICE_DecReset(dec.bytes, 3), TQ_VOICE_OK);
     for (size_t start = 0; start < input.size(); start += 80) {
-        Frame frame;
-        ASSERT_EQ(TQ_VOICE_EncodeFrame(enc.bytes, &input[start], frame.bytes, 80, 3), TQ_VOICE_OK);
+        Frame frame = voicetest::Encode(enc.bytes, &input[start], 80, 3);
         ASSERT_EQ(frame.size(), 48);
         // The frame's state words are the reference decoder's state before it.
         const int16_t carried = static_cast<int16_t>(frame.payload()[0] | (frame.payload()[1] << 8));
@@ -106,10 +102,8 @@ TEST_P(ImaVectors, Mode3FramesCarryTheContinuousStream) {
             const uint8_t byte = frame.payload()[4 + k / 2];
             ASSERT_EQ((k & 1) ? byte & 15 : byte >> 4, codes[start + k]) << signal << " sample " << start + k;
         }
-        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
-        int16_t count = 0;
-        ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, frame.bytes, pcm, 3, &count), TQ_VOICE_OK);
-        ASSERT_EQ(count, 80);
+        const std::vector<int16_t> pcm = voicetest::Decode(dec.bytes, frame, 3);
+        ASSERT_EQ(pcm.size(), 80u);
         for (int k = 0; k < 80; ++k) ASSERT_EQ(pcm[k], decoded[start + k]) << signal << " sample " << start + k;
     }
 }
@@ -126,13 +120,10 @@ TEST_P(ImaVectors, Mode35FramesStartFromTheirRawSample) {
     ASSERT_EQ(TQ_VOICE_EncReset(enc.bytes, 35), TQ_VOICE_OK);
     ASSERT_EQ(TQ_VOICE_DecReset(dec.bytes, 35), TQ_VOICE_OK);
     for (size_t start = 0; start + 81 <= input.size(); start += 81) {
-        Frame frame;
-        ASSERT_EQ(TQ_VOICE_EncodeFrame(enc.bytes, &input[start], frame.bytes, 81, 35), TQ_VOICE_OK);
+        Frame frame = voicetest::Encode(enc.bytes, &input[start], 81, 35);
         ASSERT_EQ(frame.words(), 22);
-        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
-        int16_t count = 0;
-        ASSERT_EQ(TQ_VOICE_DecodeFrame(dec.bytes, frame.bytes, pcm, 35, &count), TQ_VOICE_OK);
-        ASSERT_EQ(count, 81);
+        const std::vector<int16_t> pcm = voicetest::Decode(dec.bytes, frame, 35);
+        ASSERT_EQ(pcm.size(), 81u);
         ASSERT_EQ(pcm[0], input[start]);
         const int16_t encoderPrediction = static_cast<int16_t>(enc.bytes[0] | (enc.bytes[1] << 8));
         ASSERT_EQ(pcm[80], encoderPrediction);
@@ -160,17 +151,14 @@ TEST(ImaStepIndex, StaysWithinTheTableAtBothEnds) {
         {0, {0x87, 0x70}, {0, 11, 41, 45}},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> payload(44, 0);  // 80 samples
-        payload[2] = c.index;
-        payload[4] = c.codeBytes[0];
-        payload[5] = c.codeBytes[1];
+        std::vector<uint8_t> payload = {0, 0, c.index, 0, c.codeBytes[0], c.codeBytes[1]};
+        payload.resize(44);  // 80 samples
         Frame frame = voicetest::MakeFrame(payload);
         State st{};
-        int16_t pcm[TQ_VOICE_MAX_SAMPLES];
-        int16_t count = 0;
-        ASSERT_EQ(TQ_VOICE_DecodeFrame(st.bytes, frame.bytes, pcm, TQ_VOICE_MODE_IMA_ADPCM, &count), TQ_VOICE_OK);
-        ASSERT_EQ(count, 80);
-        for (int k = 0; k < 4; ++k) EXPECT_EQ(pcm[k], c.expected[k]) << "index " << int(c.index) << " sample " << k;
+        const std::vector<int16_t> pcm = voicetest::Decode(st.bytes, frame, TQ_VOICE_MODE_IMA_ADPCM);
+        ASSERT_EQ(pcm.size(), 80u);
+        EXPECT_EQ(std::vector<int16_t>(pcm.begin(), pcm.begin() + 4), std::vector<int16_t>(c.expected, c.expected + 4))
+            << "index " << int(c.index);
     }
 }
 

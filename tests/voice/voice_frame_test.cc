@@ -14,8 +14,6 @@ namespace {
 using voicetest::Frame;
 using voicetest::State;
 
-const int16_t kAllModes[] = {1, 2, 3, 35, 4, 5, 6, 7, 36, 37, 38, 39};
-
 std::vector<int16_t> Tone(int count, int seed = 1) {
     std::vector<int16_t> pcm(count);
     std::mt19937 rng(seed);
@@ -40,9 +38,9 @@ Frame EncodeFresh(const std::vector<int16_t> &pcm, int samples, int16_t mode, St
 std::vector<int16_t> DecodeFresh(int16_t mode, std::initializer_list<Frame *> frames) {
     State st;
     EXPECT_EQ(TQ_VOICE_DecReset(st.bytes, mode), TQ_VOICE_OK);
-    int16_t pcm[TQ_VOICE_MAX_SAMPLES], count = 0;
-    for (Frame *f : frames) EXPECT_EQ(TQ_VOICE_DecodeFrame(st.bytes, f->bytes, pcm, mode, &count), TQ_VOICE_OK);
-    return {pcm, pcm + count};
+    std::vector<int16_t> pcm;
+    for (Frame *f : frames) pcm = voicetest::Decode(st.bytes, *f, mode);
+    return pcm;
 }
 
 TEST(VoiceEncode, ResetAndEncodeCheckInOrderAndWriteNothingOnFailure) {
@@ -165,10 +163,9 @@ TEST(VoiceOddCounts, UncodedSamplesLeaveStateAndPaddingAlone) {
 TEST(VoiceIma, SilenceFramesDecodeAloneAndCorruptIndexIsLimited) {
     const std::vector<int16_t> zeros(80, 0);
     State st;
-    Frame frame;
     TQ_VOICE_EncReset(st.bytes, 3);
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(TQ_VOICE_EncodeFrame(st.bytes, zeros.data(), frame.bytes, 80, 3), TQ_VOICE_OK);
+        Frame frame = voicetest::Encode(st.bytes, zeros.data(), 80, 3);
         for (int k = 0; k < 40; ++k) ASSERT_EQ(frame.payload()[4 + k], 0) << "a zero input codes as 0, never 8";
         EXPECT_EQ(frame.payload()[2], 0) << "index stays at 0";
     }
@@ -176,10 +173,8 @@ TEST(VoiceIma, SilenceFramesDecodeAloneAndCorruptIndexIsLimited) {
     // Mode 3 frames carry the coder state: a frame decodes alone as it does after its predecessor.
     const std::vector<int16_t> pcm = Tone(160, 5);
     State enc;
-    Frame a, b;
     TQ_VOICE_EncReset(enc.bytes, 3);
-    TQ_VOICE_EncodeFrame(enc.bytes, pcm.data(), a.bytes, 80, 3);
-    TQ_VOICE_EncodeFrame(enc.bytes, pcm.data() + 80, b.bytes, 80, 3);
+    Frame a = voicetest::Encode(enc.bytes, pcm.data(), 80, 3), b = voicetest::Encode(enc.bytes, pcm.data() + 80, 80, 3);
     EXPECT_EQ(DecodeFresh(3, {&a, &b}), DecodeFresh(3, {&b}));
 
     // A corrupt step index is limited to the table's last entry, never used as an index.
@@ -199,9 +194,7 @@ TEST(VoiceG726, OutputIsLimitedForAnyCodes) {
             std::vector<uint8_t> payload(2 * words);
             for (uint8_t &b : payload) b = static_cast<uint8_t>(rng());
             Frame frame = voicetest::MakeFrame(payload);
-            int16_t pcm[TQ_VOICE_MAX_SAMPLES], count = 0;
-            ASSERT_EQ(TQ_VOICE_DecodeFrame(st.bytes, frame.bytes, pcm, mode, &count), TQ_VOICE_OK);
-            for (int k = 0; k < count; ++k) ASSERT_TRUE(pcm[k] % 4 == 0 && pcm[k] <= 32764) << pcm[k];
+            for (int16_t s : voicetest::Decode(st.bytes, frame, mode)) ASSERT_TRUE(s % 4 == 0 && s <= 32764) << s;
         }
     }
 }
@@ -213,23 +206,19 @@ TEST(VoiceState, ResetClearsDirtyUnalignedBuffersAndJunkIsSafe) {
     std::mt19937 rng(1);
     alignas(16) uint8_t raw[TQ_VOICE_STATE_BYTES + 8];
     uint8_t *dirty = raw + 1;
-    for (int16_t mode : kAllModes) {
+    for (int16_t mode : {1, 2, 3, 35, 4, 5, 6, 7, 36, 37, 38, 39}) {
         for (uint8_t &b : raw) b = static_cast<uint8_t>(rng());
         ASSERT_EQ(TQ_VOICE_EncReset(dirty, mode), TQ_VOICE_OK);
-        Frame x, clean = EncodeFresh(pcm, 80, mode);
-        ASSERT_EQ(TQ_VOICE_EncodeFrame(dirty, pcm.data(), x.bytes, 80, mode), TQ_VOICE_OK);
+        Frame x = voicetest::Encode(dirty, pcm.data(), 80, mode), clean = EncodeFresh(pcm, 80, mode);
         EXPECT_EQ(std::memcmp(x.bytes, clean.bytes, static_cast<size_t>(clean.size())), 0) << "mode " << mode;
 
-        int16_t out[TQ_VOICE_MAX_SAMPLES], count;
         for (uint8_t &b : raw) b = static_cast<uint8_t>(rng());
         ASSERT_EQ(TQ_VOICE_DecReset(dirty, mode), TQ_VOICE_OK);
-        ASSERT_EQ(TQ_VOICE_DecodeFrame(dirty, x.bytes, out, mode, &count), TQ_VOICE_OK);
-        Frame y = clean;
-        EXPECT_EQ(std::vector<int16_t>(out, out + count), DecodeFresh(mode, {&y})) << "mode " << mode;
+        EXPECT_EQ(voicetest::Decode(dirty, x, mode), DecodeFresh(mode, {&clean})) << "mode " << mode;
 
         for (uint8_t &b : raw) b = static_cast<uint8_t>(rng());
-        EXPECT_EQ(TQ_VOICE_EncodeFrame(dirty, pcm.data(), x.bytes, 80, mode), TQ_VOICE_OK);
-        EXPECT_EQ(TQ_VOICE_DecodeFrame(dirty, clean.bytes, out, mode, &count), TQ_VOICE_OK);
+        voicetest::Encode(dirty, pcm.data(), 80, mode);
+        voicetest::Decode(dirty, clean, mode);
     }
 }
 

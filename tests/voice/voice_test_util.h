@@ -49,4 +49,17 @@ inline Frame MakeFrame(const std::vector<uint8_t> &payload) {
     return f;
 }
 
+inline Frame Encode(uint8_t *state, const int16_t *pcm, int samples, int16_t mode) {
+    Frame f;
+    EXPECT_EQ(TQ_VOICE_EncodeFrame(state, pcm, f.bytes, static_cast<int16_t>(samples), mode), TQ_VOICE_OK);
+    return f;
+}
+
+// The samples one frame decodes to; none on a refusal.
+inline std::vector<int16_t> Decode(uint8_t *state, Frame &frame, int16_t mode) {
+    int16_t pcm[TQ_VOICE_MAX_SAMPLES], count = 0;
+    EXPECT_EQ(TQ_VOICE_DecodeFrame(state, frame.bytes, pcm, mode, &count), TQ_VOICE_OK) << "mode " << mode;
+    return {pcm, pcm + count};
+}
+
 }  // namespace voicetest
