@@ -105,37 +105,29 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 command -v xdotool >/dev/null || { fail "xdotool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 
-# Mean brightness of the left and right halves of a PPM and their mean difference.
+# Mean brightness of the left and right halves of a PPM (every fourth row) and their mean difference.
 halves() {
   python3 - "$1" <<'PY'
 import sys
-d = open(sys.argv[1], 'rb').read()
-parts = d.split(b'\n', 3)
-w, h = map(int, parts[1].split())
-px = parts[3]
-half = w // 2
-left = right = diff = 0
-for y in range(0, h, 4):
-    row = y * w * 3
-    for x in range(0, half, 4):
-        a = px[row + x * 3: row + x * 3 + 3]
-        b = px[row + (x + half) * 3: row + (x + half) * 3 + 3]
-        left += sum(a); right += sum(b); diff += sum(abs(i - j) for i, j in zip(a, b))
-n = ((h + 3) // 4) * ((half + 3) // 4) * 3
-print('%d %d %d' % (left // n, right // n, diff // n))
+_, size, _, px = open(sys.argv[1], 'rb').read().split(b'\n', 3)
+w, h = map(int, size.split())
+rows = [px[y * w * 3:(y + 1) * w * 3] for y in range(0, h, 4)]
+left, right = (b''.join(r[i * (w // 2) * 3:(i + 1) * (w // 2) * 3] for r in rows) for i in (0, 1))
+print(sum(left) // len(left), sum(right) // len(right), sum(abs(a - b) for a, b in zip(left, right)) // len(left))
 PY
+}
+# Retries a command every 0.1 s, up to $1 times.
+retry() {
+  local tries=$1; shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
 }
 
 mkdir -p "$work/wall"
 "$play" --loop --out "$work/wall" "$sample" "$other" >"$work/wall.log" 2>&1 &
 player_pid=$!
-wid=
-for _ in $(seq 300); do  # up to 30 s on a loaded machine
-  wid=$(xdotool search --name '^tessaly-play: ' 2>/dev/null | head -1)
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no tessaly-play window appeared"
+find_window() { wid=$(xdotool search --name '^tessaly-play: ' 2>/dev/null | head -1); [ -n "$wid" ]; }
+retry 300 find_window || fail "no tessaly-play window appeared"  # up to 30 s on a loaded machine
 sleep 2.5
 geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
 if [ -n "$wid" ]; then
@@ -156,14 +148,13 @@ if [ -n "$wid" ]; then
 
   # s over the right cell snapshots port 1; q ends the program.
   xdotool mousemove $((X + 900)) $((Y + 300)) key s
-  for _ in $(seq 30); do ls "$work/wall"/tessaly-port001-*.bmp >/dev/null 2>&1 && break; sleep 0.1; done
+  retry 30 compgen -G "$work/wall/tessaly-port001-*.bmp" >/dev/null
   [ "$(ls "$work/wall"/tessaly-port001-*.bmp 2>/dev/null | wc -l)" -eq 1 ] || fail "s did not snapshot port 1"
   [ "$(ls "$work/wall"/tessaly-port000-*.bmp 2>/dev/null | wc -l)" -eq 0 ] || fail "s snapshotted the wrong port"
   xdotool key q
 fi
-quit=0
-for _ in $(seq 50); do kill -0 "$player_pid" 2>/dev/null || { quit=1; break; }; sleep 0.1; done
-if [ "$quit" -ne 1 ]; then
+exited() { ! kill -0 "$player_pid" 2>/dev/null; }
+if ! retry 50 exited; then
   fail "tessaly-play did not quit within 5 s of q"
 else
   wait "$player_pid"; rc=$?
