@@ -43,10 +43,6 @@ struct Session {
     int32_t Give(Planes &f, tqPIC_TYPE_E type, Planes &out) {
         return TQ_Deinterlace(handle, out.Out(), f.y.data(), f.u.data(), f.v.data(), type);
     }
-    void GiveFrame(Planes &top, Planes &bottom, Planes &out) {
-        ASSERT_EQ(Give(top, PIC_TYPE_TOP_FIELD, out), TQ_DEINTERLACE_OK);
-        ASSERT_EQ(Give(bottom, PIC_TYPE_BOTTOM_FIELD, out), TQ_DEINTERLACE_OK);
-    }
     void *handle = nullptr;
 };
 
@@ -133,14 +129,13 @@ TEST(DeinterlaceInit, GeometryLimitsAndTheirCodes) {
 }
 
 TEST(DeinterlaceCalls, RefusedCallsLeaveHistoryAndOutputAlone) {
-    Planes top(kGeometry), bottom(kGeometry), reference(kGeometry, true), out(kGeometry, true);
+    Planes top(kGeometry), bottom(kGeometry), out(kGeometry, true);
     FillFields(top, bottom);
-    // Two identical sessions; the second also gets every wrong call before
-    // each field. Its frames must stay the first one's, so the wrong calls
-    // touched neither the history nor the still counters.
-    Session clean(kGeometry), probed(kGeometry);
-    for (int frame = 1; frame <= 10; ++frame) {
-        clean.GiveFrame(top, bottom, reference);
+    // Every wrong call before each field: the frames still weave on the
+    // ninth, so the wrong calls touched neither the history nor the still
+    // counters.
+    Session probed(kGeometry);
+    for (int frame = 1; frame <= 9; ++frame) {
         for (tqPIC_TYPE_E type : {PIC_TYPE_TOP_FIELD, PIC_TYPE_BOTTOM_FIELD}) {
             Planes &f = type == PIC_TYPE_TOP_FIELD ? top : bottom;
             const Planes before = out;
@@ -166,7 +161,7 @@ TEST(DeinterlaceCalls, RefusedCallsLeaveHistoryAndOutputAlone) {
             EXPECT_TRUE(out == before);
             ASSERT_EQ(probed.Give(f, type, out), TQ_DEINTERLACE_OK);
         }
-        EXPECT_TRUE(out == reference) << "frame " << frame;
+        EXPECT_EQ(Classify(out, bottom), AllPairs(frame == 9)) << "frame " << frame;
     }
 }
 
@@ -255,7 +250,8 @@ TEST(DeinterlaceMotion, WeavesAfterEightStillFramesAndRestartsOnlyTheTouchedPair
     Planes top(kGeometry), bottom(kGeometry), out(kGeometry, true);
     FillFields(top, bottom);
     auto next = [&](bool strict) {
-        session.GiveFrame(top, bottom, out);
+        EXPECT_EQ(session.Give(top, PIC_TYPE_TOP_FIELD, out), TQ_DEINTERLACE_OK);
+        EXPECT_EQ(session.Give(bottom, PIC_TYPE_BOTTOM_FIELD, out), TQ_DEINTERLACE_OK);
         return Classify(out, bottom, strict);
     };
     for (int frame = 1; frame <= 9; ++frame) EXPECT_EQ(next(true), AllPairs(frame == 9));
