@@ -8,10 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -94,32 +91,28 @@ std::pair<double, double> Difference(Host &host, uint32_t window, uint32_t width
 // reference's two steps only by rounding and at colour edges.
 void ExpectShown(Host &host, uint32_t window, uint32_t width, uint32_t height, const I420 &picture) {
     const auto [mean, farFraction] = Difference(host, window, width, height, picture);
-    EXPECT_LT(mean, 2.5) << width << "x" << height;
-    EXPECT_LT(farFraction, 0.03) << width << "x" << height;
+    EXPECT_TRUE(mean < 2.5 && farFraction < 0.03) << width << "x" << height << ": " << mean << ", " << farFraction;
 }
 
 // Waits until `done` holds (three seconds at most).
 template <typename Condition>
 bool WaitFor(Condition done) {
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+    for (int i = 0; i < 1500; ++i) {
+        if (done()) return true;
         std::this_thread::sleep_for(2ms);
     }
-    return true;
+    return false;
 }
 
 // Blits stop coming: the count is the same over a quiet interval (or, for a
 // renderer that never settles, after ten seconds).
 uint32_t SettledBlitCount(const X11Renderer &renderer) {
-    uint32_t count = renderer.BlitCount();
     for (int i = 0; i < 100; ++i) {
+        const uint32_t count = renderer.BlitCount();
         std::this_thread::sleep_for(100ms);
-        const uint32_t now = renderer.BlitCount();
-        if (now == count) break;
-        count = now;
+        if (renderer.BlitCount() == count) return count;
     }
-    return count;
+    return renderer.BlitCount();
 }
 
 // A packed picture (strides width and width / 2) goes through DrawYuv.
@@ -135,11 +128,18 @@ bool DrawOnce(X11Renderer &renderer, const I420 &p) {
     return Draw(renderer, p) == 0 && WaitFor([&] { return renderer.BlitCount() > before; });
 }
 
+// Draws that must all be refused with `code`, and no blit after them.
+void ExpectRefused(X11Renderer &renderer, const I420 &p, int32_t code) {
+    const uint32_t blits = renderer.BlitCount();
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, p), code);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(renderer.BlitCount(), blits);
+}
+
 class Renderer : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under an X server (test.sh uses Xvfb)";
-        ASSERT_TRUE(host.Ok()) << "cannot connect to the X server";
+        ASSERT_TRUE(host.Ok()) << "cannot connect to the X server (test.sh runs these under Xvfb)";
     }
     Host host;
 };
@@ -162,9 +162,8 @@ TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
           Case{352, 288, 416, 256, 720, 576, 640, 480, false}, Case{176, 144, 176, 88, 720, 576, 640, 480, true},
           Case{401, 301, 0, 0, 401, 301, 331, 197, true}, Case{175, 143, 0, 0, 401, 301, 331, 197, true},
           Case{37, 23, 0, 0, 401, 301, 331, 197, false}}) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " stride " << c.yStride << " in "
-                                        << c.windowWidth << "x" << c.windowHeight
-                                        << (c.sharedMemory ? " shm" : " plain"));
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " in " << c.windowWidth << "x"
+                                        << c.windowHeight);
         const uint32_t window = host.CreateWindow(uint16_t(c.windowWidth), uint16_t(c.windowHeight));
         X11Renderer renderer;
         renderer.UseSharedMemory(c.sharedMemory);
@@ -192,9 +191,7 @@ TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
     ASSERT_EQ(renderer.Create(window, 352, 288), 0);
     const I420 bars = MakePicture(Pattern::kBars, 352, 288), ramps = MakePicture(Pattern::kRamps, 352, 288);
     // Create found the window hidden: no draw says shown, none is blitted.
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), X11Renderer::kNotShown);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(renderer.BlitCount(), 0u);
+    ExpectRefused(renderer, ramps, X11Renderer::kNotShown);
 
     // Draws report the window's state as the BlitThread last saw it, so the
     // first ones after the host showed or hid it may still report the state before.
@@ -205,10 +202,8 @@ TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
 
     host.Do(xcb_unmap_window, window);
     EXPECT_TRUE(WaitFor([&] { return Draw(renderer, ramps) == X11Renderer::kNotShown; }));
-    const uint32_t shown = SettledBlitCount(renderer);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(Draw(renderer, ramps), X11Renderer::kNotShown);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(renderer.BlitCount(), shown);
+    SettledBlitCount(renderer);
+    ExpectRefused(renderer, ramps, X11Renderer::kNotShown);
 }
 
 TEST_F(Renderer, WindowDestroyedWhileDrawingEndsInNotShown) {
@@ -319,12 +314,16 @@ TEST_F(Renderer, RefusedWindowsAndPicturesReturnTheirCodes) {
 }
 
 // The picture store alone: no X needed.
-std::vector<uint8_t> PlaneRows(const PlanarPicture &p, int plane, uint32_t width, uint32_t rows) {
-    std::vector<uint8_t> out;
-    for (uint32_t r = 0; r < rows; ++r)
-        out.insert(out.end(), p.planes[plane] + size_t{r} * uint32_t(p.strides[plane]),
-                   p.planes[plane] + size_t{r} * uint32_t(p.strides[plane]) + width);
-    return out;
+// The surface's picture is `p`, row for row in every plane.
+bool Holds(const PlanarPicture &s, const I420 &p) {
+    const std::vector<uint8_t> *planes[3] = {&p.y, &p.u, &p.v};
+    bool same = s.width == p.width && s.height == p.height;
+    for (int i = 0; i < 3; ++i)
+        for (uint32_t r = 0; r < (i ? p.height / 2 : p.height); ++r)
+            same &= std::memcmp(s.planes[i] + size_t{r} * uint32_t(s.strides[i]),
+                                planes[i]->data() + size_t{r} * (i ? p.uvStride : p.yStride),
+                                i ? p.width / 2 : p.width) == 0;
+    return same;
 }
 
 bool Write(PictureSurface &surface, const I420 &p) {
@@ -336,22 +335,18 @@ TEST(PictureSurface, ShownPictureStaysIntactWhileNewerOnesAreWritten) {
     ASSERT_TRUE(surface.Allocate(64, 48));
     PlanarPicture shown;
     EXPECT_FALSE(surface.AcquireNewest(shown));
-    const I420 a = Pack(MakePicture(Pattern::kBars, 64, 48)), b = Pack(MakePicture(Pattern::kRamps, 64, 48)),
-               c = Pack(MakePicture(Pattern::kRamps, 32, 16));
+    const I420 a = MakePicture(Pattern::kBars, 64, 48), b = MakePicture(Pattern::kRamps, 64, 48),
+               c = MakePicture(Pattern::kRamps, 32, 16);
     ASSERT_TRUE(Write(surface, a));
     ASSERT_TRUE(surface.AcquireNewest(shown));
-    EXPECT_EQ(PlaneRows(shown, 0, 64, 48), a.y);
+    EXPECT_TRUE(Holds(shown, a));
     // Several pictures while the first is being shown: it is not touched,
     // and the next acquire gets only the newest.
     for (const I420 *p : {&b, &c, &b, &c}) ASSERT_TRUE(Write(surface, *p));
-    EXPECT_EQ(PlaneRows(shown, 0, 64, 48), a.y);
+    EXPECT_TRUE(Holds(shown, a));
     PlanarPicture newest;
     ASSERT_TRUE(surface.AcquireNewest(newest));
-    EXPECT_EQ(newest.width, 32u);
-    EXPECT_EQ(newest.height, 16u);
-    EXPECT_EQ(PlaneRows(newest, 0, 32, 16), c.y);
-    EXPECT_EQ(PlaneRows(newest, 1, 16, 8), c.u);
-    EXPECT_EQ(PlaneRows(newest, 2, 16, 8), c.v);
+    EXPECT_TRUE(Holds(newest, c));
     // Nothing newer: the same picture again (a repeated blit shows it again).
     PlanarPicture again;
     ASSERT_TRUE(surface.AcquireNewest(again));
@@ -361,7 +356,7 @@ TEST(PictureSurface, ShownPictureStaysIntactWhileNewerOnesAreWritten) {
 TEST(PictureSurface, GrowingKeepsTheHeldPictureAndDropsTheOldSlots) {
     PictureSurface surface;
     ASSERT_TRUE(surface.Allocate(64, 48));
-    const I420 small = Pack(MakePicture(Pattern::kBars, 64, 48)), tall = Pack(MakePicture(Pattern::kRamps, 48, 96));
+    const I420 small = MakePicture(Pattern::kBars, 64, 48), tall = MakePicture(Pattern::kRamps, 48, 96);
     ASSERT_TRUE(Write(surface, small));
     PlanarPicture held;
     ASSERT_TRUE(surface.AcquireNewest(held));
@@ -371,11 +366,10 @@ TEST(PictureSurface, GrowingKeepsTheHeldPictureAndDropsTheOldSlots) {
     EXPECT_EQ(surface.Height(), 96u);
     // Every new slot written: the held picture is elsewhere and intact.
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(Write(surface, tall));
-    EXPECT_EQ(PlaneRows(held, 0, 64, 48), small.y);
+    EXPECT_TRUE(Holds(held, small));
     PlanarPicture newest;
     ASSERT_TRUE(surface.AcquireNewest(newest));
-    EXPECT_EQ(newest.height, 96u);
-    EXPECT_EQ(PlaneRows(newest, 0, 48, 96), tall.y);
+    EXPECT_TRUE(Holds(newest, tall));
     // Nothing written since the growth: nothing to show, not a stale slot.
     ASSERT_TRUE(surface.Grow(64, 100));
     EXPECT_FALSE(surface.AcquireNewest(newest));
