@@ -227,7 +227,6 @@ TEST(DeinterlaceLayout, FrameComesFromTheLatestTopFieldOrTheGreyHistory) {
     Planes first(kGeometry), second(kGeometry), bottom(kGeometry), out(kGeometry, true);
     FillFields(second, bottom);
     std::fill(first.y.begin(), first.y.end(), 5);
-    std::fill(first.u.begin(), first.u.end(), 7);
     std::fill(second.u.begin(), second.u.end(), 77);
     std::fill(bottom.u.begin(), bottom.u.end(), 3);
     // Nothing checks alternation: a bottom field first builds on the grey

@@ -142,6 +142,7 @@ protected:
         ASSERT_TRUE(host.Ok()) << "cannot connect to the X server (test.sh runs these under Xvfb)";
     }
     Host host;
+    const I420 bars = MakePicture(Pattern::kBars, 704, 576), ramps = MakePicture(Pattern::kRamps, 704, 576);
 };
 
 TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
@@ -188,8 +189,7 @@ TEST_F(Renderer, PicturesFillTheWholeWindowInItsColours) {
 TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
     const uint32_t window = host.CreateWindow(400, 300, /*map=*/false);
     X11Renderer renderer;
-    ASSERT_EQ(renderer.Create(window, 352, 288), 0);
-    const I420 bars = MakePicture(Pattern::kBars, 352, 288), ramps = MakePicture(Pattern::kRamps, 352, 288);
+    ASSERT_EQ(renderer.Create(window, 704, 576), 0);
     // Create found the window hidden: no draw says shown, none is blitted.
     ExpectRefused(renderer, ramps, X11Renderer::kNotShown);
 
@@ -207,7 +207,7 @@ TEST_F(Renderer, HiddenWindowIsNotDrawnUntilShownAgain) {
 }
 
 TEST_F(Renderer, WindowDestroyedWhileDrawingEndsInNotShown) {
-    const I420 picture = MakePicture(Pattern::kRamps, 704, 576);
+    const I420 &picture = ramps;
     for (const bool sharedMemory : {true, false}) {
         SCOPED_TRACE(sharedMemory ? "shm" : "plain");
         const uint32_t window = host.CreateWindow(1024, 768);
@@ -241,7 +241,6 @@ TEST_F(Renderer, PicturesDrawnDuringABlitMergeIntoTheNewest) {
     const uint32_t window = host.CreateWindow(1280, 720);
     X11Renderer renderer;
     ASSERT_EQ(renderer.Create(window, 704, 576), 0);
-    const I420 bars = MakePicture(Pattern::kBars, 704, 576), ramps = MakePicture(Pattern::kRamps, 704, 576);
     constexpr uint32_t kDraws = 40;
     const uint32_t before = SettledBlitCount(renderer);
     for (uint32_t i = 0; i < kDraws; ++i) ASSERT_EQ(Draw(renderer, i % 2 ? ramps : bars), 0);
@@ -254,7 +253,6 @@ TEST_F(Renderer, PicturesDrawnDuringABlitMergeIntoTheNewest) {
 
 TEST_F(Renderer, ReleaseOrCreateWhileBlittingThenDrawOnlyIntoTheNewWindow) {
     const uint32_t first = host.CreateWindow(1280, 720), second = host.CreateWindow(480, 240);
-    const I420 bars = MakePicture(Pattern::kBars, 704, 576), ramps = MakePicture(Pattern::kRamps, 704, 576);
     X11Renderer renderer;
     // Release, or a Create that releases first, lands while the thread scales
     // or puts a picture: it must wait for it, and start clean.
