@@ -42,7 +42,6 @@ struct Frame {
 // Builds a frame around a payload the test composed itself.
 inline Frame MakeFrame(const std::vector<uint8_t> &payload) {
     Frame f;
-    f.bytes[0] = 0x00;
     f.bytes[1] = 0x01;
     f.bytes[2] = static_cast<uint8_t>(payload.size() / 2);
     for (size_t k = 0; k < payload.size(); ++k) f.bytes[4 + k] = payload[k];
