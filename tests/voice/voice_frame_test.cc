@@ -27,11 +27,7 @@ Frame EncodeFresh(const std::vector<int16_t> &pcm, int samples, int16_t mode, St
     State local;
     State &state = st ? *st : local;
     EXPECT_EQ(TQ_VOICE_EncReset(state.bytes, mode), TQ_VOICE_OK);
-    Frame frame;
-    std::memset(frame.bytes, 0xEE, sizeof frame.bytes);
-    EXPECT_EQ(TQ_VOICE_EncodeFrame(state.bytes, pcm.data(), frame.bytes, static_cast<int16_t>(samples), mode),
-              TQ_VOICE_OK);
-    return frame;
+    return voicetest::Encode(state.bytes, pcm.data(), samples, mode);
 }
 
 // The samples of the last frame, decoded in turn from a freshly reset state.
@@ -172,9 +168,8 @@ TEST(VoiceIma, SilenceFramesDecodeAloneAndCorruptIndexIsLimited) {
 
     // Mode 3 frames carry the coder state: a frame decodes alone as it does after its predecessor.
     const std::vector<int16_t> pcm = Tone(160, 5);
-    State enc;
-    TQ_VOICE_EncReset(enc.bytes, 3);
-    Frame a = voicetest::Encode(enc.bytes, pcm.data(), 80, 3), b = voicetest::Encode(enc.bytes, pcm.data() + 80, 80, 3);
+    TQ_VOICE_EncReset(st.bytes, 3);
+    Frame a = voicetest::Encode(st.bytes, pcm.data(), 80, 3), b = voicetest::Encode(st.bytes, pcm.data() + 80, 80, 3);
     EXPECT_EQ(DecodeFresh(3, {&a, &b}), DecodeFresh(3, {&b}));
 
     // A corrupt step index is limited to the table's last entry, never used as an index.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -48,8 +49,10 @@ inline Frame MakeFrame(const std::vector<uint8_t> &payload) {
     return f;
 }
 
+// Encodes into a frame filled with 0xEE, so bytes written past the frame show.
 inline Frame Encode(uint8_t *state, const int16_t *pcm, int samples, int16_t mode) {
     Frame f;
+    std::memset(f.bytes, 0xEE, sizeof f.bytes);
     EXPECT_EQ(TQ_VOICE_EncodeFrame(state, pcm, f.bytes, static_cast<int16_t>(samples), mode), TQ_VOICE_OK);
     return f;
 }
