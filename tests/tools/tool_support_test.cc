@@ -16,10 +16,9 @@ namespace {
 
 using tessaly::tools::ByteRange;
 
-const std::string kData = TESSALY_TESTDATA;
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
+// A committed stream, named under testdata/ without .264.
+std::vector<uint8_t> ReadStream(const std::string &name) {
+    std::ifstream in(std::string(TESSALY_TESTDATA) + "/" + name + ".264", std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
@@ -38,7 +37,7 @@ TEST(AccessUnits, OnePerPictureInCorpusStreams) {
     };
     for (const auto &[name, pictures] : streams) {
         SCOPED_TRACE(name);
-        const std::vector<uint8_t> bytes = ReadFile(kData + "/" + name + ".264");
+        const std::vector<uint8_t> bytes = ReadStream(name);
         ASSERT_FALSE(bytes.empty());
         const std::vector<ByteRange> units = tessaly::tools::SplitAccessUnits(bytes.data(), bytes.size());
         ASSERT_EQ(units.size(), pictures);
@@ -98,7 +97,7 @@ TEST(AccessUnits, NothingWithoutStartCodeAndNoReadsOutsideOnNoise) {
 TEST(SpsSummary, TimingAndDamagedSetsRefusedSafely) {
     for (const auto &[name, fps] :
          {std::pair{"sample/camera_704x576_25fps", 25.0}, {"h264/jm/d_scaling_sps_cabac_cif", 0.0}}) {
-        const std::vector<uint8_t> bytes = ReadFile(kData + "/" + name + ".264");
+        const std::vector<uint8_t> bytes = ReadStream(name);
         const ByteRange sps = tessaly::tools::FindFirstSps(bytes.data(), bytes.size());
         ASSERT_GT(sps.size, 4u);
         const std::vector<uint8_t> whole(bytes.begin() + sps.offset, bytes.begin() + sps.offset + sps.size);

@@ -22,11 +22,9 @@ int main(int argc, char **argv) {
     const xcb_setup_t *setup = xcb_get_setup(c);
     const xcb_screen_t *screen = xcb_setup_roots_iterator(setup).data;
     const int x = std::atoi(argv[2]), y = std::atoi(argv[3]), w = std::atoi(argv[4]), h = std::atoi(argv[5]);
-    xcb_get_image_reply_t *image = xcb_get_image_reply(
-        c,
-        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, static_cast<int16_t>(x), static_cast<int16_t>(y),
-                      static_cast<uint16_t>(w), static_cast<uint16_t>(h), ~0u),
-        nullptr);
+    const xcb_get_image_cookie_t cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, int16_t(x),
+                                                        int16_t(y), uint16_t(w), uint16_t(h), ~0u);
+    xcb_get_image_reply_t *image = xcb_get_image_reply(c, cookie, nullptr);
     // The test server's 24-bit screen keeps each pixel as a little-endian 0x00RRGGBB word.
     if (!image || image->depth != 24 || xcb_get_image_data_length(image) != w * h * 4 ||
         setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) {
