@@ -25,9 +25,9 @@ public:
     WorkerThread(const WorkerThread &) = delete;
     WorkerThread &operator=(const WorkerThread &) = delete;
 
-    // Starts body(stopEvent) on a new thread after resetting both events. The
-    // exited event is set when body returns. Returns false if the thread could
-    // not be created.
+    // Starts body(stopEvent) on a new thread after resetting the events, and
+    // returns once the thread runs. The exited event is set when body
+    // returns. Returns false if the thread could not be created.
     bool Start(std::function<void(Event &stop)> body);
 
     // Signals stop and waits for the thread to exit. True when it did in time
@@ -46,6 +46,7 @@ private:
     // Shared with the thread so that a detached thread never touches freed events.
     struct State {
         Event stop{true};
+        Event started{true};
         Event exited{true};
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();
