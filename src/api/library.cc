@@ -3,7 +3,6 @@
 #include "api/library.h"
 
 #include <chrono>
-#include <vector>
 
 namespace tessaly::api {
 
@@ -24,6 +23,18 @@ namespace {
 [[maybe_unused]] Library &constructedAtLoad = TheLibrary();
 }  // namespace
 
+namespace {
+
+void FinishClose(player::VideoPlayer::PendingClose &pending, std::chrono::steady_clock::time_point deadline) {
+    try {
+        pending.Finish(deadline);
+    } catch (...) {
+        // Only joining the thread can throw; the port is closed either way.
+    }
+}
+
+}  // namespace
+
 int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library::*table) {
     Library &lib = TheLibrary();
     if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
@@ -36,11 +47,7 @@ int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library:
         pending = slot.video.BeginClose();
         slot.opened = 0;
     }
-    try {
-        pending.Finish(std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout);
-    } catch (...) {
-        // Only joining the thread can throw; the port is closed either way.
-    }
+    FinishClose(pending, std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout);
     return KOVA_OK;
 }
 
@@ -49,17 +56,17 @@ namespace {
 // Every open port of both tables is taken out of play first, and then all
 // are waited for together, so a closing library waits at most one time-out.
 void CloseAllPorts(Library &lib) {
-    std::vector<player::VideoPlayer::PendingClose> pending;
-    pending.reserve(2 * KOVA_MAX_PORTS);
+    std::array<player::VideoPlayer::PendingClose, 2 * KOVA_MAX_PORTS> pending;
+    size_t count = 0;
     for (auto *table : {&lib.ports, &lib.yuvPorts})
         for (PlayerPort &slot : *table) {
             platform::ScopedLock lock(slot.lock);
             if (!slot.opened) continue;
-            pending.push_back(slot.video.BeginClose());
+            pending[count++] = slot.video.BeginClose();
             slot.opened = 0;
         }
     const auto deadline = std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout;
-    for (auto &close : pending) close.Finish(deadline);
+    for (size_t k = 0; k < count; ++k) FinishClose(pending[k], deadline);
 }
 
 }  // namespace
@@ -84,15 +91,7 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
 KOVA_API int32_t KOVA_CALL KOVA_DeInit(void) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load()) return KOVA_OK;
-    try {
-        tessaly::api::CloseAllPorts(lib);
-    } catch (...) {
-        // Only the list of pending closes can fail to allocate: close one by one.
-        for (uint32_t port = 0; port < KOVA_MAX_PORTS; ++port) {
-            tessaly::api::ClosePort(port, &tessaly::api::Library::ports);
-            tessaly::api::ClosePort(port, &tessaly::api::Library::yuvPorts);
-        }
-    }
+    tessaly::api::CloseAllPorts(lib);
     lib.timer.Stop();
     lib.initialised.store(0, std::memory_order_release);
     return KOVA_OK;
