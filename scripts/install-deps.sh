@@ -8,6 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config binutils
   # X11 display (XCB) and a virtual X server for the tests
   libxcb1-dev libxcb-shm0-dev xvfb xauth
+  # sound out and voice in
+  libsdl2-dev
   # display scaling and colour conversion
   libswscale-dev
   # tessaly-play's window tests: key presses and window geometry on the test X server

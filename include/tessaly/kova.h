@@ -78,6 +78,33 @@
  * up waiting for it. An exception a C++ callback throws is caught and
  * ignored.
  *
+ * Sound
+ * -----
+ * A port plays the G.726 sound its camera sends (KOVA_AddStreamFrame with
+ * KOVA_FRAME_AUDIO) once its sound is started: by the open calls' sound
+ * argument or by KOVA_EnableSound. Frames of 24 bytes are G.726 at 16 kbit/s,
+ * 44 bytes at 32 kbit/s, 80 samples (10 ms at 8 kHz) each, with the 4-byte
+ * header of tq_voice.h; a change of size starts the decoder afresh. Each
+ * started port opens its own playback device on the default sound output
+ * (SDL's audio: $SDL_AUDIODRIVER and SDL's other variables apply), fed from a
+ * queue of about two seconds; a frame arriving at a full queue is dropped.
+ * When the queue runs dry the device plays silence, and it resumes once about
+ * 70 ms are queued again, so a sender at real-time pace is heard with about
+ * 100 ms of delay and never chopped. Without any sound device the calls still
+ * succeed and nothing is heard.
+ *
+ * Two-way voice is library-wide and needs no KOVA_Init: KOVA_Voice_Output
+ * plays the frames a camera sends back, KOVA_Voice_StartCapture records the
+ * microphone and hands the host one 244-byte G.726 32 kbit/s frame (480
+ * samples) every 60 ms. KOVA_DeInit leaves both running. KOVA_Audio_Decode
+ * decodes frames for hosts that play sound themselves.
+ *
+ * SDL's audio is started when the first device opens, never at load, and shut
+ * down when the library is neither initialised nor playing or recording, so
+ * KOVA_DeInit leaves no sound thread behind (unless voice still runs). SDL's
+ * initialisation counts its users: a host that uses SDL itself is not
+ * disturbed. The library asks SDL to leave signal handlers alone.
+ *
  * Calling convention
  * ------------------
  * KOVA_CALL is empty on x86-64 Linux (there is one convention there).
@@ -151,6 +178,13 @@ typedef void(KOVA_CALL *KOVA_DecodedFrameCallback)(int32_t format, uint8_t *pict
                                                    int32_t height, intptr_t user);
 
 /*
+ * Receives one encoded voice frame of the microphone (see
+ * KOVA_Voice_StartCapture): 244 bytes, valid only during the call. Runs on the
+ * sound device's thread; it should return quickly.
+ */
+typedef void(KOVA_CALL *KOVA_VoiceFrameCallback)(const uint8_t *frame, uint32_t length);
+
+/*
  * Initialises the library: starts the playback timer and makes the ports
  * usable. Calling it again while initialised does nothing. Always returns 0.
  */
@@ -169,8 +203,8 @@ KOVA_API int32_t KOVA_CALL KOVA_DeInit(void);
  * window:     where to draw, or 0 to decode without drawing.
  * streamKind: 1 selects a 32 ms display tick (31 frames per second); any
  *             other value 38 ms (26 frames per second).
- * sound:      non-zero starts the port's sound after the open (sound arrives
- *             with the audio subsystem; until then it is not started).
+ * sound:      non-zero starts the port's sound after the open (see "Sound";
+ *             whether a sound device opened does not change the result).
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
  * 255, or a non-zero window that is not a window) or KOVA_ERR_ALREADY_OPEN.
@@ -185,7 +219,8 @@ KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, ui
                                              KOVA_DecodedFrameCallback callback, intptr_t user);
 
 /*
- * Closes a port: stops its ticks and its decoded-frame callbacks, and ends its
+ * Closes a port: stops its ticks, its decoded-frame callbacks and its sound
+ * (dropping what was not played yet), and ends its
  * worker thread (waiting at most 10 seconds, without the port's lock; a worker
  * stuck longer is left to finish on its own and frees what it holds when it
  * ends, and a diagnostic line is written when TESSALY_DEBUG=1). The port is
@@ -206,9 +241,13 @@ KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port);
  *            frame has announced if that is more. A key frame begins with a
  *            four-byte start code and a sequence parameter set; it is judged
  *            by the picture size its own set announces.
- *            KOVA_FRAME_AUDIO: one or more voice frames of equal size, for the
- *            port's sound; answered KOVA_ERR_MISSING_OBJECT while the port's
- *            sound is not started.
+ *            KOVA_FRAME_AUDIO: one or more voice frames of 24 or 44 bytes, all
+ *            of the size the first frame's header announces, for the port's
+ *            sound (see "Sound"). Answered KOVA_ERR_MISSING_OBJECT while the
+ *            port's sound is not started, KOVA_ERR_INVALID_ARGUMENT for
+ *            another size or a length that is not a multiple of it (nothing
+ *            is played). A frame that does not decode (a damaged header) is
+ *            dropped, and so is one that finds the sound queue full.
  * data, length: the frame; copied before the call returns.
  *
  * Video frames queue in the port's stream buffer: 512 KiB, or more than three
@@ -263,6 +302,72 @@ KOVA_API int32_t KOVA_CALL KOVA_GetSpeed(uint32_t port, int32_t *level);
 KOVA_API int32_t KOVA_CALL KOVA_GetPlayingPos(uint32_t port, uint32_t *thousandths);
 KOVA_API int32_t KOVA_CALL KOVA_SetPlayingPos(uint32_t port, uint32_t thousandths);
 KOVA_API int32_t KOVA_CALL KOVA_GetPlayingTime(uint32_t port, uint32_t *seconds);
+
+/*
+ * Starts (on non-zero) or stops the port's sound. Starting a started port or
+ * stopping a stopped one does nothing; stopping drops what was not played.
+ * Whether a sound device opened does not change the result.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255) or KOVA_ERR_NOT_OPEN.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_EnableSound(uint32_t port, uint32_t on);
+
+/*
+ * Decodes voice frames without playing them, for hosts that play sound
+ * themselves. Each of the 64 decoders keeps its state from call to call, so a
+ * stream's consecutive frames go through one decoder; a decoder must not be
+ * used by two threads at once. Needs no KOVA_Init.
+ *
+ * decoder:   0..63.
+ * data, length: frames of 24 or 44 bytes (see "Sound"), all of the size the
+ *            first header announces.
+ * pcm:       receives 160 bytes (80 samples, 16-bit, 8 kHz mono) per frame.
+ * pcmLength: receives the bytes written.
+ *
+ * Returns 0, KOVA_ERR_INVALID_ARGUMENT (decoder above 63, a null address,
+ * length 0, a frame size other than 24 or 44, a length that is not a multiple
+ * of it: nothing decoded) or KOVA_ERR_MISSING_OBJECT (a frame that does not
+ * decode: the frames before it are in pcm, pcmLength is not written).
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Audio_Decode(uint32_t decoder, const uint8_t *data, uint32_t length, uint8_t *pcm,
+                                             uint32_t *pcmLength);
+
+/*
+ * The speaker side of two-way voice: one library-wide output, like a port's
+ * sound (see "Sound"), guarded by a lock of its own. Needs no KOVA_Init and
+ * keeps running across KOVA_DeInit.
+ *
+ * KOVA_Voice_StartOutput: opens the output (does nothing when started).
+ * KOVA_Voice_Output: plays frames of 24 or 44 bytes; results as
+ *   KOVA_AddStreamFrame's for sound (KOVA_ERR_MISSING_OBJECT when not
+ *   started, KOVA_ERR_INVALID_ARGUMENT for a null address, length 0 or a bad
+ *   size).
+ * KOVA_Voice_StopOutput: closes it, dropping what was not played (does
+ *   nothing when stopped).
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Voice_StartOutput(void);
+KOVA_API int32_t KOVA_CALL KOVA_Voice_Output(const uint8_t *data, uint32_t length);
+KOVA_API int32_t KOVA_CALL KOVA_Voice_StopOutput(void);
+
+/*
+ * The microphone side of two-way voice: records the default capture device at
+ * 8 kHz and hands every 480 samples (60 ms) to callback as one voice frame of
+ * G.726 at 32 kbit/s (244 bytes: 00 01 78 00, then 240 bytes of codes; decode
+ * it with TQ_VOICE_DecodeFrame, mode TQ_VOICE_MODE_G726_32K, or split it into
+ * six 44-byte frames of 80 samples for KOVA_Voice_Output). The encoder carries
+ * its state from frame to frame and starts afresh at every start; frames are
+ * delivered from the start of the recording on. Needs no KOVA_Init.
+ *
+ * KOVA_Voice_StartCapture: callback may be null (frames are dropped). While
+ *   recording, a second start returns 0 and keeps the first callback. Returns
+ *   0 or KOVA_ERR_CAPTURE (no capture device).
+ * KOVA_Voice_StopCapture: once it returns the callback is not called again
+ *   (so it must not be called from the callback itself). Returns 0, also when
+ *   not recording.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_Voice_StartCapture(KOVA_VoiceFrameCallback callback);
+KOVA_API int32_t KOVA_CALL KOVA_Voice_StopCapture(void);
 
 /*
  * Writes the port's last shown picture to a 24-bit bitmap file (created or

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "audio/sdl_audio_system.h"
+
 namespace tessaly::api {
 
 Library::Library() {
@@ -45,6 +47,7 @@ int32_t ClosePort(uint32_t port, std::array<PlayerPort, KOVA_MAX_PORTS> Library:
         platform::ScopedLock lock(slot.lock);
         if (!slot.opened) return KOVA_OK;
         pending = slot.video.BeginClose();
+        slot.audio.Stop();
         slot.opened = 0;
     }
     FinishClose(pending, std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout);
@@ -63,6 +66,7 @@ void CloseAllPorts(Library &lib) {
             platform::ScopedLock lock(slot.lock);
             if (!slot.opened) continue;
             pending[count++] = slot.video.BeginClose();
+            slot.audio.Stop();
             slot.opened = 0;
         }
     const auto deadline = std::chrono::steady_clock::now() + player::VideoPlayer::kCloseTimeout;
@@ -81,6 +85,7 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     auto &lib = TheLibrary();
     if (lib.initialised.load()) return KOVA_OK;
     for (auto &port : lib.ports) port.opened = 0;
+    tessaly::audio::SdlAudioSystem::Instance().KeepRunning(true);
     try {
         lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
     } catch (...) {}
@@ -93,6 +98,7 @@ KOVA_API int32_t KOVA_CALL KOVA_DeInit(void) {
     if (!lib.initialised.load()) return KOVA_OK;
     tessaly::api::CloseAllPorts(lib);
     lib.timer.Stop();
+    tessaly::audio::SdlAudioSystem::Instance().KeepRunning(false);
     lib.initialised.store(0, std::memory_order_release);
     return KOVA_OK;
 }

@@ -6,6 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "audio/audio_player.h"
+#include "audio/g726_frame_decoder.h"
+#include "audio/sdl_capture.h"
 #include "platform/recursive_lock.h"
 #include "player/playback_timer.h"
 #include "player/video_player.h"
@@ -16,6 +19,7 @@ namespace tessaly::api {
 struct PlayerPort {
     int32_t opened = 0;
     player::VideoPlayer video;
+    audio::AudioPlayer audio;  // the port's sound; unused by raw-picture ports
     platform::RecursiveLock lock;
 };
 
@@ -29,6 +33,12 @@ struct Library {
     // Raw-picture ports: the same port numbers, independent of the player ports.
     std::array<PlayerPort, KOVA_MAX_PORTS> yuvPorts;
     std::atomic<int32_t> initialised{0};
+
+    // Two-way voice and the decoders for hosts that play sound themselves:
+    // library-wide, usable without KOVA_Init. Each player has its own lock.
+    audio::AudioPlayer voiceOutput;
+    audio::SdlCapture voiceCapture;
+    std::array<audio::G726FrameDecoder, 64> decodeBank;
 };
 
 Library &TheLibrary();

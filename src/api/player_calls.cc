@@ -8,8 +8,8 @@ using tessaly::api::TheLibrary;
 
 namespace {
 
-int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, KOVA_DecodedFrameCallback callback,
-                       intptr_t user) {
+int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
+                       KOVA_DecodedFrameCallback callback, intptr_t user) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
     if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
@@ -20,7 +20,7 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, KOV
         const int32_t rc = slot.video.OpenStream(window, streamKind);
         if (rc != KOVA_OK) return rc;
         slot.video.SetCallback(callback, user);
-        // Sound arrives with the audio subsystem: the port's sound is not started yet.
+        if (sound != 0) slot.audio.Start();
         slot.opened = 1;
         return KOVA_OK;
     } catch (...) {
@@ -33,13 +33,13 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, KOV
 
 extern "C" {
 
-KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t) {
-    return OpenStreamPort(port, window, streamKind, nullptr, 0);
+KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound) {
+    return OpenStreamPort(port, window, streamKind, sound, nullptr, 0);
 }
 
-KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t,
+KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
                                              KOVA_DecodedFrameCallback callback, intptr_t user) {
-    return OpenStreamPort(port, window, streamKind, callback, user);
+    return OpenStreamPort(port, window, streamKind, sound, callback, user);
 }
 
 KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port) {
@@ -51,7 +51,7 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
     return GuardedPortCall(port, data != nullptr && length != 0, [&](PlayerPort &slot) -> int32_t {
         switch (frameType) {
         case KOVA_FRAME_VIDEO: return slot.video.SubmitVideo(data, length);
-        case KOVA_FRAME_AUDIO: return KOVA_ERR_MISSING_OBJECT;  // the port's sound is not started
+        case KOVA_FRAME_AUDIO: return slot.audio.SubmitFrames(data, length);
         default: return KOVA_ERR_FRAME_TYPE;
         }
     });

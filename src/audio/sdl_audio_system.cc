@@ -1,0 +1,70 @@
+#include "audio/sdl_audio_system.h"
+
+#include <SDL.h>
+
+#include "platform/trace.h"
+
+namespace tessaly::audio {
+
+SdlAudioSystem &SdlAudioSystem::Instance() {
+    static SdlAudioSystem *instance = new SdlAudioSystem;
+    return *instance;
+}
+
+uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback, void *user) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) {
+        // A library must leave the host's SIGINT and SIGTERM alone; a host
+        // that set this hint itself keeps its setting.
+        SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            platform::Trace("sound: SDL audio unavailable: %s", SDL_GetError());
+            return 0;
+        }
+        running_ = true;
+    }
+    SDL_AudioSpec want{};
+    want.freq = kSampleRate;
+    want.format = AUDIO_S16LSB;
+    want.channels = 1;
+    want.samples = samples;
+    want.callback = callback;
+    want.userdata = user;
+    SDL_AudioSpec have{};
+    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &have, 0);
+    if (device == 0) {
+        platform::Trace("sound: no %s device: %s", capture ? "capture" : "playback", SDL_GetError());
+        ShutDownIfIdle();
+        return 0;
+    }
+    ++openDevices_;
+    SDL_PauseAudioDevice(device, 0);
+    return device;
+}
+
+void SdlAudioSystem::Close(uint32_t device) {
+    if (device == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    SDL_CloseAudioDevice(device);
+    --openDevices_;
+    ShutDownIfIdle();
+}
+
+void SdlAudioSystem::KeepRunning(bool keep) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep_ = keep;
+    ShutDownIfIdle();
+}
+
+bool SdlAudioSystem::Running() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+}
+
+void SdlAudioSystem::ShutDownIfIdle() {
+    if (!running_ || keep_ || openDevices_ > 0) return;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    running_ = false;
+}
+
+}  // namespace tessaly::audio
