@@ -21,8 +21,11 @@ public:
     // The ring: about two seconds of 8 kHz sound, so a camera that sends its
     // sound in bursts loses none of it.
     static constexpr uint32_t kRingBytes = 32768;
-    // Samples per device callback: 32 ms.
-    static constexpr uint16_t kDeviceSamples = 256;
+    // Samples per device callback: 32.9 ms. SDL's timing drivers (disk,
+    // dummy) sleep the whole milliseconds of a period, 32 here, so they run a
+    // little fast rather than slow: a sender at real-time pace never builds up
+    // a backlog (the device plays a short silence now and then instead).
+    static constexpr uint16_t kDeviceSamples = 263;
 
     SdlPlayback() = default;
     ~SdlPlayback() { Stop(); }
