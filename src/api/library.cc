@@ -13,7 +13,12 @@ Library::Library() {
     for (PlayerPort &port : yuvPorts) port.video.AttachTimer(timer);
 }
 
-Library::~Library() { KOVA_DeInit(); }
+Library::~Library() {
+    KOVA_DeInit();
+    voiceCapture.Stop();
+    voiceOutput.Stop();
+    audio::SdlAudioSystem::Instance().ReleaseAtUnload();
+}
 
 Library &TheLibrary() {
     static Library library;

@@ -1,27 +1,35 @@
 #include "audio/sdl_audio_system.h"
 
+#include <type_traits>
+
 #include <SDL.h>
 
 #include "platform/trace.h"
 
 namespace tessaly::audio {
 
-SdlAudioSystem &SdlAudioSystem::Instance() {
-    static SdlAudioSystem *instance = new SdlAudioSystem;
-    return *instance;
-}
+namespace {
+// Constant-initialised and never destroyed (it has nothing to destroy), so it
+// is there for every device that closes while the library unloads.
+constinit SdlAudioSystem theSystem;
+static_assert(std::is_trivially_destructible_v<SdlAudioSystem>);
+}  // namespace
+
+SdlAudioSystem &SdlAudioSystem::Instance() { return theSystem; }
 
 uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback, void *user) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!running_) {
-        // A library must leave the host's SIGINT and SIGTERM alone; a host
-        // that set this hint itself keeps its setting.
+        // SDL would take over SIGINT and SIGTERM while its audio is up; a
+        // library must leave them to the host. A host that set this hint
+        // itself keeps its setting.
         SDL_SetHintWithPriority(SDL_HINT_NO_SIGNAL_HANDLERS, "1", SDL_HINT_DEFAULT);
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             platform::Trace("sound: SDL audio unavailable: %s", SDL_GetError());
             return 0;
         }
         running_ = true;
+        everStarted_ = true;
     }
     SDL_AudioSpec want{};
     want.freq = kSampleRate;
@@ -54,6 +62,13 @@ void SdlAudioSystem::KeepRunning(bool keep) {
     std::lock_guard<std::mutex> lock(mutex_);
     keep_ = keep;
     ShutDownIfIdle();
+}
+
+void SdlAudioSystem::ReleaseAtUnload() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep_ = false;
+    ShutDownIfIdle();
+    if (everStarted_ && !running_ && SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
 bool SdlAudioSystem::Running() {

@@ -24,6 +24,8 @@ public:
     // The one instance; never destroyed, so devices may close during unload.
     static SdlAudioSystem &Instance();
 
+    constexpr SdlAudioSystem() = default;
+
     // Opens the default playback (or capture) device with `samples` samples
     // per callback and lets it run: `callback` may be called before this
     // returns. Returns the device, or 0 when there is none (no driver, no
@@ -36,15 +38,20 @@ public:
     // now if no device is open.
     void KeepRunning(bool keep);
 
+    // At unload, with every device closed: when nothing else in the process
+    // uses SDL, lets SDL free what it keeps beyond its subsystems (its hints
+    // and their callbacks), which would otherwise be lost with its code.
+    void ReleaseAtUnload();
+
     // Whether SDL's audio is up now (for tests of the lifecycle).
     bool Running();
 
 private:
-    SdlAudioSystem() = default;
     void ShutDownIfIdle();
 
     std::mutex mutex_;
     bool running_ = false;
+    bool everStarted_ = false;
     bool keep_ = false;
     int openDevices_ = 0;
 };

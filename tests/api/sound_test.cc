@@ -324,11 +324,11 @@ TEST_F(SoundTest, DeInitLeavesNoSoundThread) {
     NextOutput("lifecycle.raw");
     ASSERT_EQ(KOVA_OpenStream(1, 0, 0, 1), KOVA_OK);
     EXPECT_GT(ThreadCount(), baseline);
+    struct sigaction during {};
+    sigaction(SIGINT, nullptr, &during);
+    EXPECT_EQ(during.sa_handler, before.sa_handler);
     KOVA_DeInit();
     EXPECT_EQ(ThreadCount(), baseline);
-    struct sigaction after {};
-    sigaction(SIGINT, nullptr, &after);
-    EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 }  // namespace
