@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# tessaly-voice from the command line: round trips through files, and every
-# bad input ends with exit status 1 and exactly one line on standard error.
+# tessaly-voice from the command line: round trips through files, sound through
+# SDL's disk driver, and every bad input ends with exit status 1 and exactly
+# one line on standard error.
 set -uo pipefail
 tool=$1 data=$2
 work=$(mktemp -d)
@@ -23,6 +24,44 @@ ch, rate, bits, n = map(int, sys.argv[1:])
 sys.stdout.buffer.write(b'RIFF' + struct.pack('<I', 36 + n) + b'WAVE' + b'fmt ' +
     struct.pack('<IHHIIHH', 16, 1, ch, rate, rate * ch * bits // 8, ch * bits // 8, bits) +
     b'data' + struct.pack('<I', n))
+PY
+}
+
+# The file's G.726 frames joined six at a time into frames of 480 samples (as
+# capture makes them), the last few left as they are.
+join_frames() {
+  python3 - "$1" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+size = 4 + 2 * data[2]
+frames = [data[k + 4:k + size] for k in range(0, len(data), size)]
+out = sys.stdout.buffer
+whole = len(frames) // 6 * 6
+for k in range(0, whole, 6):
+    out.write(bytes([0, 1, 3 * (size - 4), 0]) + b''.join(frames[k:k + 6]))
+for payload in frames[whole:]:
+    out.write(bytes([0, 1, (size - 4) // 2, 0]) + payload)
+PY
+}
+
+# A device plays silence where its queue runs dry, so sound is compared without
+# zero samples: what was played must begin the reference and hold all of it,
+# or, given a sample count, at least its part up to there.
+played_matches() {  # played.raw reference.pcm [samples]
+  python3 - "$@" <<'PY'
+import array, sys
+def samples(path):
+    a = array.array('h')
+    a.frombytes(open(path, 'rb').read())
+    return a
+played = [s for s in samples(sys.argv[1]) if s]
+reference = samples(sys.argv[2])
+needed = sum(1 for s in reference[:int(sys.argv[3]) if len(sys.argv) > 3 else len(reference)] if s)
+reference = [s for s in reference if s]
+ok = needed <= len(played) <= len(reference) and played == reference[:len(played)]
+if not ok:
+    print(f"{len(played)} non-zero samples played, {needed} needed, {len(reference)} in the reference")
+sys.exit(0 if ok else 1)
 PY
 }
 
@@ -63,6 +102,46 @@ fails_cleanly "bad marker" decode --mode 6 "$work/marker.frames" "$work/x.wav"
 fails_cleanly "length not allowed" decode --mode 4 "$work/length.frames" "$work/x.wav"
 fails_cleanly "empty frame file" decode --mode 4 "$work/empty.pcm" "$work/x.wav"
 fails_cleanly "unwritable output" decode --mode 6 "$work/s.frames" "$work/no/such/dir/x.wav"
+
+# Sound: SDL's disk driver writes what a playback device plays to
+# $SDL_DISKAUDIOFILE and records a capture device from $SDL_DISKAUDIOFILEIN,
+# both in real time. play splits long frames by its mode (6 by default) and
+# sends 80-sample frames as they are.
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN="$data/voice/noise.pcm"
+for mode in 4 6; do
+  "$tool" encode --mode $mode "$data/voice/noise.pcm" "$work/n$mode.frames" &&
+    "$tool" decode --mode $mode "$work/n$mode.frames" "$work/n$mode.pcm" || fail "noise in mode $mode"
+  join_frames "$work/n$mode.frames" >"$work/joined$mode.frames"
+  mode_option=$([ $mode = 4 ] && echo "--mode 4")
+  SDL_DISKAUDIOFILE="$work/play$mode.raw" "$tool" play $mode_option "$work/joined$mode.frames" >/dev/null 2>&1 ||
+    fail "play in mode $mode"
+  played_matches "$work/play$mode.raw" "$work/n$mode.pcm" || fail "play in mode $mode: not the decoded frames"
+done
+
+# talk records on after its one second of input ends: it plays the coding of
+# the input and then of silence, all of the input's 16 whole 60 ms frames at
+# least. 80-sample frames carry the coder's state just as capture's do.
+{ cat "$data/voice/noise.pcm"; head -c 64000 /dev/zero; } >"$work/padded.pcm"
+"$tool" encode --mode 6 "$work/padded.pcm" "$work/padded.frames" &&
+  "$tool" decode --mode 6 "$work/padded.frames" "$work/padded.dec.pcm" || fail "padded input"
+SDL_DISKAUDIOFILE="$work/talk.raw" "$tool" talk --seconds 2 >"$work/talk.out" 2>/dev/null || fail "talk"
+grep -q -E '^talk: [1-9][0-9]* frames captured' "$work/talk.out" || { fail "talk summary"; cat "$work/talk.out"; }
+played_matches "$work/talk.raw" "$work/padded.dec.pcm" $((16 * 480)) || fail "talk: not the coded input"
+
+# Refused before any device opens: a cut frame, a 34-byte frame, both named
+# by index and offset.
+export SDL_DISKAUDIOFILE="$work/refused.raw"
+head -c 100 "$work/n6.frames" >"$work/cut6.frames"
+{ head -c 88 "$work/n6.frames"; printf '\0\1\17\0'; head -c 30 /dev/zero; } >"$work/odd6.frames"
+for f in cut6 odd6; do
+  fails_cleanly "play of $f" play "$work/$f.frames"
+  grep -q "frame 2 at byte 88" "$work/err" || { fail "play of $f: frame not named"; cat "$work/err"; }
+done
+fails_cleanly "play in mode 5" play --mode 5 "$work/n6.frames"
+fails_cleanly "talk for no time" talk --seconds 0
+[ ! -e "$work/refused.raw" ] || fail "a refused command opened the output"
+SDL_AUDIODRIVER=no-such-driver fails_cleanly "no capture device" talk --seconds 1
+grep -q "no capture device" "$work/err" || fail "no capture device: message"
 
 echo "voice tool: $failures failure(s)"
 [ "$failures" -eq 0 ]

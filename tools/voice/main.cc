@@ -1,12 +1,22 @@
-// tessaly-voice: encode audio into voice frames, decode them back, and measure
-// every codec mode on a sample.
+// tessaly-voice: encode audio into voice frames, decode them back, measure
+// every codec mode on a sample, and hear the codec through the sound devices.
 //
 //   tessaly-voice encode --mode N IN.wav|IN.pcm OUT.frames
 //   tessaly-voice decode --mode N IN.frames OUT.wav|OUT.pcm
 //   tessaly-voice roundtrip IN.wav|IN.pcm
+//   tessaly-voice talk [--seconds S]
+//   tessaly-voice play [--mode 4|6] IN.frames
 //
 // Audio is 8 kHz mono 16-bit. A frame file is voice frames back to back, each
 // holding 10 ms (80 samples); the encoder pads the last frame with silence.
+//
+// talk records the default capture device and plays it back at once through
+// the library's voice output, G.726 at 32 kbit/s: the codec as a camera's
+// listener hears it. It runs S seconds, or until Enter or a signal. play sends
+// a frame file to the default playback device at real-time pace: frames of 24
+// bytes (16 kbit/s) and 44 bytes (32 kbit/s) as they are, longer G.726 frames
+// (such as capture's 244-byte ones) split into those by --mode (default 6).
+// SDL's variables choose the devices (SDL_AUDIODRIVER and the rest).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +24,8 @@
 #include <vector>
 
 #include "audio_file.h"
+#include "frame_split.h"
+#include "sound_commands.h"
 #include "tessaly/tq_voice.h"
 
 namespace {
@@ -41,7 +53,7 @@ int Fail(const std::string &message) {
 int Usage() {
     return Fail(
         "usage: tessaly-voice encode --mode N IN.wav|IN.pcm OUT.frames | decode --mode N IN.frames "
-        "OUT.wav|OUT.pcm | roundtrip IN.wav|IN.pcm");
+        "OUT.wav|OUT.pcm | roundtrip IN.wav|IN.pcm | talk [--seconds S] | play [--mode 4|6] IN.frames");
 }
 
 bool ParseMode(const std::string &text, int16_t &mode) {
@@ -82,36 +94,20 @@ bool DecodeAll(std::vector<uint8_t> frames, int16_t mode, std::vector<int16_t> &
     uint8_t state[TQ_VOICE_STATE_BYTES];
     TQ_VOICE_DecReset(state, mode);
     pcm.clear();
-    size_t pos = 0, index = 0;
-    for (; pos < frames.size(); ++index) {
-        const std::string where = "frame " + std::to_string(index) + " at byte " + std::to_string(pos);
-        if (frames.size() - pos < 4) {
-            error = where + ": truncated header";
-            return false;
-        }
-        const size_t length = 4 + 2 * size_t{frames[pos + 2]};
-        if (frames[pos + 3] != 0 || frames.size() - pos < length) {
-            error = where + ": " + (frames[pos + 3] != 0 ? "payload length over 255 words" : "truncated payload");
-            return false;
-        }
+    return voicetool::ForEachFrame(frames, error, [&](uint8_t *frame, size_t) {
         int16_t samples[TQ_VOICE_MAX_SAMPLES];
         int16_t count = 0;
-        const uint32_t rc = TQ_VOICE_DecodeFrame(state, &frames[pos], samples, mode, &count);
+        const uint32_t rc = TQ_VOICE_DecodeFrame(state, frame, samples, mode, &count);
         if (rc != TQ_VOICE_OK) {
             const char *why = rc == TQ_VOICE_ERR_DEC_MARKER   ? "bad marker"
                               : rc == TQ_VOICE_ERR_DEC_LENGTH ? "length not allowed for this mode"
                                                               : "refused";
-            error = where + ": " + why + " (" + Hex(rc) + ")";
+            error = std::string(why) + " (" + Hex(rc) + ")";
             return false;
         }
         pcm.insert(pcm.end(), samples, samples + count);
-        pos += length;
-    }
-    if (index == 0) {
-        error = "no frames";
-        return false;
-    }
-    return true;
+        return true;
+    });
 }
 
 double SnrDb(const std::vector<int16_t> &reference, const std::vector<int16_t> &decoded, int16_t mode) {
@@ -148,11 +144,41 @@ int RoundTrip(const std::string &input) {
     return 0;
 }
 
+// Up to about 115 days, far from where the clock's arithmetic overflows.
+bool ParseSeconds(const std::string &text, double &seconds) {
+    char *end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && seconds > 0 && seconds <= 1e7;
+}
+
+int SoundCommand(const std::vector<std::string> &args) {
+    std::string error;
+    if (args[0] == "talk") {
+        double seconds = 0;
+        if (args.size() == 3 && args[1] == "--seconds") {
+            if (!ParseSeconds(args[2], seconds))
+                return Fail("--seconds takes a number above 0 and at most 10000000, not '" + args[2] + "'");
+        } else if (args.size() != 1) {
+            return Usage();
+        }
+        return voicetool::Talk(seconds, error) ? 0 : Fail(error);
+    }
+    int16_t mode = TQ_VOICE_MODE_G726_32K;
+    if (args.size() == 4 && args[1] == "--mode") {
+        if (args[2] != "4" && args[2] != "6") return Fail("play takes --mode 4 or 6, not '" + args[2] + "'");
+        mode = args[2] == "4" ? TQ_VOICE_MODE_G726_16K : TQ_VOICE_MODE_G726_32K;
+    } else if (args.size() != 2) {
+        return Usage();
+    }
+    return voicetool::Play(args.back(), mode, error) ? 0 : Fail(error);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "roundtrip") return RoundTrip(args[1]);
+    if (!args.empty() && (args[0] == "talk" || args[0] == "play")) return SoundCommand(args);
     if (args.size() != 5 || args[1] != "--mode" || (args[0] != "encode" && args[0] != "decode")) return Usage();
     int16_t mode;
     if (!ParseMode(args[2], mode)) return Fail("unknown mode '" + args[2] + "'");
