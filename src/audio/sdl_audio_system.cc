@@ -18,7 +18,7 @@ static_assert(std::is_trivially_destructible_v<SdlAudioSystem>);
 SdlAudioSystem &SdlAudioSystem::Instance() { return theSystem; }
 
 uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback, void *user) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (!running_) {
         // SDL would take over SIGINT and SIGTERM while its audio is up; a
         // library must leave them to the host. A host that set this hint
@@ -46,14 +46,18 @@ uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback,
         return 0;
     }
     ++openDevices_;
+    lock.unlock();
+    // SDL's calls on one device take that device's lock, which its thread
+    // holds while it calls us back (and, for capture, the host, who may open
+    // or close devices): they are never made under our lock.
     SDL_PauseAudioDevice(device, 0);
     return device;
 }
 
 void SdlAudioSystem::Close(uint32_t device) {
     if (device == 0) return;
+    SDL_CloseAudioDevice(device);  // counted open until here: SDL stays up meanwhile
     std::lock_guard<std::mutex> lock(mutex_);
-    SDL_CloseAudioDevice(device);
     --openDevices_;
     ShutDownIfIdle();
 }

@@ -1,7 +1,7 @@
 // SDL's audio subsystem, shared by every playback and capture device of the
-// library. SDL is brought up lazily, when the first device opens, and every
-// SDL audio call is made under one lock (SDL does not promise that opening
-// and closing devices from several threads at once is safe). While the
+// library. SDL is brought up lazily, when the first device opens; bringing it
+// up or down and opening devices happen under one lock (SDL does not promise
+// that several threads may do that at once). While the
 // library is initialised SDL stays up between devices; otherwise it is shut
 // down as the last device closes, so an idle library leaves no SDL thread.
 //

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "audio/voice_codec_state.h"
+#include "platform/callback_gate.h"
 #include "tessaly/kova.h"
 
 namespace tessaly::audio {
@@ -24,16 +25,22 @@ public:
     SdlCapture &operator=(const SdlCapture &) = delete;
 
     // Starts recording to `callback` (may be null: frames are encoded and
-    // dropped). While recording already, returns KOVA_OK and keeps the first
-    // function. KOVA_ERR_CAPTURE when no capture device opens.
+    // dropped). While recording already (also from the function itself),
+    // returns KOVA_OK and keeps the first function. KOVA_ERR_CAPTURE when no
+    // capture device opens.
     int32_t Start(KOVA_VoiceFrameCallback callback);
     // Stops recording; once this returns the function is not called again.
     // KOVA_OK, also when not recording. Called from the function itself (the
     // device thread cannot wait for its own end) it only stops the delivery;
     // the device closes at the next stop from another thread.
+    //
+    // The host's function may call into the library, which may open or close
+    // sound devices; so the device is closed (its thread joined) only after
+    // the function has returned for the last time.
     int32_t Stop();
 
 private:
+    bool OnDeviceThread() const { return std::this_thread::get_id() == deviceThread_.load(std::memory_order_relaxed); }
     static void Push(void *self, uint8_t *samples, int bytes);
     void Record(const uint8_t *samples, uint32_t bytes);
 
@@ -41,6 +48,7 @@ private:
     uint32_t device_ = 0;
     std::atomic<KOVA_VoiceFrameCallback> callback_{nullptr};
     std::atomic<std::thread::id> deviceThread_{};
+    platform::CallbackGate gate_;
     // The device thread's side.
     VoiceCodecState codec_;
     int16_t block_[kBlockSamples] = {};

@@ -1,7 +1,7 @@
-// A gate around calls into host code that can be closed for good: once Close
-// returns, no call enters any more, and Close waits (with a deadline) for one
-// that is inside. A call that closes the gate from inside itself does not
-// wait for itself.
+// A gate around calls into host code that can be closed: once Close returns,
+// no call enters any more (until Reopen), and Close waits (with a deadline)
+// for one that is inside. A call that closes the gate from inside itself does
+// not wait for itself.
 #pragma once
 
 #include <chrono>
@@ -33,6 +33,11 @@ public:
         closed_ = true;
         return left_.wait_until(
             lock, deadline, [this] { return inside_ == std::thread::id() || inside_ == std::this_thread::get_id(); });
+    }
+
+    void Reopen() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = false;
     }
 
 private:

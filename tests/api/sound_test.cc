@@ -4,6 +4,7 @@
 // $SDL_DISKAUDIOFILEIN, both when the device opens, at real-time pace.
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -293,6 +294,40 @@ TEST_F(SoundTest, CaptureDeliversTheRecordingEncoded) {
     std::lock_guard<std::mutex> lock(gFramesLock);
     ASSERT_FALSE(gFrames[0].empty());
     EXPECT_EQ(gFrames[0][0], expected[0]);
+}
+
+// The capture function may use the library, even to open and close sound
+// devices, while another thread stops the capture; it may stop the capture
+// itself. Nothing waits for ever.
+TEST_F(SoundTest, CaptureFunctionMayUseTheLibrary) {
+    setenv("SDL_DISKAUDIOFILEIN", "/dev/zero", 1);
+    NextOutput("talk.raw");
+    static std::atomic<int> calls{0};
+    calls = 0;
+    const auto busy = [](const uint8_t *, uint32_t) {
+        EXPECT_EQ(KOVA_Voice_StartOutput(), KOVA_OK);
+        EXPECT_EQ(KOVA_Voice_StartCapture(Collect<1>), KOVA_OK);
+        EXPECT_EQ(KOVA_Voice_StopOutput(), KOVA_OK);
+        ++calls;
+    };
+    ASSERT_EQ(KOVA_Voice_StartCapture(busy), KOVA_OK);
+    while (calls < 3) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(KOVA_Voice_StopCapture(), KOVA_OK);
+    const int after = calls;
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(calls, after);
+
+    const auto quits = [](const uint8_t *, uint32_t) {
+        EXPECT_EQ(KOVA_Voice_StopCapture(), KOVA_OK);
+        ++calls;
+    };
+    calls = 0;
+    ASSERT_EQ(KOVA_Voice_StartCapture(quits), KOVA_OK);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(KOVA_Voice_StopCapture(), KOVA_OK);
+    std::lock_guard<std::mutex> lock(gFramesLock);
+    EXPECT_TRUE(gFrames[1].empty());
 }
 
 // Without any sound device the calls keep their results: a port's sound counts
