@@ -1,0 +1,24 @@
+// Arbitrary bytes as a camera's sound submission, through the decoders the
+// ports and KOVA_Audio_Decode share: the output buffer is exactly as large as
+// the frames the first header announces, so any sample written beyond shows.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "audio/g726_frame_decoder.h"
+#include "tessaly/kova.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static tessaly::audio::G726FrameDecoder decoder;  // state carried across inputs, as a port's is
+    const auto length = static_cast<uint32_t>(size);
+    uint32_t frames = 0;
+    if (length >= 4) {
+        const uint32_t frameBytes = tessaly::audio::AnnouncedFrameBytes(data);
+        if (frameBytes != 0 && length % frameBytes == 0) frames = length / frameBytes;
+    }
+    const std::unique_ptr<uint8_t[]> pcm(new uint8_t[160 * frames + 1]);
+    uint32_t written = 0;
+    const int32_t result = tessaly::audio::DecodeFrames(decoder, data, length, pcm.get(), &written);
+    if (result == KOVA_OK && written != 160 * frames) __builtin_trap();
+    return 0;
+}
