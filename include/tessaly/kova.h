@@ -105,6 +105,30 @@
  * initialisation counts its users: a host that uses SDL itself is not
  * disturbed. The library asks SDL to leave signal handlers alone.
  *
+ * Record files
+ * ------------
+ * A recorder writes a camera's frames to a record file: a 32-byte file
+ * header ("KVRF", frame rate, audio flag, picture size, the last time stamp)
+ * and one record per frame, each a 16-byte frame header (sync 00 00 00 07,
+ * key-frame flag, video and audio lengths, time stamp in frame periods), the
+ * frame's H.264 access unit and its voice frames. tessaly-rec writes, checks
+ * and exports such files.
+ *
+ * KOVA_OpenFile opens one into a port for playback: paused at the first
+ * record, one record shown per tick of 1000 / frame rate ms (as fast as it
+ * decodes when the port has no window), the play controls acting on the file
+ * (see KOVA_Play). A file whose header sets the audio flag and an audio value
+ * above 0 starts the port's sound; sound plays at normal speed only. Damaged
+ * records are skipped by searching forward for the next frame header.
+ *
+ * The frame reader (KOVA_ReadFile_*) hands a host the records of a file one
+ * by one, without decoding: 256 readers, numbered as ports but independent of
+ * them, each with its own lock.
+ *
+ * Files shorter than 16384 bytes are refused (KOVA_ERR_FILE_SHORT), and so
+ * are headers with a wrong magic, value A above 1, a frame rate outside 1..30
+ * or value B other than 1 (KOVA_ERR_FILE_HEADER).
+ *
  * Calling convention
  * ------------------
  * KOVA_CALL is empty on x86-64 Linux (there is one convention there).
@@ -176,6 +200,34 @@ typedef unsigned long KOVA_HWND;
  */
 typedef void(KOVA_CALL *KOVA_DecodedFrameCallback)(int32_t format, uint8_t *picture, int32_t size, int32_t width,
                                                    int32_t height, intptr_t user);
+
+/*
+ * What a record file's header says (filled by KOVA_OpenFile, KOVA_OpenFileEx
+ * and KOVA_ReadFile_Open). 28 bytes.
+ */
+typedef struct KOVA_RecordFileInfo {
+    uint32_t version;       /* always 1 */
+    uint32_t headerA;       /* file header byte 4 (0 or 1) */
+    uint32_t frameRate;     /* frames per second, 1..30 */
+    uint32_t headerB;       /* file header byte 6 (always 1) */
+    uint32_t audioFlag;     /* file header byte 7 */
+    uint16_t width, height; /* picture size (file playback: from the first sequence parameter set) */
+    uint16_t audioValue;    /* file header bytes 12..13 */
+    uint16_t seconds;       /* last time stamp / frame rate */
+} KOVA_RecordFileInfo;
+
+/*
+ * One frame record of a record file, as KOVA_ReadFile_GetNextFrame hands it
+ * out. With 64-bit addresses the record is 40 bytes here.
+ */
+typedef struct KOVA_RecordFrame {
+    uint32_t keyFrame;      /* 1 for a key frame */
+    const uint8_t *video;   /* valid until the next call on the same reader */
+    uint32_t videoLength;
+    const uint8_t *audio;   /* video + videoLength */
+    uint32_t audioLength;
+    uint32_t progress;      /* thousandths of the file */
+} KOVA_RecordFrame;
 
 /*
  * Receives one encoded voice frame of the microphone (see
@@ -368,6 +420,17 @@ KOVA_API int32_t KOVA_CALL KOVA_Voice_StopOutput(void);
  */
 KOVA_API int32_t KOVA_CALL KOVA_Voice_StartCapture(KOVA_VoiceFrameCallback callback);
 KOVA_API int32_t KOVA_CALL KOVA_Voice_StopCapture(void);
+
+/* Record files: see "Record files" above. */
+KOVA_API int32_t KOVA_CALL KOVA_OpenFile(uint32_t port, const char *fileName, KOVA_HWND window,
+                                         KOVA_RecordFileInfo *info);
+KOVA_API int32_t KOVA_CALL KOVA_OpenFileEx(uint32_t port, const char *fileName, KOVA_HWND window,
+                                           KOVA_RecordFileInfo *info, KOVA_DecodedFrameCallback callback,
+                                           intptr_t user);
+KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Open(uint32_t reader, const char *fileName, KOVA_RecordFileInfo *info);
+KOVA_API int32_t KOVA_CALL KOVA_ReadFile_GetNextFrame(uint32_t reader, KOVA_RecordFrame *frame);
+KOVA_API int32_t KOVA_CALL KOVA_ReadFile_SetReadPos(uint32_t reader, uint32_t thousandths);
+KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Close(uint32_t reader);
 
 /*
  * Writes the port's last shown picture to a 24-bit bitmap file (created or
