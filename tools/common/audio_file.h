@@ -1,4 +1,4 @@
-// 8 kHz mono 16-bit audio files for the voice tool: WAV (RIFF, PCM) or raw
+// 8 kHz mono 16-bit audio files for the tools: WAV (RIFF, PCM) or raw
 // little-endian samples, chosen by content (a RIFF header) or by the .pcm/.raw
 // name ending.
 #pragma once
