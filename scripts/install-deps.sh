@@ -20,6 +20,8 @@ packages=(
   clang libclang-rt-14-dev clang-format
   # FFmpeg: comparison benchmarks, test oracles
   libavcodec-dev libavutil-dev ffmpeg
+  # tessaly-rec export (MP4, Matroska); the bundled record file's speech
+  libavformat-dev espeak-ng
 )
 
 missing=()
