@@ -9,7 +9,10 @@
 namespace tessaly::api {
 
 Library::Library() {
-    for (PlayerPort &port : ports) port.video.AttachTimer(timer);
+    for (PlayerPort &port : ports) {
+        port.video.AttachTimer(timer);
+        port.video.AttachAudio(port.audio);
+    }
     for (PlayerPort &port : yuvPorts) port.video.AttachTimer(timer);
 }
 

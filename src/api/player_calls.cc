@@ -29,9 +29,41 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uin
     }
 }
 
+int32_t OpenFilePort(uint32_t port, const char *fileName, KOVA_HWND window, KOVA_RecordFileInfo *info,
+                     KOVA_DecodedFrameCallback callback, intptr_t user) {
+    auto &lib = TheLibrary();
+    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
+    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
+    PlayerPort &slot = lib.ports[port];
+    tessaly::platform::ScopedLock lock(slot.lock);
+    if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
+    try {
+        const int32_t rc = slot.video.OpenFile(fileName, window, info);
+        if (rc != KOVA_OK) return rc;
+        slot.video.SetCallback(callback, user);
+        if (info->audioFlag != 0 && info->audioValue > 0) slot.audio.Start();
+        slot.opened = 1;
+        return KOVA_OK;
+    } catch (...) {
+        slot.video.Close();
+        return KOVA_ERR_MISSING_OBJECT;
+    }
+}
+
 }  // namespace
 
 extern "C" {
+
+KOVA_API int32_t KOVA_CALL KOVA_OpenFile(uint32_t port, const char *fileName, KOVA_HWND window,
+                                         KOVA_RecordFileInfo *info) {
+    return OpenFilePort(port, fileName, window, info, nullptr, 0);
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_OpenFileEx(uint32_t port, const char *fileName, KOVA_HWND window,
+                                           KOVA_RecordFileInfo *info, KOVA_DecodedFrameCallback callback,
+                                           intptr_t user) {
+    return OpenFilePort(port, fileName, window, info, callback, user);
+}
 
 KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound) {
     return OpenStreamPort(port, window, streamKind, sound, nullptr, 0);

@@ -190,18 +190,33 @@ int32_t H264Decoder_Decode(H264Decoder *h, const uint8_t *data, uint32_t length,
         }
     }
 
-    while (h->pending && h->pendingPos < h->pendingLength) {
-        NalUnit unit;
-        h->pendingPos +=
-            NalScannerScan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos, &unit);
-        if (unit.size) {
-            ProcessNalUnit(h, unit);
-            if (DpbHasOutput(&h->dpb) && TakeOutput(h, out)) return DEC_OK;
+    for (;;) {
+        while (h->pending && h->pendingPos < h->pendingLength) {
+            NalUnit unit;
+            h->pendingPos +=
+                NalScannerScan(&h->scanner, h->pending + h->pendingPos, h->pendingLength - h->pendingPos, &unit);
+            if (unit.size) {
+                ProcessNalUnit(h, unit);
+                if (DpbHasOutput(&h->dpb) && TakeOutput(h, out)) return DEC_OK;
+            }
         }
+        h->pending = nullptr;
+        h->pendingLength = h->pendingPos = 0;
+        // The end of an access unit: its last unit closed by a start code.
+        if (endOfStream || !(flags & DEC_FLAG_END_OF_ACCESS_UNIT) || h->endMarkerFed || h->streamEnded) break;
+        h->pending = kEndMarker;
+        h->pendingLength = sizeof(kEndMarker);
+        h->endMarkerFed = 1;
     }
-    h->pending = nullptr;
-    h->pendingLength = h->pendingPos = 0;
-    if (!endOfStream) return DEC_NEED_MORE_DATA;
+    if (!endOfStream) {
+        if (!(flags & DEC_FLAG_END_OF_ACCESS_UNIT)) return DEC_NEED_MORE_DATA;
+        if (h->current) {
+            WaitForSliceWorkers(h);
+            ClosePicture(h);
+            h->scanner.window = kScannerIdleWindow;
+        }
+        return TakeOutput(h, out) ? DEC_OK : DEC_NEED_MORE_DATA;
+    }
 
     if (!h->streamEnded) {
         WaitForSliceWorkers(h);

@@ -45,6 +45,11 @@ enum : uint32_t {
 
 enum : uint32_t {
     DEC_FLAG_END_OF_STREAM = 1u << 0,
+    // The data given so far ends an access unit: its picture is finished and
+    // handed out by this call (or the following calls with no data) instead
+    // of when the next access unit begins. For containers that store one
+    // access unit per record; references and output order are unchanged.
+    DEC_FLAG_END_OF_ACCESS_UNIT = 1u << 1,
 };
 
 enum : int32_t {

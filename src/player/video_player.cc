@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
+
+#include "audio/audio_player.h"
 
 #include "platform/trace.h"
 #include "platform/x11_windows.h"
 #include "player/playback_timer.h"
+#include "player/record_file_playback.h"
 #include "player/stream_buffer.h"
 #include "video/decode_worker.h"
 #include "video/snapshot.h"
@@ -20,7 +24,12 @@ struct VideoPlayer::Session {
     platform::RecursiveLock queueLock;
     platform::RecursiveLock decoderLock;
     DecodeWorker decoder;
-    std::unique_ptr<StreamBuffer> stream;  // stream ports only
+    std::unique_ptr<StreamBuffer> stream;      // stream ports only
+    std::unique_ptr<RecordFilePlayback> file;  // file ports only
+    std::atomic<bool> paused{true};            // file ports: read by the tick
+    std::atomic<int32_t> speedLevel{0};        // file ports: sound plays at level 0 only
+    audio::AudioPlayer *audio = nullptr;       // file ports: the port's sound
+    uint32_t ticksSinceRedraw = 0;             // the tick's own
 
     Session(KOVA_HWND window, bool forStream) : decoder(window, decoderLock) {
         if (forStream) stream = std::make_unique<StreamBuffer>(queueLock);
@@ -30,6 +39,9 @@ struct VideoPlayer::Session {
 namespace {
 
 constexpr int32_t kBacklogFrames = 15;
+// A paused or finished file port repaints its last picture (the window may
+// have been covered) this often, in ticks, rather than at every tick.
+constexpr uint32_t kRedrawTicks = 8;
 
 // The access-unit limit a picture size asks for: a key frame of an
 // uncompressible picture is about 3/8 byte per pixel.
@@ -45,16 +57,59 @@ int32_t VideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
 
-    auto session = std::make_shared<Session>(window, true);
-    auto worker = std::make_unique<platform::WorkerThread>();
-    if (!worker->Start([session](platform::Event &stop) { StreamDecodeThread(*session, stop); }))
-        return KOVA_ERR_MISSING_OBJECT;
+    session_ = std::make_shared<Session>(window, true);
+    if (!StartWorker(&VideoPlayer::StreamDecodeThread)) return KOVA_ERR_MISSING_OBJECT;
     window_ = window;
-    session_ = std::move(session);
-    worker_ = std::move(worker);
     timerClient_ = timer_->Register(StreamTickPeriod(streamKind), &VideoPlayer::Tick, session_.get());
     mode_ = kModeStream;
     return KOVA_OK;
+}
+
+int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_RecordFileInfo *info) {
+    if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
+    if (fileName == nullptr || info == nullptr) return KOVA_ERR_INVALID_ARGUMENT;
+    if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
+    auto file = std::make_unique<RecordFilePlayback>();
+    if (const int32_t rc = file->Open(fileName); rc != KOVA_OK) return rc;
+
+    session_ = std::make_shared<Session>(window, false);
+    session_->file = std::move(file);
+    session_->audio = audio_;
+    if (!StartWorker(&VideoPlayer::FileReadThread)) return KOVA_ERR_MISSING_OBJECT;
+    window_ = window;
+    speedLevel_ = 0;
+    RetimeFile(true);
+    mode_ = kModeFile;
+    *info = recfile::MakeRecordFileInfo(session_->file->Header());
+    return KOVA_OK;
+}
+
+bool VideoPlayer::StartWorker(void (*thread)(Session &, platform::Event &)) {
+    auto worker = std::make_unique<platform::WorkerThread>();
+    auto session = session_;
+    if (!worker->Start([session, thread](platform::Event &stop) { thread(*session, stop); })) {
+        session_.reset();
+        return false;
+    }
+    worker_ = std::move(worker);
+    return true;
+}
+
+void VideoPlayer::RetimeFile(bool initial) {
+    const uint32_t base = 1000u / session_->file->Header().frameRate;
+    uint32_t period = base;
+    switch (speedLevel_) {
+    case -2: period = base * 4; break;
+    case -1: period = base * 2; break;
+    case 1: period = base / 2; break;
+    case 2: period = base / 4; break;
+    default: break;
+    }
+    // Without a window a file is decoded as fast as the worker goes.
+    if (initial && window_ == 0) period = 1;
+    if (period == 0) return;
+    if (timerClient_ != -1) timer_->Unregister(timerClient_);
+    timerClient_ = timer_->Register(period, &VideoPlayer::Tick, session_.get());
 }
 
 int32_t VideoPlayer::OpenRawPicture(KOVA_HWND window) {
@@ -145,7 +200,42 @@ void VideoPlayer::PendingClose::Finish(std::chrono::steady_clock::time_point dea
 
 void VideoPlayer::Tick(int, void *user) {
     // Registered for as long as the session lives: BeginClose unregisters first.
-    static_cast<Session *>(user)->frameEvent.Set();
+    Session &s = *static_cast<Session *>(user);
+    if (!s.file || (!s.paused.load(std::memory_order_relaxed) && !s.file->AtEnd())) {
+        s.frameEvent.Set();
+        return;
+    }
+    // Never wait for a decode on the timer's thread: every port's tick would.
+    if (++s.ticksSinceRedraw < kRedrawTicks || !s.decoderLock.TryLock()) return;
+    s.ticksSinceRedraw = 0;
+    s.decoder.Redraw();
+    s.decoderLock.Unlock();
+}
+
+// One record per tick. The record is read under the QueueLock (a seek waits
+// for it) and decoded after it, so that the decoded-frame callback may seek
+// its own port while another thread does too.
+void VideoPlayer::FileReadThread(Session &s, platform::Event &stop) {
+    platform::Event *events[] = {&stop, &s.frameEvent};
+    for (;;) {
+        if (platform::WaitAny(events, 2) == 0) return;
+        RecordFilePlayback::Record record;
+        {
+            platform::ScopedLock lock(s.queueLock);
+            if (!s.file->ReadRecord(record)) continue;
+        }
+        if (record.videoLength > 0) {
+            platform::ScopedLock lock(s.decoderLock);
+            s.decoder.DecodeFrame(record.video, record.videoLength, true);
+        }
+        if (s.speedLevel.load(std::memory_order_relaxed) != 0 || record.audioLength < 4 || !s.audio) continue;
+        // Voice frames of the size the first one announces, whole ones only;
+        // the port's sound drops them when it is off.
+        const uint32_t frameBytes = 2u * (record.audio[2] | record.audio[3] << 8) + 4;
+        for (uint32_t at = 0; frameBytes <= record.audioLength && at + frameBytes <= record.audioLength;
+             at += frameBytes)
+            s.audio->SubmitFrame(record.audio + at, frameBytes);
+    }
 }
 
 void VideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
@@ -193,21 +283,38 @@ int32_t VideoPlayer::Snapshot(const char *fileName) {
     return image.Write(fileName);
 }
 
-// A live stream has no file to position or time, and its tick follows the
+// A file port plays, pauses, steps, seeks and changes speed on its file. A
+// live stream has no file to position or time, and its tick follows the
 // stream kind: play control changes only the paused flag, which the stream
 // worker does not consult, and NextFrame releases one extra decoding step.
 int32_t VideoPlayer::Play() {
+    if (mode_ == kModeFile) {
+        {
+            platform::ScopedLock lock(session_->queueLock);
+            session_->file->RewindIfAtEnd();
+        }
+        session_->paused.store(false, std::memory_order_relaxed);
+    }
     paused_ = false;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::Pause() {
+    if (mode_ == kModeFile) session_->paused.store(true, std::memory_order_relaxed);
     paused_ = true;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::Stop() {
+    if (mode_ != kModeFile) {
+        paused_ = true;
+        return KOVA_OK;
+    }
+    if (session_->paused.exchange(true, std::memory_order_relaxed)) return KOVA_OK;
     paused_ = true;
+    // The record being read finishes first; then the first key frame shows.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SetPlayingPosition(0);
     return KOVA_OK;
 }
 
@@ -216,8 +323,21 @@ int32_t VideoPlayer::NextFrame() {
     return KOVA_OK;
 }
 
-int32_t VideoPlayer::Slow() { return KOVA_OK; }
-int32_t VideoPlayer::Fast() { return KOVA_OK; }
+int32_t VideoPlayer::Slow() {
+    if (mode_ != kModeFile || speedLevel_ < -1) return KOVA_OK;
+    --speedLevel_;
+    session_->speedLevel.store(speedLevel_, std::memory_order_relaxed);
+    RetimeFile(false);
+    return KOVA_OK;
+}
+
+int32_t VideoPlayer::Fast() {
+    if (mode_ != kModeFile || speedLevel_ >= 2) return KOVA_OK;
+    ++speedLevel_;
+    session_->speedLevel.store(speedLevel_, std::memory_order_relaxed);
+    RetimeFile(false);
+    return KOVA_OK;
+}
 
 int32_t VideoPlayer::GetSpeed(int32_t *level) {
     if (!level) return KOVA_ERR_INVALID_ARGUMENT;
@@ -227,17 +347,31 @@ int32_t VideoPlayer::GetSpeed(int32_t *level) {
 
 int32_t VideoPlayer::GetPlayingPos(uint32_t *thousandths) {
     if (!thousandths) return KOVA_ERR_INVALID_ARGUMENT;
-    *thousandths = 0;
+    *thousandths = mode_ == kModeFile ? session_->file->PlayingThousandths() : 0;
     return KOVA_OK;
 }
 
 int32_t VideoPlayer::SetPlayingPos(uint32_t thousandths) {
-    return thousandths > 1000 ? KOVA_ERR_INVALID_ARGUMENT : KOVA_OK;
+    if (thousandths > 1000) return KOVA_ERR_INVALID_ARGUMENT;
+    if (mode_ == kModeFile) SetPlayingPosition(thousandths);
+    return KOVA_OK;
+}
+
+void VideoPlayer::SetPlayingPosition(uint32_t thousandths) {
+    {
+        platform::ScopedLock lock(session_->queueLock);
+        session_->file->Seek(thousandths);
+    }
+    if (!session_->paused.load(std::memory_order_relaxed)) return;
+    // A paused port shows the key frame it landed on and the record after it.
+    session_->frameEvent.Set();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    session_->frameEvent.Set();
 }
 
 int32_t VideoPlayer::GetPlayingTime(uint32_t *seconds) {
     if (!seconds) return KOVA_ERR_INVALID_ARGUMENT;
-    *seconds = 0;
+    *seconds = mode_ == kModeFile ? session_->file->PlayingSeconds() : 0;
     return KOVA_OK;
 }
 

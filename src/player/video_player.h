@@ -21,6 +21,9 @@
 namespace tessaly::video {
 class DecodeWorker;
 }
+namespace tessaly::audio {
+class AudioPlayer;
+}
 
 namespace tessaly::player {
 
@@ -41,6 +44,11 @@ public:
     VideoPlayer &operator=(const VideoPlayer &) = delete;
 
     int32_t OpenStream(KOVA_HWND window, uint32_t streamKind);
+    // A record file port: checks the file, starts the worker paused at the
+    // first record and fills `info` (picture size from the stream's first
+    // sequence parameter set). KOVA_ERR_ALREADY_OPEN unless closed,
+    // KOVA_ERR_INVALID_ARGUMENT when not a window, else the file's codes.
+    int32_t OpenFile(const char *fileName, KOVA_HWND window, KOVA_RecordFileInfo *info);
     // A raw-picture port: a decode worker and renderer for the window, no
     // input and no thread. KOVA_ERR_ALREADY_OPEN unless closed,
     // KOVA_ERR_INVALID_ARGUMENT when not a window.
@@ -100,8 +108,10 @@ public:
     int32_t SetPlayingPos(uint32_t thousandths);
     int32_t GetPlayingTime(uint32_t *seconds);
 
-    // The library-wide timer every port registers with; set once at load.
+    // The library-wide timer every port registers with, and the port's sound,
+    // which a file's voice frames go to; set once at load.
     void AttachTimer(PlaybackTimer &timer) { timer_ = &timer; }
+    void AttachAudio(audio::AudioPlayer &audio) { audio_ = &audio; }
 
     PlayerMode Mode() const { return mode_; }
     int TimerClient() const { return timerClient_; }
@@ -112,11 +122,18 @@ public:
 private:
     static void Tick(int clientIndex, void *user);
     static void StreamDecodeThread(Session &session, platform::Event &stop);
+    static void FileReadThread(Session &session, platform::Event &stop);
+    bool StartWorker(void (*thread)(Session &, platform::Event &));
+    // Registers the tick at the period the file's rate and the speed level
+    // give (a port without a window at 1 ms until the speed changes).
+    void RetimeFile(bool initial);
+    void SetPlayingPosition(uint32_t thousandths);
 
     PlaybackTimer *timer_ = nullptr;
+    audio::AudioPlayer *audio_ = nullptr;
     PlayerMode mode_ = kModeClosed;
     KOVA_HWND window_ = 0;
-    bool paused_ = true;
+    bool paused_ = true;  // a stream port's flag; a file port's is in its session
     int32_t speedLevel_ = 0;
     int timerClient_ = -1;
     std::shared_ptr<Session> session_;

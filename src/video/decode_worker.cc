@@ -94,7 +94,7 @@ void DecodeWorker::GrowSetup(int32_t width, int32_t height, int32_t refFrames) {
     OpenSetup(w, h, refs);
 }
 
-int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length) {
+int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length, bool wholeAccessUnit) {
     progress_ = kProgressEntered;
     int shown = 0;
     h264::SpsSummary sps;
@@ -105,11 +105,12 @@ int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length) {
         progress_ = kProgressLeft;
         return 0;
     }
-    int32_t r = H264Decoder_Decode(decoder_, data, length, 0, 0, &currentPicture_, 0);
+    const uint32_t flags = wholeAccessUnit ? uint32_t{DEC_FLAG_END_OF_ACCESS_UNIT} : 0u;
+    int32_t r = H264Decoder_Decode(decoder_, data, length, 0, 0, &currentPicture_, flags);
     while (r != DEC_NEED_MORE_DATA) {
         if (r == DEC_OK && ShowPicture(currentPicture_)) shown = 1;
         progress_ = kProgressDecodingMore;
-        r = H264Decoder_Decode(decoder_, nullptr, 0, 0, 0, &currentPicture_, 0);
+        r = H264Decoder_Decode(decoder_, nullptr, 0, 0, 0, &currentPicture_, flags);
     }
     progress_ = kProgressLeft;
     return shown;

@@ -58,8 +58,10 @@ public:
 
     // Decodes one frame; 1 when at least one picture was shown during the call.
     // A frame that leads with a sequence parameter set announcing a larger
-    // picture or more reference frames first reopens the setup for it.
-    int DecodeFrame(const uint8_t *data, uint32_t length);
+    // picture or more reference frames first reopens the setup for it. A
+    // whole access unit (a record file's record) is shown at once; otherwise
+    // its picture is shown when the next frame begins.
+    int DecodeFrame(const uint8_t *data, uint32_t length, bool wholeAccessUnit = false);
 
     // Shows a picture the host decoded itself (planar 4:2:0, planes contiguous,
     // or with strides); the setup grows to it when needed. KOVA_OK, or

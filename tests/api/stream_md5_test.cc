@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "md5.h"
+#include "picture_collector.h"
 #include "stream_file.h"
 #include "tessaly/kova.h"
 
@@ -25,38 +26,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<std::string> ReadLines(const std::string &path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 // A snapshot file of this process alone: other test programs run at the same time.
 std::string TempBitmap(const std::string &name) {
     return ::testing::TempDir() + "snapshot_" + std::to_string(getpid()) + "_" + name + ".bmp";
-}
-
-struct Collected {
-    std::mutex mutex;
-    std::vector<std::string> md5s;
-    std::vector<uint8_t> last;  // the last picture, for the snapshot check
-    int32_t width = 0, height = 0;
-};
-
-void OnPicture(int32_t format, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user) {
-    auto *c = reinterpret_cast<Collected *>(user);
-    // The reference lists one MD5 per picture over Y, then U, then V.
-    const size_t bytes = size_t(width) * size_t(height) * 3 / 2;
-    Md5 md5;
-    md5.Update(picture, bytes);
-    std::lock_guard<std::mutex> lock(c->mutex);
-    const bool ok = format == KOVA_FORMAT_I420 && size == static_cast<int32_t>(bytes);
-    c->md5s.push_back(ok ? md5.HexDigest() : "bad format or size");
-    c->last.assign(picture, picture + bytes);
-    c->width = width;
-    c->height = height;
 }
 
 // BT.601 studio range to RGB as a snapshot defines it, written independently
@@ -93,21 +65,6 @@ void PushAll(uint32_t port, const std::vector<std::vector<uint8_t>> &units) {
         ASSERT_EQ(KOVA_AddStreamFrame(port, KOVA_FRAME_VIDEO, unit.data(), static_cast<uint32_t>(unit.size())), KOVA_OK)
             << "port " << port << ", unit of " << unit.size() << " bytes";
     }
-}
-
-// Waits for count pictures, or until none has come for 10 s (sanitizer
-// builds decode large pictures slowly).
-size_t WaitForPictures(Collected &c, size_t count) {
-    size_t seen = 0;
-    for (auto lastProgress = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - lastProgress < 10s;
-         std::this_thread::sleep_for(5ms)) {
-        std::lock_guard<std::mutex> lock(c.mutex);
-        if (c.md5s.size() >= count) break;
-        if (c.md5s.size() != seen) lastProgress = std::chrono::steady_clock::now();
-        seen = c.md5s.size();
-    }
-    std::lock_guard<std::mutex> lock(c.mutex);
-    return c.md5s.size();
 }
 
 // Plays each stream (relative to testdata/h264) at a port of its own, all at
