@@ -328,8 +328,28 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
 KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill);
 
 /*
- * Play control. These act on record files; on a live stream port they have no
- * file to act on:
+ * Play control. On a file port (KOVA_OpenFile):
+ *   KOVA_Play            plays; at the end of the file, from the first record
+ *                        again.
+ *   KOVA_Pause           pauses (the picture stays).
+ *   KOVA_Stop            on a playing port: pauses, goes back to the first key
+ *                        frame and shows it and the record after it (the call
+ *                        takes about 100 ms); on a paused port nothing.
+ *   KOVA_NextFrame       reads and shows one more record; on a playing port
+ *                        one record between two ticks.
+ *   KOVA_Slow, KOVA_Fast the speed level, -2..2: a tick of 4, 2, 1, 1/2 or
+ *                        1/4 frame periods (a port without a window gets its
+ *                        level's period too). Sound plays at level 0 only.
+ *   KOVA_GetSpeed        the level.
+ *   KOVA_SetPlayingPos   moves to thousandths of the file (0: the first
+ *                        record, 1000: the end) and on to the next key frame;
+ *                        a paused port then shows that frame and the record
+ *                        after it (the call takes about 50 ms).
+ *   KOVA_GetPlayingPos   how far the port has read, in thousandths of the
+ *                        file's length (a little above 1000 at the end of a
+ *                        file whose length is not a multiple of 1000).
+ *   KOVA_GetPlayingTime  the time stamp of the record read last, in seconds.
+ * On a live stream port they have no file to act on:
  *   KOVA_Play, KOVA_Pause  set or clear the paused flag; a live stream keeps
  *                          running either way.
  *   KOVA_Stop              sets the paused flag; no file position to move.
@@ -421,7 +441,43 @@ KOVA_API int32_t KOVA_CALL KOVA_Voice_StopOutput(void);
 KOVA_API int32_t KOVA_CALL KOVA_Voice_StartCapture(KOVA_VoiceFrameCallback callback);
 KOVA_API int32_t KOVA_CALL KOVA_Voice_StopCapture(void);
 
-/* Record files: see "Record files" above. */
+/*
+ * Opens a record file for playback at a port (see "Record files").
+ *
+ * port:     0..255.
+ * fileName: the path, a zero-terminated string; the file is read while
+ *           others may still write it (its length is taken at the open).
+ * window:   where to draw, or 0 to decode without drawing.
+ * info:     receives the file's header, with the picture size of the first
+ *           sequence parameter set in the file (its coded size: 1920 x 1088
+ *           for a 1080p camera) when one is found in the records.
+ *
+ * The port starts paused at the first record. Once played, it reads, decodes
+ * and shows one record per tick: 1000 / frame rate ms with a window, 2 ms
+ * (as fast as it decodes) without one, until a speed change; each record's
+ * picture is shown with its record, not held back for the next. A damaged
+ * record costs one tick: the port searches on from it for the next frame
+ * header (in 32 KiB steps; a header in the last, partial step of the file is
+ * not found). A read error moves the reading 131072 bytes on. Records whose
+ * video is over 393216 bytes or whose audio is over 4096 bytes count as
+ * damaged. When the header sets the audio flag and an audio value above 0,
+ * the port's sound starts (KOVA_EnableSound stops or starts it again), and the
+ * records' voice frames play at normal speed only. At the end of the file the
+ * port idles on its last picture until KOVA_Play, KOVA_SetPlayingPos or
+ * KOVA_Stop.
+ *
+ * A file whose header selects the FFmpeg decoder is played by the library's
+ * own decoder for now.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, fileName or info null, a non-zero window that is not a window),
+ * KOVA_ERR_ALREADY_OPEN, KOVA_ERR_FILE_OPEN, KOVA_ERR_FILE_SHORT,
+ * KOVA_ERR_FILE_READ (the header could not be read), KOVA_ERR_FILE_HEADER or
+ * KOVA_ERR_MISSING_OBJECT. A failed open leaves the port closed.
+ *
+ * KOVA_OpenFileEx: as KOVA_OpenFile, and every shown picture is also passed
+ * to callback (may be null) with the user value.
+ */
 KOVA_API int32_t KOVA_CALL KOVA_OpenFile(uint32_t port, const char *fileName, KOVA_HWND window,
                                          KOVA_RecordFileInfo *info);
 KOVA_API int32_t KOVA_CALL KOVA_OpenFileEx(uint32_t port, const char *fileName, KOVA_HWND window,
