@@ -483,9 +483,75 @@ KOVA_API int32_t KOVA_CALL KOVA_OpenFile(uint32_t port, const char *fileName, KO
 KOVA_API int32_t KOVA_CALL KOVA_OpenFileEx(uint32_t port, const char *fileName, KOVA_HWND window,
                                            KOVA_RecordFileInfo *info, KOVA_DecodedFrameCallback callback,
                                            intptr_t user);
+
+/*
+ * The frame reader: a record file's records one by one, as they are stored,
+ * for hosts that decode, export or index files themselves. Needs KOVA_Init
+ * (every call answers KOVA_ERR_NOT_INITIALISED before it); KOVA_DeInit leaves
+ * open readers open, to be used again after the next KOVA_Init.
+ *
+ * reader: 0..255. The readers are numbered as ports but independent of them
+ * (reader 3 and port 3 may both have a file open). Any thread may call; calls
+ * on one reader are serialised by that reader's lock, held for the whole
+ * call, and calls on different readers run in parallel.
+ *
+ * A damaged record (no sync, or video and audio together above 524288 bytes)
+ * is skipped by searching forward for the next frame header (in 32 KiB steps;
+ * a header in the last, partial step of the file is not found); garbage of
+ * fewer than 16 bytes between two records costs the record after it too. A
+ * read error moves the reader 131072 bytes on from where the read was tried,
+ * so that the next call carries on past the damaged stretch.
+ */
+
+/*
+ * Opens fileName (a zero-terminated path) in the reader and fills info from
+ * its header. The reader stands at the first record.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (reader above
+ * 255, fileName or info null), KOVA_ERR_ALREADY_OPEN (the reader has a file
+ * open), KOVA_ERR_FILE_OPEN (the file cannot be opened for reading),
+ * KOVA_ERR_FILE_SHORT, KOVA_ERR_FILE_READ (the header could not be read),
+ * KOVA_ERR_FILE_HEADER or KOVA_ERR_MISSING_OBJECT (no memory for the reader's
+ * 512 KiB frame buffer). A failed open leaves no file open in the reader
+ * (KOVA_ERR_ALREADY_OPEN leaves the open one as it was).
+ */
 KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Open(uint32_t reader, const char *fileName, KOVA_RecordFileInfo *info);
+
+/*
+ * Reads the next record into frame (see KOVA_RecordFrame): the key-frame
+ * flag, the video and audio bytes (in the reader's own buffer, valid until
+ * the next call on the same reader) and how far into the file the reader now
+ * stands, in thousandths (the offset after the record divided by a
+ * thousandth of the file's length, both rounded down, so that the last
+ * records of a file may show a little more than 1000).
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (reader above
+ * 255, frame null), KOVA_ERR_NOT_OPEN (no file open in the reader),
+ * KOVA_ERR_END_OF_FILE (no further record: the end was reached, the last
+ * record is cut short, or a found record is larger than 524288 bytes) or
+ * KOVA_ERR_FILE_READ (a read error: the reader moved on 131072 bytes; call
+ * again to go on). frame is written only when 0 is returned.
+ */
 KOVA_API int32_t KOVA_CALL KOVA_ReadFile_GetNextFrame(uint32_t reader, KOVA_RecordFrame *frame);
+
+/*
+ * Moves the reader to thousandths of the file (0: the first record; 1000: the
+ * end) and on to the first key frame from there. When no key frame follows,
+ * the reader stands at the end and the next KOVA_ReadFile_GetNextFrame
+ * returns KOVA_ERR_END_OF_FILE; this call still returns 0.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (reader above
+ * 255, thousandths above 1000) or KOVA_ERR_NOT_OPEN.
+ */
 KOVA_API int32_t KOVA_CALL KOVA_ReadFile_SetReadPos(uint32_t reader, uint32_t thousandths);
+
+/*
+ * Closes the reader's file and frees its buffer. A reader with no file open
+ * gives 0.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED or KOVA_ERR_INVALID_ARGUMENT (reader
+ * above 255).
+ */
 KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Close(uint32_t reader);
 
 /*

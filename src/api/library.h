@@ -12,6 +12,7 @@
 #include "platform/recursive_lock.h"
 #include "player/playback_timer.h"
 #include "player/video_player.h"
+#include "recfile/record_reader.h"
 #include "tessaly/kova.h"
 
 namespace tessaly::api {
@@ -39,6 +40,10 @@ struct Library {
     audio::AudioPlayer voiceOutput;
     audio::SdlCapture voiceCapture;
     std::array<audio::G726FrameDecoder, 64> decodeBank;
+
+    // The record-file frame readers: numbered as ports, independent of them;
+    // KOVA_DeInit leaves them open.
+    std::array<recfile::ReaderSlot, KOVA_MAX_PORTS> readers;
 };
 
 Library &TheLibrary();
