@@ -221,12 +221,12 @@ typedef struct KOVA_RecordFileInfo {
  * out. With 64-bit addresses the record is 40 bytes here.
  */
 typedef struct KOVA_RecordFrame {
-    uint32_t keyFrame;      /* 1 for a key frame */
-    const uint8_t *video;   /* valid until the next call on the same reader */
+    uint32_t keyFrame;    /* 1 for a key frame */
+    const uint8_t *video; /* valid until the next call on the same reader */
     uint32_t videoLength;
-    const uint8_t *audio;   /* video + videoLength */
+    const uint8_t *audio; /* video + videoLength */
     uint32_t audioLength;
-    uint32_t progress;      /* thousandths of the file */
+    uint32_t progress; /* thousandths of the file */
 } KOVA_RecordFrame;
 
 /*
