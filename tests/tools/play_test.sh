@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # tessaly-play end to end: bad input ends with exit status 1 and one line;
-# headless runs play the bundled sample at its frame rate, snapshot it and
-# count its pictures; on the X server (DISPLAY must be set: the suite runs
-# under xvfb-run) a two-file wall shows both streams, follows resizing,
-# snapshots the port under the pointer and quits on q.
+# headless runs play the bundled sample at its frame rate, and the sample
+# record file beside it, snapshot them and count their pictures; on the X
+# server (DISPLAY must be set: the suite runs under xvfb-run) a two-file wall
+# shows both streams, follows resizing, snapshots the port under the pointer
+# and quits on q, and the record file keys pause, step, speed up and seek.
 set -uo pipefail
 play=$1 grab=$2 data=$3
 sample=$data/sample/camera_704x576_25fps.264
+record=$data/sample/camera_704x576_25fps_speech.kvr  # the sample's first 250 access units, with speech
+record_pictures=250
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null  # the record file's sound needs no device
 other=$data/h264/gen/main_cabac_1280x720_ref2.264  # another scene; player ports keep two reference frames
 work=$(mktemp -d)
 player_pid=
@@ -30,6 +34,8 @@ fails_cleanly "missing file" "no_such.264: No such file" "$work/no_such.264"
 fails_cleanly "directory" "not a regular file" "$work"
 fails_cleanly "truncated SPS" "not an H.264 stream" "$work/short_sps.264"
 fails_cleanly "audio file" "not an H.264 stream" "$data/voice/speech_sample.wav"  # start codes, no SPS
+head -c 20000 "$sample" >"$work/stream.kvr"
+fails_cleanly "record file without its header" "not a record file" "$work/stream.kvr"
 fails_cleanly "second file bad" "no_such.264" "$sample" "$work/no_such.264"
 many=(); for i in $(seq 257); do many+=("$sample"); done
 fails_cleanly "257 files" "only 256 player ports" "${many[@]}"
@@ -58,10 +64,10 @@ for f in sys.argv[1:]:
 PY
 }
 
-# --- headless: the whole sample ---------------------------------------------
+# --- headless: the whole sample, the record file beside it ------------------
 units=$(wc -l <"$data/sample/camera_704x576_25fps.md5")  # one line per frame, one access unit each
 start=$(date +%s.%N)
-timeout 60 "$play" --headless --snapshot-every 4 --out "$work/snaps" "$sample" >"$work/summary" 2>"$work/err" \
+timeout 60 "$play" --headless --snapshot-every 4 --out "$work/snaps" "$sample" "$record" >"$work/summary" 2>"$work/err" \
   || fail "headless sample run: exit $?"
 elapsed=$(echo "$(date +%s.%N) - $start" | bc)
 line=$(grep '^port 0 camera_704x576_25fps.264: ' "$work/summary")
@@ -76,12 +82,23 @@ fps=$(sed -n 's/.* fps \([0-9.]*\) .*/\1/p' <<<"$line")
 [ "$(echo "${fps:-0} > 23.5 && ${fps:-0} < 26.5" | bc)" = 1 ] || fail "headless fps $fps, stream is 25"
 # Paced like a camera: 375 frames at 25 fps take 15 s, not as fast as the decoder goes.
 [ "$(echo "$elapsed > 14.5 && $elapsed < 30" | bc)" = 1 ] || fail "headless run took $elapsed s"
+# A record file shows each record's picture at once: every one, to the end of the file.
+line=$(grep '^port 1 camera_704x576_25fps_speech.kvr: ' "$work/summary")
+grep -q ": 704x576 pictures $record_pictures fps [0-9.]* position 1[0-9][0-9][0-9] time 9/9 s speed 0 ended$" <<<"$line" \
+  || fail "record file summary: '$line'"
+# About a line a second while it plays, moving on through the file.
+readout=$(sed -n 's/^file port 1 camera_704x576_25fps_speech.kvr: position \([0-9]*\) time \([0-9]*\)\/9 s speed 0 \(playing\|ended\) pictures \([0-9]*\)$/\1 \2 \4/p' \
+  "$work/summary")
+[ "$(wc -l <<<"$readout")" -ge 5 ] || fail "record file readout: $(grep -c '^file port' "$work/summary") lines"
+awk '{ for (i = 1; i <= 3; i++) { if ($i < last[i]) back = 1; last[i] = $i } } END { exit back }' <<<"$readout" \
+  || fail "record file readout goes backwards: $readout"
 snaps=$(ls "$work/snaps"/port000-*.bmp 2>/dev/null | wc -l)
 [ "$snaps" -ge 4 ] || fail "headless snapshots: $snaps files (15 s every 4 s, plus the last picture)"
-[ "$(grep -c '^snapshot ' "$work/summary")" -eq "$snaps" ] || fail "snapshot lines do not match the files"
+[ "$(grep -c '^snapshot .*/port000-' "$work/summary")" -eq "$snaps" ] || fail "snapshot lines do not match the files"
 sums=$(bmp_check "$work/snaps"/port000-*.bmp)
 grep '^bad' <<<"$sums" && fail "snapshots are not the sample's pictures"
 [ "$(sort -u <<<"$sums" | wc -l)" -eq "$snaps" ] || fail "snapshots taken seconds apart are identical (the clock must move)"
+bmp_check "$work/snaps"/port001-*.bmp | grep '^bad' && fail "record file snapshots are not its pictures"
 
 # --- headless without a display, two looping ports, stopped by --duration ----
 rm -rf "$work/snaps2"
@@ -152,6 +169,51 @@ if ! retry 50 exited; then
 else
   wait "$player_pid" || fail "wall exit status $?"
   [ "$(grep -c '^port [01] ' "$work/wall.log")" -eq 2 ] || { fail "wall summary:"; cat "$work/wall.log"; }
+fi
+player_pid=
+
+# --- record file keys in a window ------------------------------------------------
+# Each key prints the record file's state: space pauses, . steps one record,
+# + doubles the speed, Right seeks a twentieth on (to the next key frame).
+"$play" --loop --out "$work/wall" "$record" >"$work/keys.log" 2>&1 &
+player_pid=$!
+retry 300 find_window || fail "no tessaly-play window for the record file"
+states() { grep -c '^file port 0 ' "$work/keys.log"; }
+# Presses a key and prints the state line it brought.
+press() {
+  local before; before=$(states)
+  xdotool key "$1"
+  retry 50 eval '[ "$(states)" -gt "$before" ]' || { echo "no state after $1"; return; }
+  grep '^file port 0 ' "$work/keys.log" | tail -1
+}
+field() { sed -n "s/.* $1 \([-0-9]*\).*/\1/p" <<<"$2"; }
+if [ -n "$wid" ]; then
+  sleep 1.5
+  geometry
+  xdotool mousemove $((X + 100)) $((Y + 100))
+  paused=$(press space)
+  grep -q ' speed 0 paused pictures ' <<<"$paused" || fail "space: '$paused'"
+  stepped=$(press period)
+  faster=$(press plus)
+  grep -q ' speed 1 paused ' <<<"$faster" || fail "+: '$faster'"
+  # The step has shown its one picture by the time + answers; paused, nothing else moves.
+  [ "$(field pictures "$faster")" = $(($(field pictures "$paused") + 1)) ] \
+    || fail "a step while paused: '$paused' then '$stepped' then '$faster'"
+  [ "$(field position "$stepped")" -ge "$(field position "$paused")" ] || fail "the step went back: '$stepped'"
+  from=$(field position "$faster")
+  sought=$(press Right)
+  want=$((from + 50 > 1000 ? 1000 : from + 50))
+  [ "${from:-x}" != x ] && [ "$(field position "$sought")" -ge "$want" ] || fail "Right from $from: '$sought'"
+  playing=$(press space)
+  grep -q ' speed 1 playing ' <<<"$playing" || fail "space again: '$playing'"
+  xdotool key q
+fi
+if ! retry 50 exited; then
+  fail "tessaly-play did not quit within 5 s of q (record file)"
+else
+  wait "$player_pid" || fail "record file window exit status $?"
+  grep -q '^port 0 camera_704x576_25fps_speech.kvr: 704x576 pictures [0-9]* .* speed 1 playing$' "$work/keys.log" \
+    || { fail "record file window summary:"; cat "$work/keys.log"; }
 fi
 player_pid=
 

@@ -1,5 +1,6 @@
-// One input stream, loaded whole and cut into the access units a camera
-// would send, with the frame rate to send them at.
+// One input file: an H.264 stream, loaded whole and cut into the access
+// units a camera would send, with the frame rate to send them at; or a
+// record file, which its port reads from disk (see record_file.h).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ namespace tessaly::play {
 
 struct CameraFile {
     std::string path;
+    bool recordFile = false;  // bytes and accessUnits stay empty
     std::vector<uint8_t> bytes;
     std::vector<tools::ByteRange> accessUnits;
     uint32_t width = 0;

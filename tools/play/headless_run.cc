@@ -9,6 +9,8 @@
 namespace tessaly::play {
 namespace {
 
+constexpr auto kReadoutEvery = std::chrono::seconds(1);
+
 void SnapshotAll(const Options &options, PlaybackSession &session, unsigned round) {
     for (size_t port = 0; port < session.PortCount(); ++port) {
         char name[64];
@@ -39,8 +41,10 @@ int RunHeadless(const Options &options, PlaybackSession &session) {
     const auto end =
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
     auto nextSnapshot = start + every;
+    auto nextReadout = start + kReadoutEvery;
     unsigned round = 1;
-    session.StartFeeding();
+    // Without windows the record files are stepped in real time.
+    session.Start(true);
     while (!gInterrupted) {
         const auto now = Clock::now();
         if (options.duration > 0 && now >= end) break;
@@ -48,6 +52,11 @@ int RunHeadless(const Options &options, PlaybackSession &session) {
             SnapshotAll(options, session, round++);
             nextSnapshot += every;
         }
+        if (now >= nextReadout) {
+            session.PrintFileStates(stdout);
+            nextReadout += kReadoutEvery;
+        }
+        session.Poll();
         if (session.PlayedOut()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -1,9 +1,10 @@
-// tessaly-play: plays H.264 files as live cameras through the player ports,
-// in a video wall on the X display or, without one, headless with periodic
-// snapshots and a per-port summary.
+// tessaly-play: plays H.264 files as live cameras and record files from disk
+// through the player ports, in a video wall on the X display or, without one,
+// headless with periodic snapshots, a readout of the record files and a
+// per-port summary.
 //
 //   tessaly-play [--headless] [--loop] [--fps N] [--duration S]
-//                [--snapshot-every N] [--out DIR] FILE.264 [FILE2.264 ...]
+//                [--snapshot-every N] [--out DIR] FILE.264|FILE.kvr ...
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "interrupt.h"
 #include "options.h"
 #include "playback_session.h"
+#include "record_file.h"
 #include "tessaly/kova.h"
 #include "windowed_run.h"
 
@@ -33,7 +35,10 @@ int main(int argc, char **argv) {
     }
     std::vector<CameraFile> files(options.files.size());
     for (size_t i = 0; i < files.size(); ++i) {
-        if (!LoadCameraFile(options.files[i], options.fps, &files[i], &error)) {
+        const std::string &path = options.files[i];
+        const bool loaded = IsRecordFile(path) ? LoadRecordFile(path, &files[i], &error)
+                                               : LoadCameraFile(path, options.fps, &files[i], &error);
+        if (!loaded) {
             std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
             return 1;
         }

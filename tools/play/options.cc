@@ -10,15 +10,23 @@
 namespace tessaly::play {
 
 const char kUsage[] =
-    "usage: tessaly-play [options] FILE.264 [FILE2.264 ...]\n"
-    "Plays H.264 elementary streams as live cameras, one player port per file.\n"
+    "usage: tessaly-play [options] FILE.264|FILE.kvr ...\n"
+    "Plays H.264 elementary streams as live cameras and record files (.kvr, or any file\n"
+    "starting with KVRF) from disk, one player port per file; a record file's sound plays\n"
+    "when it has any. In a window a record file plays at its frame rate; headless, its port\n"
+    "stays paused and is stepped one record per frame period, so it still runs in real time,\n"
+    "and a line a second gives its position (thousandths), time, speed and state.\n"
     "  --headless            no window even when $DISPLAY is set\n"
-    "  --loop                start each stream again at its end\n"
+    "  --loop                start each stream and record file again at its end\n"
     "  --fps N               frame rate of streams without timing information (default 25)\n"
     "  --duration S          stop after S seconds\n"
     "  --snapshot-every N    headless: snapshot every port every N seconds (default 5, 0 = never)\n"
     "  --out DIR             where snapshots go (default .)\n"
-    "Keys: q quits, s snapshots the picture under the pointer, f toggles full screen.\n";
+    "Keys: q quits, s snapshots the picture under the pointer, f toggles full screen.\n"
+    "Record files (all of them; live cameras go on): space plays or pauses, . steps one\n"
+    "record when paused, + and - play faster or slower (quarter to fourfold speed),\n"
+    "Right seeks a twentieth on, Left a twentieth back (further when that finds no earlier\n"
+    "key frame); a seek lands on a key frame. Each key prints the files' new state.\n";
 
 namespace {
 

@@ -20,36 +20,52 @@ PlaybackSession::PlaybackSession(const std::vector<CameraFile> &files, bool loop
 PlaybackSession::~PlaybackSession() { Stop(); }
 
 bool PlaybackSession::OpenPorts(const std::vector<KOVA_HWND> &windows, std::string *error) {
+    feeders_.resize(files_.size());
+    filePorts_.resize(files_.size());
     for (size_t i = 0; i < files_.size(); ++i) {
-        // Stream kind 1 ticks every 32 ms (31 fps), the other kinds every 38 ms
-        // (26 fps): take the one that keeps up with the stream.
-        const uint32_t streamKind = files_[i].fps > 26 ? 1 : 0;
-        const int32_t result = KOVA_OpenStreamEx(static_cast<uint32_t>(i), windows[i], streamKind, 0, CountPicture,
-                                                 reinterpret_cast<intptr_t>(&stats_[i]));
+        const uint32_t port = static_cast<uint32_t>(i);
+        int32_t result;
+        if (files_[i].recordFile) {
+            filePorts_[i] = std::make_unique<FilePort>(port, files_[i], loop_, stats_[i], stop_);
+            result = filePorts_[i]->Open(windows[i]);
+        } else {
+            // Stream kind 1 ticks every 32 ms (31 fps), the other kinds every 38 ms
+            // (26 fps): take the one that keeps up with the stream.
+            const uint32_t streamKind = files_[i].fps > 26 ? 1 : 0;
+            result = KOVA_OpenStreamEx(port, windows[i], streamKind, 0, CountPicture,
+                                       reinterpret_cast<intptr_t>(&stats_[i]));
+            feeders_[i] = std::make_unique<StreamFeeder>(port, files_[i], loop_, stats_[i], stop_);
+        }
         if (result != KOVA_OK) {
-            *error = "cannot open player port " + std::to_string(i) + " (error " + std::to_string(result) + ")";
+            *error = (files_[i].recordFile ? "cannot open " + files_[i].path + " at player port "
+                                           : std::string("cannot open player port ")) +
+                     std::to_string(i) + " (error " + std::to_string(result) + ")";
             return false;
         }
         openPorts_ = i + 1;
     }
-    for (size_t i = 0; i < files_.size(); ++i) {
-        feeders_.push_back(
-            std::make_unique<StreamFeeder>(static_cast<uint32_t>(i), files_[i], loop_, stats_[i], stop_));
-    }
     return true;
 }
 
-void PlaybackSession::StartFeeding() {
-    for (auto &feeder : feeders_) feeder->Start();
+void PlaybackSession::Start(bool stepFiles) {
+    for (auto &feeder : feeders_)
+        if (feeder) feeder->Start();
+    for (auto &filePort : filePorts_)
+        if (filePort) filePort->Start(stepFiles);
 }
 
-bool PlaybackSession::PlayedOut() {
-    if (loop_) return false;
+void PlaybackSession::Poll() {
+    for (auto &filePort : filePorts_)
+        if (filePort) filePort->Poll();
+}
+
+bool PlaybackSession::CamerasPlayedOut() {
     bool empty = true;
     for (size_t i = 0; i < feeders_.size() && empty; ++i) {
         uint32_t capacity = 0, fill = 0;
-        empty = feeders_[i]->Finished() &&
-                KOVA_GetStreamBufInfo(static_cast<uint32_t>(i), &capacity, &fill) == KOVA_OK && fill == 0;
+        empty =
+            !feeders_[i] || (feeders_[i]->Finished() &&
+                             KOVA_GetStreamBufInfo(static_cast<uint32_t>(i), &capacity, &fill) == KOVA_OK && fill == 0);
     }
     const auto now = std::chrono::steady_clock::now();
     if (!empty) {
@@ -63,16 +79,61 @@ bool PlaybackSession::PlayedOut() {
     return now - drainedSince_ >= kLastPictureGrace;
 }
 
+bool PlaybackSession::PlayedOut() {
+    if (loop_) return false;
+    for (const auto &filePort : filePorts_)
+        if (filePort && !filePort->Ended()) return false;
+    return CamerasPlayedOut();
+}
+
 void PlaybackSession::Stop() {
     stop_.Raise();
-    for (auto &feeder : feeders_) feeder->Join();
-    for (size_t i = 0; i < openPorts_; ++i) KOVA_Close(static_cast<uint32_t>(i));
+    for (auto &feeder : feeders_)
+        if (feeder) feeder->Join();
+    for (auto &filePort : filePorts_)
+        if (filePort) filePort->Join();
+    for (size_t i = 0; i < openPorts_; ++i) {
+        if (filePorts_[i]) {
+            filePorts_[i]->Close();
+        } else {
+            KOVA_Close(static_cast<uint32_t>(i));
+        }
+    }
     openPorts_ = 0;
 }
 
+bool PlaybackSession::ControlFiles(FilePort::Control control) {
+    bool any = false;
+    for (auto &filePort : filePorts_) {
+        if (!filePort) continue;
+        filePort->Apply(control);
+        any = true;
+    }
+    return any;
+}
+
+void PlaybackSession::PrintFileStates(std::FILE *out) const {
+    char state[128];
+    for (size_t i = 0; i < filePorts_.size(); ++i) {
+        if (!filePorts_[i]) continue;
+        filePorts_[i]->FormatState(state, sizeof state);
+        std::fprintf(out, "file port %zu %s: %s pictures %llu\n", i, BaseName(files_[i].path).c_str(), state,
+                     static_cast<unsigned long long>(stats_[i].pictures.load(std::memory_order_acquire)));
+    }
+    std::fflush(out);
+}
+
 void PlaybackSession::PrintSummary(std::FILE *out) const {
+    char state[128];
     for (size_t i = 0; i < files_.size(); ++i) {
-        PrintSummaryLine(out, static_cast<uint32_t>(i), BaseName(files_[i].path), stats_[i]);
+        const uint32_t port = static_cast<uint32_t>(i);
+        PrintPictureCounts(out, port, BaseName(files_[i].path), stats_[i]);
+        if (i < filePorts_.size() && filePorts_[i]) {
+            filePorts_[i]->FormatState(state, sizeof state);
+            std::fprintf(out, " %s\n", state);
+        } else {
+            PrintFeedCounts(out, stats_[i]);
+        }
     }
 }
 

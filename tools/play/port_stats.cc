@@ -23,16 +23,20 @@ void CountPicture(int32_t, uint8_t *, int32_t, int32_t width, int32_t height, in
     stats->pictures.fetch_add(1, std::memory_order_release);
 }
 
-void PrintSummaryLine(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats) {
+void PrintPictureCounts(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats) {
     const uint64_t pictures = stats.pictures.load(std::memory_order_acquire);
     const double spanS = (stats.lastPictureNs.load() - stats.firstPictureNs.load()) / 1e9;
     // n pictures span n - 1 intervals.
     const double fps = pictures > 1 && spanS > 0 ? (pictures - 1) / spanS : 0;
+    std::fprintf(out, "port %u %s: %dx%d pictures %llu fps %.1f", port, name.c_str(), stats.width.load(),
+                 stats.height.load(), static_cast<unsigned long long>(pictures), fps);
+}
+
+void PrintFeedCounts(std::FILE *out, const PortStats &stats) {
     const uint32_t capacity = stats.capacity.load();
     const uint32_t maxFill = stats.maxFill.load();
     const unsigned percent = capacity ? static_cast<unsigned>(100.0 * maxFill / capacity + 0.5) : 0;
-    std::fprintf(out, "port %u %s: %dx%d pictures %llu fps %.1f sent %llu dropped %llu buffer max %u%% (%u/%u)\n", port,
-                 name.c_str(), stats.width.load(), stats.height.load(), static_cast<unsigned long long>(pictures), fps,
+    std::fprintf(out, " sent %llu dropped %llu buffer max %u%% (%u/%u)\n",
                  static_cast<unsigned long long>(stats.framesSent.load()),
                  static_cast<unsigned long long>(stats.framesDropped.load()), percent, maxFill, capacity);
 }

@@ -1,6 +1,6 @@
 // What happens on each port: pictures shown (counted in the decoded-frame
-// callback), frames sent and dropped by the feeder, the fullest the stream
-// buffer got. Written from the port's threads, read by the main thread.
+// callback); for a camera, frames sent and dropped by the feeder and the
+// fullest the stream buffer got. Written from the port's threads, read by the main thread.
 #pragma once
 
 #include <atomic>
@@ -25,8 +25,10 @@ struct PortStats {
 // The port's decoded-frame callback; `user` is the port's PortStats.
 void CountPicture(int32_t format, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user);
 
-// One summary line, e.g.
-// "port 0 sample.264: 704x576 pictures 375 fps 25.0 sent 375 dropped 0 buffer max 12% (63488/524288)".
-void PrintSummaryLine(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats);
+// A summary line in two parts: the pictures, e.g.
+// "port 0 sample.264: 704x576 pictures 375 fps 25.0", without a line end,
+// then for a camera what its feeder did, " sent 375 dropped 0 buffer max 12% (63488/524288)".
+void PrintPictureCounts(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats);
+void PrintFeedCounts(std::FILE *out, const PortStats &stats);
 
 }  // namespace tessaly::play

@@ -1,7 +1,6 @@
 #include "stream_feeder.h"
 
-#include <chrono>
-
+#include "frame_pacer.h"
 #include "tessaly/kova.h"
 
 namespace tessaly::play {
@@ -36,18 +35,11 @@ void StreamFeeder::Send(const tools::ByteRange &unit) {
 }
 
 void StreamFeeder::Run() {
-    using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / file_.fps));
-    auto due = Clock::now();
+    FramePacer pacer(file_.fps, stop_);
     do {
         for (const tools::ByteRange &unit : file_.accessUnits) {
-            if (stop_.WaitUntil(due)) return;
+            if (!pacer.Wait()) return;
             Send(unit);
-            due += period;
-            // A camera does not burst to catch up after a stall: it sends the next
-            // frame a period later.
-            const auto now = Clock::now();
-            if (now - due > std::chrono::seconds(1)) due = now + period;
         }
     } while (loop_ && !file_.accessUnits.empty());
     finished_.store(true, std::memory_order_release);

@@ -3,12 +3,15 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "interrupt.h"
 #include "x11_wall.h"
 
 namespace tessaly::play {
 namespace {
+
+constexpr auto kSettle = std::chrono::milliseconds(150);
 
 void SnapshotPort(const Options &options, uint32_t port) {
     const std::time_t now = std::time(nullptr);
@@ -25,6 +28,20 @@ void SnapshotPort(const Options &options, uint32_t port) {
         std::fprintf(stderr, "tessaly-play: snapshot of port %u failed (error %d)\n", port, result);
     }
     std::fflush(stdout);
+}
+
+std::optional<FilePort::Control> FileControlFor(X11Wall::Request request) {
+    using Request = X11Wall::Request;
+    using Control = FilePort::Control;
+    switch (request) {
+    case Request::kTogglePause: return Control::kTogglePause;
+    case Request::kStep: return Control::kStep;
+    case Request::kFaster: return Control::kFaster;
+    case Request::kSlower: return Control::kSlower;
+    case Request::kSeekBack: return Control::kSeekBack;
+    case Request::kSeekForward: return Control::kSeekForward;
+    default: return std::nullopt;
+    }
 }
 
 std::string WindowTitle(const PlaybackSession &session) {
@@ -53,12 +70,21 @@ int RunWindowed(const Options &options, PlaybackSession &session) {
     }
     const auto end =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
-    session.StartFeeding();
+    session.Start(false);
+    Clock::time_point readoutDue = Clock::time_point::max();
     while (!gInterrupted) {
         uint32_t port = 0;
         const X11Wall::Request request = wall->Pump(20, &port);
         if (request == X11Wall::Request::kQuit) break;
         if (request == X11Wall::Request::kSnapshot) SnapshotPort(options, port);
+        const std::optional<FilePort::Control> control = FileControlFor(request);
+        // The new state is printed once a step or seek has had time to show its picture.
+        if (control && session.ControlFiles(*control)) readoutDue = Clock::now() + kSettle;
+        if (Clock::now() >= readoutDue) {
+            session.PrintFileStates(stdout);
+            readoutDue = Clock::time_point::max();
+        }
+        session.Poll();
         if (options.duration > 0 && Clock::now() >= end) break;
         if (session.PlayedOut()) break;
     }

@@ -10,10 +10,31 @@
 namespace tessaly::play {
 namespace {
 
+// Keysyms outside Latin-1.
+constexpr xcb_keysym_t kLeft = 0xff51, kRight = 0xff53, kKeypadAdd = 0xffab, kKeypadSubtract = 0xffad;
+
 // Grid with at least as many columns as rows: 2 files side by side, 4 as 2x2.
 void GridFor(size_t count, uint32_t *columns, uint32_t *rows) {
     *columns = static_cast<uint32_t>(std::ceil(std::sqrt(static_cast<double>(count))));
     *rows = static_cast<uint32_t>((count + *columns - 1) / *columns);
+}
+
+// Latin-1 keysyms equal their character codes.
+char KeyChar(xcb_keysym_t sym) {
+    if (sym >= 'a' && sym <= 'z') return static_cast<char>(sym);
+    if (sym >= 'A' && sym <= 'Z') return static_cast<char>(sym - 'A' + 'a');
+    switch (sym) {
+    case ' ':
+    case '.':
+    case '+':
+    case '-': return static_cast<char>(sym);
+    case '=':
+    case kKeypadAdd: return '+';
+    case kKeypadSubtract: return '-';
+    case kLeft: return '<';
+    case kRight: return '>';
+    default: return 0;
+    }
 }
 
 }  // namespace
@@ -114,10 +135,9 @@ void X11Wall::LoadKeyMap() {
     const int perCode = reply->keysyms_per_keycode;
     const int available = xcb_get_keyboard_mapping_keysyms_length(reply);
     for (int code = 0; code < count && perCode > 0 && (code + 1) * perCode <= available; ++code) {
-        const xcb_keysym_t sym = syms[code * perCode];
-        // Latin-1 letters have keysyms equal to their character codes.
-        if (sym >= 'a' && sym <= 'z') keyChars_[code] = static_cast<char>(sym);
-        if (sym >= 'A' && sym <= 'Z') keyChars_[code] = static_cast<char>(sym - 'A' + 'a');
+        // The unshifted symbol first: '+' is often the shifted '=' key, taken for it.
+        for (int level = 0; level < std::min(perCode, 2) && !keyChars_[code]; ++level)
+            keyChars_[code] = KeyChar(syms[code * perCode + level]);
     }
     free(reply);
 }
@@ -174,7 +194,15 @@ X11Wall::Request X11Wall::Handle(const xcb_generic_event_t *event, uint32_t *por
         if (letter == 'q') return Request::kQuit;
         if (letter == 'f') ToggleFullscreen();
         if (letter == 's' && CellUnderPointer(port)) return Request::kSnapshot;
-        return Request::kNone;
+        switch (letter) {
+        case ' ': return Request::kTogglePause;
+        case '.': return Request::kStep;
+        case '+': return Request::kFaster;
+        case '-': return Request::kSlower;
+        case '<': return Request::kSeekBack;
+        case '>': return Request::kSeekForward;
+        default: return Request::kNone;
+        }
     }
     case XCB_CONFIGURE_NOTIFY: {
         const auto *configure = reinterpret_cast<const xcb_configure_notify_event_t *>(event);

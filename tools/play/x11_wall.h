@@ -1,5 +1,6 @@
 // The video wall: one top-level X11 window holding a grid of child windows,
-// one per port, which the library draws into. Handles the keys (q, s, f),
+// one per port, which the library draws into. Handles the keys (q, s, f and
+// the record file controls: space . + - Left Right),
 // resizing (the children follow the top-level size) and the window manager's
 // close button.
 #pragma once
@@ -15,7 +16,17 @@ namespace tessaly::play {
 
 class X11Wall {
 public:
-    enum class Request { kNone, kQuit, kSnapshot };
+    enum class Request {
+        kNone,
+        kQuit,
+        kSnapshot,
+        kTogglePause,
+        kStep,
+        kFaster,
+        kSlower,
+        kSeekBack,
+        kSeekForward,
+    };
 
     // Opens the display named by $DISPLAY and maps the wall, `count` cells of
     // pictures `pictureWidth` x `pictureHeight` (shrunk to fit the screen).
@@ -47,7 +58,7 @@ private:
     uint32_t columns_ = 1, rows_ = 1;
     uint32_t width_ = 0, height_ = 0;
     xcb_atom_t wmProtocols_ = 0, wmDeleteWindow_ = 0, netWmState_ = 0, netWmStateFullscreen_ = 0;
-    std::vector<char> keyChars_;  // keycode -> lower-case letter or 0
+    std::vector<char> keyChars_;  // keycode -> lower-case letter, one of " .+-<>" (< > the arrows) or 0
     uint8_t minKeycode_ = 0;
 };
 
