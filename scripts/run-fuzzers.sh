@@ -4,7 +4,7 @@
 # Usage: run-fuzzers.sh BUILD_DIR
 set -euo pipefail
 build=$1
-declare -A seconds=([voice_frame]=60 [sound_frames]=30 [record_file_playback]=30 [sps_probe]=30 [deinterlace]=45 [h264_decoder]=120 [record_reader]=30 [ft_assembler]=30)
+declare -A seconds=([voice_frame]=60 [sound_frames]=30 [record_file_playback]=30 [sps_probe]=30 [deinterlace]=45 [h264_decoder]=120 [record_reader]=30 [overlay_text]=30 [ft_assembler]=30)
 for name in "${!seconds[@]}"; do
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$name/." "$work/"

@@ -230,6 +230,21 @@ typedef struct KOVA_RecordFrame {
 } KOVA_RecordFrame;
 
 /*
+ * One line of text laid over a port's pictures (see KOVA_SetTextOSD_FT).
+ * 144 bytes.
+ */
+typedef struct KOVA_TextOsdLine {
+    uint8_t enabled;
+    uint8_t reserved[3];
+    int32_t x, y;      /* left and top of the line, pixels */
+    uint32_t fontSize; /* 0: 6x12 / 12x12, 1: 8x16 / 16x16, 2: 12x24 / 24x24 */
+    char text[128];    /* single-byte and GB2312 double-byte characters, zero-terminated */
+} KOVA_TextOsdLine;
+typedef struct KOVA_TextOsdInput {
+    KOVA_TextOsdLine line[4];
+} KOVA_TextOsdInput; /* 576 bytes */
+
+/*
  * Receives one encoded voice frame of the microphone (see
  * KOVA_Voice_StartCapture): 244 bytes, valid only during the call. Runs on the
  * sound device's thread; it should return quickly.
@@ -553,6 +568,38 @@ KOVA_API int32_t KOVA_CALL KOVA_ReadFile_SetReadPos(uint32_t reader, uint32_t th
  * above 255).
  */
 KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Close(uint32_t reader);
+
+/*
+ * Sets the text laid over the port's pictures: up to four lines of black
+ * letters (luma 0, no background), drawn into every frame picture the port
+ * decodes before it goes to the decoded-frame callback and the window.
+ * Deinterlaced field pairs, raw-picture ports and snapshots carry no text.
+ * Every call replaces all four lines; a call whose lines are all disabled
+ * removes the text. The lines stay with the port number across KOVA_Close and
+ * the next open, until changed or the library is unloaded.
+ *
+ * osd: four lines, each:
+ *   enabled: 0 leaves the line out, anything else draws it.
+ *   x, y: the top left corner of the line's first character, in pixels of the
+ *         cropped picture. A line whose x or y is negative draws nothing.
+ *   fontSize: 0: characters 6 x 12 and 12 x 12 pixels, 1: 8 x 16 and
+ *         16 x 16, 2: 12 x 24 and 24 x 24; any other size draws nothing.
+ *   text: zero-terminated; at most 127 bytes are taken, a longer text is cut.
+ *         A byte 1..127 is a single-byte character; a byte 128..255 and the
+ *         byte after it are one GB2312 double-byte character (lead byte
+ *         0xA1..0xF7, trail byte 0xA1..0xFE). Any other pair is left blank,
+ *         the next characters keeping their place; a lead byte just before
+ *         the terminating zero ends the line.
+ * Characters are drawn left to right with no spacing of their own; a line
+ * stops at the first character that would not fit whole in the picture, so
+ * a line that starts too low or too far right draws nothing.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, osd null), KOVA_ERR_NOT_OPEN (the port is not open, in any mode) or
+ * KOVA_ERR_MISSING_OBJECT (no memory for the overlay, at the port's first
+ * call).
+ */
+KOVA_API int32_t KOVA_CALL KOVA_SetTextOSD_FT(uint32_t port, const KOVA_TextOsdInput *osd);
 
 /*
  * Writes the port's last shown picture to a 24-bit bitmap file (created or

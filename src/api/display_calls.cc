@@ -1,5 +1,6 @@
 // The exported display calls: moving a port's picture to another window,
-// snapshots, and the raw-picture ports of the second port table.
+// snapshots, the text overlay, and the raw-picture ports of the second port
+// table.
 #include "api/library.h"
 
 using tessaly::api::GuardedPortCall;
@@ -15,6 +16,13 @@ KOVA_API int32_t KOVA_CALL KOVA_SetDisplayWindow(uint32_t port, KOVA_HWND window
 
 KOVA_API int32_t KOVA_CALL KOVA_Snapshot(uint32_t port, const char *fileName) {
     return GuardedPortCall(port, fileName != nullptr, [&](PlayerPort &slot) { return slot.video.Snapshot(fileName); });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_SetTextOSD_FT(uint32_t port, const KOVA_TextOsdInput *osd) {
+    return GuardedPortCall(port, osd != nullptr, [&](PlayerPort &slot) {
+        slot.video.Overlay().Set(*osd);
+        return KOVA_OK;
+    });
 }
 
 KOVA_API int32_t KOVA_CALL KOVA_YUV_Open(uint32_t port, KOVA_HWND window) {

@@ -85,6 +85,7 @@ int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_Recor
 }
 
 bool VideoPlayer::StartWorker(void (*thread)(Session &, platform::Event &)) {
+    session_->decoder.SetTextOverlay(&overlay_);
     auto worker = std::make_unique<platform::WorkerThread>();
     auto session = session_;
     if (!worker->Start([session, thread](platform::Event &stop) { thread(*session, stop); })) {

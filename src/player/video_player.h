@@ -17,6 +17,7 @@
 #include "platform/recursive_lock.h"
 #include "platform/worker_thread.h"
 #include "tessaly/kova.h"
+#include "video/text_overlay.h"
 
 namespace tessaly::video {
 class DecodeWorker;
@@ -113,6 +114,10 @@ public:
     void AttachTimer(PlaybackTimer &timer) { timer_ = &timer; }
     void AttachAudio(audio::AudioPlayer &audio) { audio_ = &audio; }
 
+    // The port's text overlay, kept across closes; drawn by the decode worker
+    // of each stream or file session.
+    video::TextOverlay &Overlay() { return overlay_; }
+
     PlayerMode Mode() const { return mode_; }
     int TimerClient() const { return timerClient_; }
 
@@ -138,6 +143,7 @@ private:
     int timerClient_ = -1;
     std::shared_ptr<Session> session_;
     std::unique_ptr<platform::WorkerThread> worker_;
+    video::TextOverlay overlay_;
 };
 
 }  // namespace tessaly::player

@@ -9,6 +9,7 @@
 #include "platform/trace.h"
 #include "tessaly/tq_deinterlace.h"
 #include "video/sps_probe.h"
+#include "video/text_overlay.h"
 
 namespace tessaly::video {
 namespace {
@@ -77,6 +78,9 @@ void DecodeWorker::CloseSetup() {
     pictureBuffer_ = nullptr;
     pictureBufferBytes_ = 0;
     lastShown_ = I420View{};
+    std::free(cleanLuma_);
+    cleanLuma_ = nullptr;
+    cleanLumaShown_ = false;
     TQ_ReleaseDeinterlace(deinterlacer_);
     deinterlacer_ = nullptr;
     std::fill(std::begin(deinterlaceGeometry_), std::end(deinterlaceGeometry_), 0);
@@ -135,6 +139,7 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
     CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
     CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
     CopyPlane(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
+    DrawOverlay(y, a.width, a.height);
     Present(a.width, a.height);
     return true;
 }
@@ -166,6 +171,7 @@ bool DecodeWorker::PrepareDeinterlacer(const DecodedPicture &pic, const VisibleA
 
 bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
     if (!PrepareDeinterlacer(pic, a)) return false;
+    cleanLumaShown_ = false;
     const uint32_t fullWidth = a.left + a.width, rows = 2 * a.height;
     uint8_t *y = pictureBuffer_;
     uint8_t *u = y + size_t{fullWidth} * rows;
@@ -184,6 +190,17 @@ bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
     }
     Present(a.width, rows);
     return true;
+}
+
+// Draws the port's text into the frame in the PictureBuffer, keeping its luma
+// plane as decoded aside for snapshots. The room for it is made once per
+// setup, the first time text is shown; without it the text is left out.
+void DecodeWorker::DrawOverlay(uint8_t *luma, uint32_t width, uint32_t height) {
+    cleanLumaShown_ = false;
+    if (!overlay_ || !overlay_->HasLines()) return;
+    // A frame's luma plane is at most two thirds of the PictureBuffer.
+    if (!cleanLuma_) cleanLuma_ = static_cast<uint8_t *>(std::malloc(pictureBufferBytes_ / 3 * 2));
+    if (cleanLuma_) cleanLumaShown_ = overlay_->Render(luma, width, height, cleanLuma_);
 }
 
 void DecodeWorker::Present(uint32_t width, uint32_t height) {

@@ -24,6 +24,8 @@
 
 namespace tessaly::video {
 
+class TextOverlay;
+
 // Where the decode loop is, for the diagnostic line of a close that times out.
 enum ProgressState : int32_t {
     kProgressEntered = 0,
@@ -70,6 +72,11 @@ public:
     int32_t ShowYuvStrided(uint32_t format, const uint8_t *y, uint32_t yStride, const uint8_t *u, const uint8_t *v,
                            uint32_t uvStride, uint32_t width, uint32_t height);
 
+    // The port's text overlay, drawn into each frame picture (not into
+    // deinterlaced field pairs nor host pictures) before it is handed on; it
+    // must outlive the worker's decoding.
+    void SetTextOverlay(TextOverlay *overlay) { overlay_ = overlay; }
+
     int32_t SetWindow(KOVA_HWND window);
     void Redraw();
     X11Renderer &Renderer() { return renderer_; }
@@ -89,9 +96,14 @@ public:
     int32_t SetupHeight() const { return setupHeight_; }
     int32_t SetupRefFrames() const { return setupRefFrames_; }
     bool HasDecoder() const { return decoder_ != nullptr; }
-    // The picture last handed to the callback and the window (a field pair:
-    // the deinterlaced frame); empty before the first.
-    const I420View &LastShown() const { return lastShown_; }
+    // The picture last handed to the callback and the window, as decoded:
+    // without the text overlay (a field pair: the deinterlaced frame); empty
+    // before the first.
+    I420View LastShown() const {
+        I420View view = lastShown_;
+        if (cleanLumaShown_) view.y = cleanLuma_;
+        return view;
+    }
 
 private:
     // The visible part of a decoded picture, in luma pixels.
@@ -106,6 +118,7 @@ private:
     bool PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &area);
     // Hands the PictureBuffer's width x height picture to the callback and the window.
     void Present(uint32_t width, uint32_t height);
+    void DrawOverlay(uint8_t *luma, uint32_t width, uint32_t height);
     void RunCallback(uint8_t *picture, uint32_t width, uint32_t height);
 
     std::atomic<int32_t> progress_{kProgressLeft};  // read by a closing thread, for diagnostics only
@@ -116,6 +129,11 @@ private:
     platform::CallbackGate callbackGate_;  // around each callback; closed by StopCallbacks
     X11Renderer renderer_;
     KOVA_HWND window_ = 0;
+    TextOverlay *overlay_ = nullptr;
+    // The last frame's luma plane before the overlay was drawn into it; made
+    // the first time a setup shows text.
+    uint8_t *cleanLuma_ = nullptr;
+    bool cleanLumaShown_ = false;
     H264Decoder *decoder_ = nullptr;
     DecoderAttr decoderAttr_{};
     DecodedPicture currentPicture_{};
