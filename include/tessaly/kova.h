@@ -129,6 +129,17 @@
  * are headers with a wrong magic, value A above 1, a frame rate outside 1..30
  * or value B other than 1 (KOVA_ERR_FILE_HEADER).
  *
+ * FFmpeg
+ * ------
+ * FT ports (KOVA_OpenStream_FT) and record files whose header selects it
+ * decode through FFmpeg's libavcodec (H.264 and Motion JPEG), which the
+ * library loads at KOVA_Init: libavcodec.so.59 and libavutil.so.57 from the
+ * library's own directory, else the system's. Without them only this path is
+ * off: such ports open and take data but show nothing. Pictures are taken as
+ * planar 4:2:0 (JPEG 4:2:2 and 4:4:4 chroma is subsampled; JPEG levels are
+ * passed on as they are). Decoding is single-threaded per port. FFmpeg's own
+ * log is silenced unless TESSALY_DEBUG=1 or the host has set its level.
+ *
  * Calling convention
  * ------------------
  * KOVA_CALL is empty on x86-64 Linux (there is one convention there).
@@ -481,8 +492,8 @@ KOVA_API int32_t KOVA_CALL KOVA_Voice_StopCapture(void);
  * port idles on its last picture until KOVA_Play, KOVA_SetPlayingPos or
  * KOVA_Stop.
  *
- * A file whose header selects the FFmpeg decoder is played by the library's
- * own decoder for now.
+ * A file whose header selects FFmpeg (byte 22) is decoded through it, H.264
+ * or Motion JPEG records alike (see "FFmpeg").
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
  * 255, fileName or info null, a non-zero window that is not a window),
@@ -600,6 +611,60 @@ KOVA_API int32_t KOVA_CALL KOVA_ReadFile_Close(uint32_t reader);
  * call).
  */
 KOVA_API int32_t KOVA_CALL KOVA_SetTextOSD_FT(uint32_t port, const KOVA_TextOsdInput *osd);
+
+/*
+ * Opens a port for an FT byte stream, decoded through FFmpeg (see "FFmpeg"):
+ * H.264 access units or Motion JPEG pictures in packets, handed over in
+ * chunks of any size with KOVA_AddStreamData_FT or KOVA_AddStreamData_FT_Raw
+ * (whole frames may also come with KOVA_AddStreamFrame, type 1). As
+ * KOVA_OpenStreamEx otherwise (window, stream kind and callback alike), but
+ * the fourth argument is not used: an FT port has no sound.
+ *
+ * Pictures of any size are shown and passed to the callback at their size;
+ * they get the port's text overlay, and so do its snapshots (a picture of 704
+ * or more by at most 288 rows, a D1 camera's half-height picture, is written
+ * line-doubled). Without FFmpeg the port opens and takes data, and shows
+ * nothing.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, a non-zero window that is not a window), KOVA_ERR_ALREADY_OPEN or
+ * KOVA_ERR_MISSING_OBJECT.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_OpenStream_FT(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t unused,
+                                              KOVA_DecodedFrameCallback callback, intptr_t user);
+
+/*
+ * The next bytes of a port's FT byte stream: packets, each the marker
+ * FE FD 02 01 FD FE 01 02, 32 header bytes that are not read (none with
+ * KOVA_AddStreamData_FT_Raw), then the payload: every byte up to the next
+ * marker, so a packet is complete once the next one's marker has arrived.
+ * Bytes before the first marker are skipped. Each call completes at most one
+ * packet (a packet already complete is taken by the next call, even one of a
+ * single byte) and queues its payload as a frame:
+ *  - an H.264 payload (beginning 00 00 00 01) carries 8 bytes behind its first
+ *    NAL header byte that are not part of the stream, and are dropped;
+ *    KOVA_AddStreamData_FT also turns a first NAL header byte of 0x67 or
+ *    0x61 into 0x27 or 0x21 (nal_ref_idc 1: decoded the same);
+ *  - any other payload is a JPEG picture.
+ * With KOVA_AddStreamData_FT the port's first packet fixes the codec: packets
+ * of the other kind are dropped (result 0). With KOVA_AddStreamData_FT_Raw
+ * the decoder follows each payload's kind. After KOVA_ERR_BUFFER_FULL the port
+ * drops H.264 payloads until one that begins with a sequence parameter set,
+ * as KOVA_AddStreamFrame does; JPEG pictures are not held back.
+ *
+ * frameType: 1 (KOVA_FRAME_VIDEO) only.
+ * data, length: up to 262144 bytes beside what is collected.
+ *
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
+ * 255, data null or length 0; or more bytes than the collecting buffer has
+ * room for: everything collected is dropped and the stream starts afresh at
+ * the next marker), KOVA_ERR_NOT_OPEN (not an FT port), KOVA_ERR_BUFFER_FULL
+ * (the packet was dropped) or KOVA_ERR_FRAME_TYPE.
+ */
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                                 uint32_t length);
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT_Raw(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                                     uint32_t length);
 
 /*
  * Writes the port's last shown picture to a 24-bit bitmap file (created or

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "audio/sdl_audio_system.h"
+#include "video/ffmpeg_library.h"
 
 namespace tessaly::api {
 
@@ -94,6 +95,7 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     if (lib.initialised.load()) return KOVA_OK;
     for (auto &port : lib.ports) port.opened = 0;
     tessaly::audio::SdlAudioSystem::Instance().KeepRunning(true);
+    tessaly::video::LoadFfmpeg();  // without it only the FFmpeg path is off
     try {
         lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
     } catch (...) {}

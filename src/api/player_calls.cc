@@ -9,7 +9,7 @@ using tessaly::api::TheLibrary;
 namespace {
 
 int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
-                       KOVA_DecodedFrameCallback callback, intptr_t user) {
+                       KOVA_DecodedFrameCallback callback, intptr_t user, bool ffmpeg = false) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
     if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
@@ -17,7 +17,8 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uin
     tessaly::platform::ScopedLock lock(slot.lock);
     if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
     try {
-        const int32_t rc = slot.video.OpenStream(window, streamKind);
+        const int32_t rc =
+            ffmpeg ? slot.video.OpenStreamFt(window, streamKind) : slot.video.OpenStream(window, streamKind);
         if (rc != KOVA_OK) return rc;
         slot.video.SetCallback(callback, user);
         if (sound != 0) slot.audio.Start();
@@ -74,6 +75,11 @@ KOVA_API int32_t KOVA_CALL KOVA_OpenStreamEx(uint32_t port, KOVA_HWND window, ui
     return OpenStreamPort(port, window, streamKind, sound, callback, user);
 }
 
+KOVA_API int32_t KOVA_CALL KOVA_OpenStream_FT(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t,
+                                              KOVA_DecodedFrameCallback callback, intptr_t user) {
+    return OpenStreamPort(port, window, streamKind, 0, callback, user, true);
+}
+
 KOVA_API int32_t KOVA_CALL KOVA_Close(uint32_t port) {
     return tessaly::api::ClosePort(port, &tessaly::api::Library::ports);
 }
@@ -86,6 +92,20 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamFrame(uint32_t port, uint32_t frameType
         case KOVA_FRAME_AUDIO: return slot.audio.SubmitFrames(data, length);
         default: return KOVA_ERR_FRAME_TYPE;
         }
+    });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                                 uint32_t length) {
+    return GuardedPortCall(port, data != nullptr && length != 0, [&](PlayerPort &slot) -> int32_t {
+        return frameType == KOVA_FRAME_VIDEO ? slot.video.SubmitFtData(data, length, false) : KOVA_ERR_FRAME_TYPE;
+    });
+}
+
+KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT_Raw(uint32_t port, uint32_t frameType, const uint8_t *data,
+                                                     uint32_t length) {
+    return GuardedPortCall(port, data != nullptr && length != 0, [&](PlayerPort &slot) -> int32_t {
+        return frameType == KOVA_FRAME_VIDEO ? slot.video.SubmitFtData(data, length, true) : KOVA_ERR_FRAME_TYPE;
     });
 }
 

@@ -65,9 +65,9 @@ uint32_t StreamBuffer::Fill() const {
     return Used(readOffset_.load(std::memory_order_relaxed), writeOffset_.load(std::memory_order_relaxed), Capacity());
 }
 
-int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length) {
+int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAlone) {
     if (data == nullptr || length == 0 || length > FrameLimit()) return KOVA_ERR_INVALID_ARGUMENT;
-    if (waitForSps_) {
+    if (waitForSps_ && !standsAlone) {
         // Only a frame that starts a key frame (00 00 00 01 then an SPS) ends the wait.
         if (length < 5 || (data[4] & 0x1F) != 7) return KOVA_OK;
         waitForSps_ = false;

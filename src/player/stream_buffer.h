@@ -37,8 +37,10 @@ public:
 
     // Submit result codes are the player's: KOVA_OK, KOVA_ERR_INVALID_ARGUMENT
     // (empty or over the frame limit), KOVA_ERR_BUFFER_FULL (no room; the port
-    // then drops frames until one begins with a sequence parameter set).
-    int32_t Submit(const uint8_t *data, uint32_t length);
+    // then drops frames until one begins with a sequence parameter set). A
+    // frame that does not depend on earlier ones (a JPEG picture) is taken
+    // while the port waits, and does not end the wait.
+    int32_t Submit(const uint8_t *data, uint32_t length, bool standsAlone = false);
 
     struct Frame {
         const uint8_t *bytes;

@@ -8,10 +8,12 @@
 
 #include "platform/trace.h"
 #include "platform/x11_windows.h"
+#include "player/ft_assembler.h"
 #include "player/playback_timer.h"
 #include "player/record_file_playback.h"
 #include "player/stream_buffer.h"
 #include "video/decode_worker.h"
+#include "video/ffmpeg_path.h"
 #include "video/snapshot.h"
 #include "video/sps_probe.h"
 
@@ -24,12 +26,18 @@ struct VideoPlayer::Session {
     platform::RecursiveLock queueLock;
     platform::RecursiveLock decoderLock;
     DecodeWorker decoder;
-    std::unique_ptr<StreamBuffer> stream;      // stream ports only
-    std::unique_ptr<RecordFilePlayback> file;  // file ports only
-    std::atomic<bool> paused{true};            // file ports: read by the tick
-    std::atomic<int32_t> speedLevel{0};        // file ports: sound plays at level 0 only
-    audio::AudioPlayer *audio = nullptr;       // file ports: the port's sound
-    uint32_t ticksSinceRedraw = 0;             // the tick's own
+    std::unique_ptr<StreamBuffer> stream;       // stream ports only
+    std::unique_ptr<RecordFilePlayback> file;   // file ports only
+    std::atomic<bool> paused{true};             // file ports: read by the tick
+    std::atomic<int32_t> speedLevel{0};         // file ports: sound plays at level 0 only
+    audio::AudioPlayer *audio = nullptr;        // file ports: the port's sound
+    video::TextOverlay *overlay = nullptr;      // the port's, for the FFmpeg path
+    std::unique_ptr<video::FfmpegPath> ffmpeg;  // set: FFmpeg decodes the frames
+    // FT byte-stream input, host side: an assembler per packet header kind,
+    // made on first use, and the codec the first FT packet fixed (0: none yet).
+    std::unique_ptr<FtAssembler> ft[2];
+    int ftKind = 0;
+    uint32_t ticksSinceRedraw = 0;  // the tick's own
 
     Session(KOVA_HWND window, bool forStream) : decoder(window, decoderLock) {
         if (forStream) stream = std::make_unique<StreamBuffer>(queueLock);
@@ -65,6 +73,18 @@ int32_t VideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     return KOVA_OK;
 }
 
+int32_t VideoPlayer::OpenStreamFt(KOVA_HWND window, uint32_t streamKind) {
+    const int32_t rc = OpenStream(window, streamKind);
+    if (rc != KOVA_OK) return rc;
+    try {
+        session_->ffmpeg = std::make_unique<video::FfmpegPath>();
+    } catch (...) {
+        Close();
+        throw;
+    }
+    return KOVA_OK;
+}
+
 int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_RecordFileInfo *info) {
     if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (fileName == nullptr || info == nullptr) return KOVA_ERR_INVALID_ARGUMENT;
@@ -75,6 +95,7 @@ int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_Recor
     session_ = std::make_shared<Session>(window, false);
     session_->file = std::move(file);
     session_->audio = audio_;
+    if (session_->file->Header().decoderSelector != 0) session_->ffmpeg = std::make_unique<video::FfmpegPath>();
     if (!StartWorker(&VideoPlayer::FileReadThread)) return KOVA_ERR_MISSING_OBJECT;
     window_ = window;
     speedLevel_ = 0;
@@ -86,6 +107,7 @@ int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_Recor
 
 bool VideoPlayer::StartWorker(void (*thread)(Session &, platform::Event &)) {
     session_->decoder.SetTextOverlay(&overlay_);
+    session_->overlay = &overlay_;
     auto worker = std::make_unique<platform::WorkerThread>();
     auto session = session_;
     if (!worker->Start([session, thread](platform::Event &stop) { thread(*session, stop); })) {
@@ -123,7 +145,7 @@ int32_t VideoPlayer::OpenRawPicture(KOVA_HWND window) {
 }
 
 int32_t VideoPlayer::ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
-    if (mode_ != kModeRawPicture) return KOVA_ERR_NOT_OPEN;
+    if (mode_ != kModeRawPicture && !(session_ && session_->ffmpeg)) return KOVA_ERR_NOT_OPEN;
     if (!session_) return KOVA_ERR_MISSING_OBJECT;
     platform::ScopedLock lock(session_->decoderLock);
     return session_->decoder.ShowYuv(format, data, width, height);
@@ -213,6 +235,14 @@ void VideoPlayer::Tick(int, void *user) {
     s.decoderLock.Unlock();
 }
 
+void VideoPlayer::DecodeOne(Session &s, const uint8_t *data, uint32_t length, bool wholeAccessUnit) {
+    platform::ScopedLock lock(s.decoderLock);
+    if (s.ffmpeg)
+        s.ffmpeg->Decode(data, length, s.overlay, s.decoder);
+    else
+        s.decoder.DecodeFrame(data, length, wholeAccessUnit);
+}
+
 // One record per tick. The record is read under the QueueLock (a seek waits
 // for it) and decoded after it, so that the decoded-frame callback may seek
 // its own port while another thread does too.
@@ -225,10 +255,7 @@ void VideoPlayer::FileReadThread(Session &s, platform::Event &stop) {
             platform::ScopedLock lock(s.queueLock);
             if (!s.file->ReadRecord(record)) continue;
         }
-        if (record.videoLength > 0) {
-            platform::ScopedLock lock(s.decoderLock);
-            s.decoder.DecodeFrame(record.video, record.videoLength, true);
-        }
+        if (record.videoLength > 0) DecodeOne(s, record.video, record.videoLength, true);
         if (s.speedLevel.load(std::memory_order_relaxed) != 0 || record.audioLength < 4 || !s.audio) continue;
         // Voice frames of the size the first one announces, whole ones only;
         // the port's sound drops them when it is off.
@@ -245,10 +272,7 @@ void VideoPlayer::StreamDecodeThread(Session &s, platform::Event &stop) {
         if (platform::WaitAny(events, 2) == 0) return;
         const StreamBuffer::Frame frame = s.stream->TakeFront();
         if (frame.length == 0) continue;
-        {
-            platform::ScopedLock lock(s.decoderLock);
-            s.decoder.DecodeFrame(frame.bytes, frame.length);
-        }
+        DecodeOne(s, frame.bytes, frame.length, false);
         if (s.stream->Pop(frame.length) > kBacklogFrames) s.frameEvent.Set();
     }
 }
@@ -259,6 +283,27 @@ int32_t VideoPlayer::SubmitVideo(const uint8_t *data, uint32_t length) {
     h264::SpsSummary sps;
     if (video::ProbeKeyFrameSps(data, length, sps)) session_->stream->Reserve(FrameLimitFor(sps));
     return session_->stream->Submit(data, length);
+}
+
+int32_t VideoPlayer::SubmitFtData(const uint8_t *data, uint32_t length, bool raw) {
+    if (mode_ != kModeStream || !session_ || !session_->ffmpeg) return KOVA_ERR_NOT_OPEN;
+    std::unique_ptr<FtAssembler> &assembler = session_->ft[raw ? 1 : 0];
+    if (!assembler)
+        assembler = std::make_unique<FtAssembler>(
+            raw ? FtVariant::kRaw : FtVariant::kFt,
+            [this, raw](uint8_t *payload, uint32_t size) { return QueueFtPayload(payload, size, raw); });
+    return assembler->Add(data, length);
+}
+
+int32_t VideoPlayer::QueueFtPayload(uint8_t *payload, uint32_t length, bool raw) {
+    const FtPayload fixed = FixUpFtPayload(payload, length, raw ? FtVariant::kRaw : FtVariant::kFt);
+    if (fixed.length == 0) return KOVA_OK;
+    if (!raw) {
+        // The first FT packet fixes the codec for the life of the port.
+        if (session_->ftKind == 0) session_->ftKind = fixed.kind;
+        if (fixed.kind != session_->ftKind) return KOVA_OK;
+    }
+    return session_->stream->Submit(fixed.data, fixed.length, fixed.kind == kFtMjpeg);
 }
 
 int32_t VideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
@@ -272,6 +317,11 @@ int32_t VideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
 int32_t VideoPlayer::Snapshot(const char *fileName) {
     if (!session_) return KOVA_ERR_MISSING_OBJECT;
     video::BitmapImage image;
+    if (session_->ffmpeg) {
+        // The FFmpeg path's picture, overlay and all, under its own lock.
+        const int32_t rc = session_->ffmpeg->Snapshot(image);
+        return rc != KOVA_OK ? rc : image.Write(fileName);
+    }
     {
         // The PictureBuffer is rewritten by the next picture: hold the worker off
         // while converting, not while writing the file.

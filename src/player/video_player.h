@@ -45,6 +45,9 @@ public:
     VideoPlayer &operator=(const VideoPlayer &) = delete;
 
     int32_t OpenStream(KOVA_HWND window, uint32_t streamKind);
+    // A stream port whose frames FFmpeg decodes: H.264 access units or JPEG
+    // pictures, submitted whole or cut from an FT byte stream.
+    int32_t OpenStreamFt(KOVA_HWND window, uint32_t streamKind);
     // A record file port: checks the file, starts the worker paused at the
     // first record and fills `info` (picture size from the stream's first
     // sequence parameter set). KOVA_ERR_ALREADY_OPEN unless closed,
@@ -85,6 +88,10 @@ public:
     int32_t Close();
 
     int32_t SubmitVideo(const uint8_t *data, uint32_t length);
+    // The next bytes of an FT byte stream (raw: 8-byte packet headers, else
+    // 40): a completed packet's payload is queued like a frame.
+    // KOVA_ERR_NOT_OPEN unless the port decodes through FFmpeg.
+    int32_t SubmitFtData(const uint8_t *data, uint32_t length, bool raw);
     int32_t GetStreamBufInfo(uint32_t *capacity, uint32_t *fill);
 
     // Writes the last shown picture (a field pair: the deinterlaced frame) as a
@@ -128,6 +135,9 @@ private:
     static void Tick(int clientIndex, void *user);
     static void StreamDecodeThread(Session &session, platform::Event &stop);
     static void FileReadThread(Session &session, platform::Event &stop);
+    // A frame of the session's stream or file, to whichever decoder it uses.
+    static void DecodeOne(Session &session, const uint8_t *data, uint32_t length, bool wholeAccessUnit);
+    int32_t QueueFtPayload(uint8_t *payload, uint32_t length, bool raw);
     bool StartWorker(void (*thread)(Session &, platform::Event &));
     // Registers the tick at the period the file's rate and the speed level
     // give (a port without a window at 1 ms until the speed changes).

@@ -203,8 +203,10 @@ void DecodeWorker::DrawOverlay(uint8_t *luma, uint32_t width, uint32_t height) {
     if (cleanLuma_) cleanLumaShown_ = overlay_->Render(luma, width, height, cleanLuma_);
 }
 
-void DecodeWorker::Present(uint32_t width, uint32_t height) {
-    uint8_t *y = pictureBuffer_;
+void DecodeWorker::Present(uint32_t width, uint32_t height) { PresentPicture(pictureBuffer_, width, height); }
+
+void DecodeWorker::PresentPicture(uint8_t *y, uint32_t width, uint32_t height) {
+    if (y != pictureBuffer_) cleanLumaShown_ = false;
     const size_t area = size_t{width} * height;
     lastShown_ = {y, y + area, y + area * 5 / 4, width, height};
     if (width > shownWidth_ || height > shownHeight_) {

@@ -77,6 +77,11 @@ public:
     // must outlive the worker's decoding.
     void SetTextOverlay(TextOverlay *overlay) { overlay_ = overlay; }
 
+    // Hands a picture decoded elsewhere (the FFmpeg path: contiguous planar
+    // 4:2:0, owned by the caller and left alone by the next calls until its
+    // next picture) to the callback and the window, as a decoded one.
+    void PresentPicture(uint8_t *picture, uint32_t width, uint32_t height);
+
     int32_t SetWindow(KOVA_HWND window);
     void Redraw();
     X11Renderer &Renderer() { return renderer_; }

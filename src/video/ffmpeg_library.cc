@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -10,6 +12,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
 }
 
@@ -62,6 +65,17 @@ bool ResolveAll(void *avutil, void *avcodec, Entries &e) {
            Resolve(avcodec, "av_packet_alloc", e.packetAlloc) && Resolve(avcodec, "av_packet_free", e.packetFree);
 }
 
+// Damaged camera data makes the decoders complain on standard error. A
+// library keeps quiet unless asked (TESSALY_DEBUG=1), but leaves a level the
+// host has set for its own use of FFmpeg alone.
+void QuietenLogging(void *avutil) {
+    decltype(&::av_log_get_level) getLevel = nullptr;
+    decltype(&::av_log_set_level) setLevel = nullptr;
+    if (!Resolve(avutil, "av_log_get_level", getLevel) || !Resolve(avutil, "av_log_set_level", setLevel)) return;
+    const char *debug = std::getenv("TESSALY_DEBUG");
+    if (getLevel() == AV_LOG_INFO && !(debug && std::string(debug) == "1")) setLevel(AV_LOG_QUIET);
+}
+
 bool TryCandidate(const FfmpegCandidate &candidate) {
     // libavutil first, so that libavcodec's own need for it finds this copy.
     void *avutil = dlopen(candidate.avutil.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -70,6 +84,7 @@ bool TryCandidate(const FfmpegCandidate &candidate) {
     Entries entries{};
     if (avcodec != nullptr && ResolveAll(avutil, avcodec, entries)) {
         gEntries = entries;
+        QuietenLogging(avutil);
         return true;
     }
     if (avcodec != nullptr) dlclose(avcodec);
