@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # tessaly-play end to end: bad input ends with exit status 1 and one line;
 # headless runs play the bundled sample at its frame rate, and the sample
-# record file beside it, snapshot them and count their pictures; on the X
+# record file beside it, snapshot them and count their pictures; FT byte
+# streams (both packet kinds) play through FFmpeg, and their snapshots carry
+# the port labels; on the X
 # server (DISPLAY must be set: the suite runs under xvfb-run) a two-file wall
 # shows both streams, follows resizing, snapshots the port under the pointer
 # and quits on q, and the record file keys pause, step, speed up and seek.
 set -uo pipefail
 play=$1 grab=$2 data=$3
+ft=${4:-$(dirname "$play")/../ft/tessaly-ft}  # makes the FT byte streams
 sample=$data/sample/camera_704x576_25fps.264
 record=$data/sample/camera_704x576_25fps_speech.kvr  # the sample's first 250 access units, with speech
 record_pictures=250
@@ -36,6 +39,8 @@ fails_cleanly "truncated SPS" "not an H.264 stream" "$work/short_sps.264"
 fails_cleanly "audio file" "not an H.264 stream" "$data/voice/speech_sample.wav"  # start codes, no SPS
 head -c 20000 "$sample" >"$work/stream.kvr"
 fails_cleanly "record file without its header" "not a record file" "$work/stream.kvr"
+cp "$work/short_sps.264" "$work/no_marker.ft"
+fails_cleanly "FT file without a marker" "not an FT byte stream" "$work/no_marker.ft"
 fails_cleanly "second file bad" "no_such.264" "$sample" "$work/no_such.264"
 many=(); for i in $(seq 257); do many+=("$sample"); done
 fails_cleanly "257 files" "only 256 player ports" "${many[@]}"
@@ -111,6 +116,34 @@ for port in 0 1; do
   if [ -z "$n" ] || [ "$n" -lt 60 ] || [ "$n" -gt 80 ]; then fail "port $port after 3 s: '${n}' pictures"; fi
   [ "$(ls "$work/snaps2"/port00$port-*.bmp 2>/dev/null | wc -l)" -ge 3 ] || fail "port $port: too few snapshots"
 done
+
+# --- FT byte streams and port labels -----------------------------------------
+# The sample's first 50 pictures as FT packets, and as Raw ones in a file
+# told only by the marker at its start.
+python3 -c "import re, sys; d = open(sys.argv[1], 'rb').read()
+s = [m.start() for m in re.finditer(b'\0\0\1', d) if d[m.end()] & 31 in (1, 5)]
+open(sys.argv[2], 'wb').write(d[:s[50]])" "$sample" "$work/cut.264"
+"$ft" wrap --h264 "$work/cut.264" "$work/cam.ft" && "$ft" wrap --raw --h264 "$work/cut.264" "$work/cam_raw.bin" \
+  || fail "tessaly-ft wrap"
+timeout 30 "$play" --headless --no-osd --out "$work/ft" "$work/cam.ft" "$work/cam_raw.bin" >"$work/ft.log" 2>&1 \
+  || fail "FT run: exit $?"
+for name in cam.ft cam_raw.bin; do
+  # The end of the file completes its last packet: every picture is shown.
+  grep -q "^port [01] $name: 704x576 pictures 50 fps [0-9.]* sent [0-9]* dropped 0 " "$work/ft.log" \
+    || fail "FT file $name: $(grep "$name" "$work/ft.log")"
+done
+timeout 30 "$play" --headless --osd --out "$work/ft_osd" "$work/cam.ft" >"$work/ft_osd.log" 2>&1 || fail "FT run with labels: exit $?"
+# Both runs end on the last picture; the labels (letters of luma 0) only darken
+# pixels, all in the top right corner.
+python3 - "$work/ft/port000-0001.bmp" "$work/ft_osd/port000-0001.bmp" <<'PY' || fail "port labels"
+import sys
+plain, labelled = (open(f, 'rb').read()[54:] for f in sys.argv[1:])
+changed = [k // 3 for k in range(0, len(plain), 3) if plain[k:k + 3] != labelled[k:k + 3]]
+outside = [p for p in changed if p % 704 < 704 - 300 or 575 - p // 704 >= 64]  # rows are stored bottom up
+lighter = [p for p in changed if any(labelled[3 * p + c] > plain[3 * p + c] for c in range(3))]
+print('labels: %d pixels changed, %d outside the corner, %d lighter' % (len(changed), len(outside), len(lighter)))
+sys.exit(bool(len(plain) != len(labelled) or len(changed) < 50 or outside or lighter))
+PY
 
 # --- the wall on the X server --------------------------------------------------
 [ -n "${DISPLAY:-}" ] || { fail "DISPLAY is not set: run the suite under xvfb-run (./test.sh does)"; exit 1; }

@@ -12,6 +12,29 @@
 namespace tessaly::play {
 namespace {
 
+// The port recognises a key frame by the sequence parameter set right at its
+// start, behind a four-byte start code. Access unit delimiters carry nothing
+// the decoder needs, so a key frame that opens with one is sent from its SPS.
+void StartKeyFramesAtSps(const std::vector<uint8_t> &bytes, tools::ByteRange *unit) {
+    const size_t end = unit->offset + unit->size;
+    tools::NalUnit nal;
+    if (!tools::NextNalUnit(bytes.data(), end, unit->offset, &nal) || nal.type != tools::kNalAud) return;
+    while (tools::NextNalUnit(bytes.data(), end, nal.withStartCode.offset + nal.withStartCode.size, &nal)) {
+        if (nal.type == tools::kNalAud) continue;
+        const bool fourByteStart = nal.payload.offset - nal.withStartCode.offset == 4;
+        if (nal.type == tools::kNalSps && fourByteStart)
+            *unit = {nal.withStartCode.offset, end - nal.withStartCode.offset};
+        return;
+    }
+}
+
+}  // namespace
+
+std::string BaseName(const std::string &path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes, std::string *error) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
@@ -37,24 +60,6 @@ bool ReadWholeFile(const std::string &path, std::vector<uint8_t> *bytes, std::st
     }
     return true;
 }
-
-// The port recognises a key frame by the sequence parameter set right at its
-// start, behind a four-byte start code. Access unit delimiters carry nothing
-// the decoder needs, so a key frame that opens with one is sent from its SPS.
-void StartKeyFramesAtSps(const std::vector<uint8_t> &bytes, tools::ByteRange *unit) {
-    const size_t end = unit->offset + unit->size;
-    tools::NalUnit nal;
-    if (!tools::NextNalUnit(bytes.data(), end, unit->offset, &nal) || nal.type != tools::kNalAud) return;
-    while (tools::NextNalUnit(bytes.data(), end, nal.withStartCode.offset + nal.withStartCode.size, &nal)) {
-        if (nal.type == tools::kNalAud) continue;
-        const bool fourByteStart = nal.payload.offset - nal.withStartCode.offset == 4;
-        if (nal.type == tools::kNalSps && fourByteStart)
-            *unit = {nal.withStartCode.offset, end - nal.withStartCode.offset};
-        return;
-    }
-}
-
-}  // namespace
 
 bool LoadCameraFile(const std::string &path, double defaultFps, CameraFile *file, std::string *error) {
     file->path = path;

@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "interrupt.h"
+#include "port_labels.h"
 
 namespace tessaly::play {
 namespace {
@@ -45,7 +47,11 @@ int RunHeadless(const Options &options, PlaybackSession &session) {
     unsigned round = 1;
     // Without windows the record files are stepped in real time.
     session.Start(true);
+    // Labels are asked for headless: they cost a call a second per port.
+    std::optional<PortLabels> labels;
+    if (options.osd == 1) labels.emplace(session);
     while (!gInterrupted) {
+        if (labels) labels->Update();
         const auto now = Clock::now();
         if (options.duration > 0 && now >= end) break;
         if (options.snapshotEvery > 0 && now >= nextSnapshot) {

@@ -10,16 +10,23 @@
 namespace tessaly::play {
 
 const char kUsage[] =
-    "usage: tessaly-play [options] FILE.264|FILE.kvr ...\n"
-    "Plays H.264 elementary streams as live cameras and record files (.kvr, or any file\n"
-    "starting with KVRF) from disk, one player port per file; a record file's sound plays\n"
-    "when it has any. In a window a record file plays at its frame rate; headless, its port\n"
-    "stays paused and is stepped one record per frame period, so it still runs in real time,\n"
-    "and a line a second gives its position (thousandths), time, speed and state.\n"
+    "usage: tessaly-play [options] FILE.264|FILE.ft|FILE.kvr ...\n"
+    "Plays H.264 elementary streams and FT byte streams (.ft, or any file starting with\n"
+    "the packet marker; FT or Raw packets, told by the first one; decoded through FFmpeg)\n"
+    "as live cameras and record files (.kvr, or any file starting with KVRF) from disk,\n"
+    "one player port per file; a record file's sound plays when it has any. An FT byte\n"
+    "stream has no timing: it goes one packet per frame period (--fps), in 4096-byte\n"
+    "chunks. In a window a record file plays at its frame rate; headless, its port\n"
+    "stays paused and is stepped one record per frame period, so it still runs in real\n"
+    "time, and a line a second gives its position (thousandths), time, speed and state.\n"
     "  --headless            no window even when $DISPLAY is set\n"
     "  --loop                start each stream and record file again at its end\n"
     "  --fps N               frame rate of streams without timing information (default 25)\n"
     "  --duration S          stop after S seconds\n"
+    "  --osd, --no-osd       label each port's pictures top right with its file name and a\n"
+    "                        clock, updated every second: the time of day for cameras,\n"
+    "                        the time into the file for record files (default: on in a\n"
+    "                        window, off headless; snapshots carry it on FT ports only)\n"
     "  --snapshot-every N    headless: snapshot every port every N seconds (default 5, 0 = never)\n"
     "  --out DIR             where snapshots go (default .)\n"
     "Keys: q quits, s snapshots the picture under the pointer, f toggles full screen.\n"
@@ -60,6 +67,8 @@ bool ParseOptions(int argc, char **argv, Options *options, bool *help, std::stri
             options->headless = true;
         } else if (arg == "--loop") {
             options->loop = true;
+        } else if (arg == "--osd" || arg == "--no-osd") {
+            options->osd = arg == "--osd" ? 1 : 0;
         } else if (arg == "--fps" || arg == "--duration" || arg == "--snapshot-every" || arg == "--out") {
             if (i + 1 >= argc) {
                 *error = arg + " needs a value";

@@ -7,11 +7,6 @@ namespace {
 // empty: a few display ticks.
 constexpr auto kLastPictureGrace = std::chrono::milliseconds(300);
 
-std::string BaseName(const std::string &path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 PlaybackSession::PlaybackSession(const std::vector<CameraFile> &files, bool loop)
@@ -32,8 +27,8 @@ bool PlaybackSession::OpenPorts(const std::vector<KOVA_HWND> &windows, std::stri
             // Stream kind 1 ticks every 32 ms (31 fps), the other kinds every 38 ms
             // (26 fps): take the one that keeps up with the stream.
             const uint32_t streamKind = files_[i].fps > 26 ? 1 : 0;
-            result = KOVA_OpenStreamEx(port, windows[i], streamKind, 0, CountPicture,
-                                       reinterpret_cast<intptr_t>(&stats_[i]));
+            const auto open = files_[i].ftStream ? KOVA_OpenStream_FT : KOVA_OpenStreamEx;
+            result = open(port, windows[i], streamKind, 0, CountPicture, reinterpret_cast<intptr_t>(&stats_[i]));
             feeders_[i] = std::make_unique<StreamFeeder>(port, files_[i], loop_, stats_[i], stop_);
         }
         if (result != KOVA_OK) {

@@ -1,6 +1,6 @@
-// The ports of one run: one per file, a live camera fed by its own
-// StreamFeeder or a record file played by its FilePort, each counted by its
-// PortStats. Knows when every port has been played out.
+// The ports of one run: one per file, a live camera (an FT port for an FT
+// byte stream) fed by its own StreamFeeder or a record file played by its
+// FilePort, each counted by its PortStats. Knows when every port has been played out.
 #pragma once
 
 #include <chrono>

@@ -1,7 +1,8 @@
 // Sends one file's access units to its port the way a camera does: one
 // KOVA_AddStreamFrame per access unit, at the stream's frame rate, on a
-// thread of its own. Nothing is allocated per frame: the units are ranges of
-// the loaded file.
+// thread of its own; an FT byte stream's packets go one a frame period, in
+// chunks as they would come off a socket. Nothing is allocated per frame: the
+// units are ranges of the loaded file.
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,9 @@ public:
 private:
     void Run();
     void Send(const tools::ByteRange &unit);
+    // One packet's bytes: they complete the packet before it.
+    int32_t SendFtBytes(const uint8_t *data, size_t size);
+    void Count(int32_t result);
 
     uint32_t port_;
     const CameraFile &file_;
@@ -37,6 +41,7 @@ private:
     StopSignal &stop_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
+    bool ftPacketOpen_ = false;  // an FT packet awaits the next marker
 };
 
 }  // namespace tessaly::play

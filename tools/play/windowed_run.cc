@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "interrupt.h"
+#include "port_labels.h"
 #include "x11_wall.h"
 
 namespace tessaly::play {
@@ -71,8 +72,11 @@ int RunWindowed(const Options &options, PlaybackSession &session) {
     const auto end =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
     session.Start(false);
+    std::optional<PortLabels> labels;
+    if (options.osd != 0) labels.emplace(session);
     Clock::time_point readoutDue = Clock::time_point::max();
     while (!gInterrupted) {
+        if (labels) labels->Update();
         uint32_t port = 0;
         const X11Wall::Request request = wall->Pump(20, &port);
         if (request == X11Wall::Request::kQuit) break;
