@@ -145,7 +145,7 @@ int32_t VideoPlayer::OpenRawPicture(KOVA_HWND window) {
 }
 
 int32_t VideoPlayer::ShowRawPicture(uint32_t format, const uint8_t *data, uint32_t width, uint32_t height) {
-    if (mode_ != kModeRawPicture && !(session_ && session_->ffmpeg)) return KOVA_ERR_NOT_OPEN;
+    if (mode_ != kModeRawPicture) return KOVA_ERR_NOT_OPEN;
     if (!session_) return KOVA_ERR_MISSING_OBJECT;
     platform::ScopedLock lock(session_->decoderLock);
     return session_->decoder.ShowYuv(format, data, width, height);
