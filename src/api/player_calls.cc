@@ -109,6 +109,11 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT_Raw(uint32_t port, uint32_t fra
     });
 }
 
+KOVA_API int32_t KOVA_CALL KOVA_GetPortStatistics(uint32_t port, KOVA_PortStatistics *stats) {
+    return GuardedPortCall(port, stats != nullptr && stats->size >= sizeof(KOVA_PortStatistics),
+                           [&](PlayerPort &slot) { return slot.video.GetStatistics(stats); });
+}
+
 KOVA_API int32_t KOVA_CALL KOVA_GetStreamBufInfo(uint32_t port, uint32_t *capacity, uint32_t *fill) {
     return GuardedPortCall(port, capacity != nullptr && fill != nullptr,
                            [&](PlayerPort &slot) { return slot.video.GetStreamBufInfo(capacity, fill); });

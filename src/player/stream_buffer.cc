@@ -69,7 +69,10 @@ int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAl
     if (data == nullptr || length == 0 || length > FrameLimit()) return KOVA_ERR_INVALID_ARGUMENT;
     if (waitForSps_ && !standsAlone) {
         // Only a frame that starts a key frame (00 00 00 01 then an SPS) ends the wait.
-        if (length < 5 || (data[4] & 0x1F) != 7) return KOVA_OK;
+        if (length < 5 || (data[4] & 0x1F) != 7) {
+            refused_.store(Refused() + 1, std::memory_order_relaxed);
+            return KOVA_OK;
+        }
         waitForSps_ = false;
     }
     // Capacity and write offset change only on this thread; the read offset
@@ -79,6 +82,7 @@ int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAl
     const uint32_t free = capacity - Used(readOffset_.load(std::memory_order_acquire), write, capacity);
     if (free <= length) {  // strictly smaller: the offsets must never meet over data
         waitForSps_ = true;
+        refused_.store(Refused() + 1, std::memory_order_relaxed);
         return KOVA_ERR_BUFFER_FULL;
     }
     const uint32_t first = std::min(length, capacity - write);
@@ -87,6 +91,7 @@ int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAl
     platform::ScopedLock lock(queueLock_);
     Append(static_cast<int32_t>(length));
     writeOffset_.store((write + length) % capacity, std::memory_order_relaxed);
+    accepted_.store(Accepted() + 1, std::memory_order_relaxed);
     return KOVA_OK;
 }
 

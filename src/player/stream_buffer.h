@@ -58,6 +58,10 @@ public:
     uint32_t Fill() const;
     int32_t QueuedFrames() const;
     bool WaitingForSps() const { return waitForSps_; }
+    // Frames queued, and frames refused for want of room or dropped while
+    // waiting for a sequence parameter set.
+    uint32_t Accepted() const { return accepted_.load(std::memory_order_relaxed); }
+    uint32_t Refused() const { return refused_.load(std::memory_order_relaxed); }
 
 private:
     void Append(int32_t length);
@@ -71,6 +75,8 @@ private:
     std::atomic<uint32_t> readOffset_{0};
     std::atomic<uint32_t> writeOffset_{0};
     bool waitForSps_ = false;
+    // Written by the submitting thread only.
+    std::atomic<uint32_t> accepted_{0}, refused_{0};
 
     // FrameLengthQueue: a growable array, oldest first.
     std::unique_ptr<int32_t[]> lengths_;

@@ -37,7 +37,8 @@ struct VideoPlayer::Session {
     // made on first use, and the codec the first FT packet fixed (0: none yet).
     std::unique_ptr<FtAssembler> ft[2];
     int ftKind = 0;
-    uint32_t ticksSinceRedraw = 0;  // the tick's own
+    std::atomic<uint32_t> recordsRead{0};  // file ports
+    uint32_t ticksSinceRedraw = 0;         // the tick's own
 
     Session(KOVA_HWND window, bool forStream) : decoder(window, decoderLock) {
         if (forStream) stream = std::make_unique<StreamBuffer>(queueLock);
@@ -255,6 +256,7 @@ void VideoPlayer::FileReadThread(Session &s, platform::Event &stop) {
             platform::ScopedLock lock(s.queueLock);
             if (!s.file->ReadRecord(record)) continue;
         }
+        s.recordsRead.store(s.recordsRead.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         if (record.videoLength > 0) DecodeOne(s, record.video, record.videoLength, true);
         if (s.speedLevel.load(std::memory_order_relaxed) != 0 || record.audioLength < 4 || !s.audio) continue;
         // Voice frames of the size the first one announces, whole ones only;
@@ -311,6 +313,24 @@ int32_t VideoPlayer::GetStreamBufInfo(uint32_t *capacity, uint32_t *fill) {
     // Fill first: the capacity only grows, so the fill never exceeds it.
     *fill = stream ? session_->stream->Fill() : 0;
     *capacity = stream ? session_->stream->Capacity() : 0;
+    return KOVA_OK;
+}
+
+int32_t VideoPlayer::GetStatistics(KOVA_PortStatistics *stats) {
+    if (!session_) return KOVA_ERR_NOT_OPEN;
+    const Session &s = *session_;
+    const video::PictureCounters &pictures = s.decoder.Counters();
+    stats->framesReceived = s.stream ? s.stream->Accepted() : s.recordsRead.load(std::memory_order_relaxed);
+    stats->framesRefused = s.stream ? s.stream->Refused() : 0;
+    stats->picturesDecoded = pictures.DecodedCount();
+    stats->picturesShown = pictures.ShownCount();
+    stats->damagedPictures = pictures.DamagedCount();
+    stats->width = pictures.Width();
+    stats->height = pictures.Height();
+    stats->bufferFill = s.stream ? s.stream->Fill() : 0;
+    stats->bufferCapacity = s.stream ? s.stream->Capacity() : 0;
+    stats->decodeMicrosAverage = pictures.DecodeMicrosAverage();
+    stats->framesPerSecond100 = pictures.FramesPerSecond100();
     return KOVA_OK;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/recursive_lock.h"
 #include "platform/worker_thread.h"
 #include "tessaly/kova.h"
+#include "tessaly/kova_stats.h"
 #include "video/text_overlay.h"
 
 namespace tessaly::video {
@@ -93,6 +94,8 @@ public:
     // KOVA_ERR_NOT_OPEN unless the port decodes through FFmpeg.
     int32_t SubmitFtData(const uint8_t *data, uint32_t length, bool raw);
     int32_t GetStreamBufInfo(uint32_t *capacity, uint32_t *fill);
+    // The counters of the port's open (KOVA_PortStatistics, size not written).
+    int32_t GetStatistics(KOVA_PortStatistics *stats);
 
     // Writes the last shown picture (a field pair: the deinterlaced frame) as a
     // bitmap: KOVA_OK, KOVA_ERR_MISSING_OBJECT, KOVA_ERR_FILE_OPEN or

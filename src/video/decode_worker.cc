@@ -110,12 +110,19 @@ int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length, bool wholeAc
         return 0;
     }
     const uint32_t flags = wholeAccessUnit ? uint32_t{DEC_FLAG_END_OF_ACCESS_UNIT} : 0u;
+    auto started = PictureCounters::Clock::now();
     int32_t r = H264Decoder_Decode(decoder_, data, length, 0, 0, &currentPicture_, flags);
     while (r != DEC_NEED_MORE_DATA) {
-        if (r == DEC_OK && ShowPicture(currentPicture_)) shown = 1;
+        counters_.DecodeTime(PictureCounters::Clock::now() - started);
+        if (r == DEC_OK) {
+            counters_.Decoded(currentPicture_.damaged != 0);
+            if (ShowPicture(currentPicture_)) shown = 1;
+        }
         progress_ = kProgressDecodingMore;
+        started = PictureCounters::Clock::now();
         r = H264Decoder_Decode(decoder_, nullptr, 0, 0, 0, &currentPicture_, flags);
     }
+    counters_.DecodeTime(PictureCounters::Clock::now() - started);
     progress_ = kProgressLeft;
     return shown;
 }
@@ -207,6 +214,7 @@ void DecodeWorker::Present(uint32_t width, uint32_t height) { PresentPicture(pic
 
 void DecodeWorker::PresentPicture(uint8_t *y, uint32_t width, uint32_t height) {
     if (y != pictureBuffer_) cleanLumaShown_ = false;
+    counters_.Shown(width, height);
     const size_t area = size_t{width} * height;
     lastShown_ = {y, y + area, y + area * 5 / 4, width, height};
     if (width > shownWidth_ || height > shownHeight_) {

@@ -20,6 +20,7 @@
 #include "platform/callback_gate.h"
 #include "platform/recursive_lock.h"
 #include "tessaly/kova.h"
+#include "video/picture_counters.h"
 #include "video/x11_renderer.h"
 
 namespace tessaly::video {
@@ -97,6 +98,10 @@ public:
     bool StopCallbacks(std::chrono::steady_clock::time_point deadline);
 
     int32_t Progress() const { return progress_; }
+    // Pictures decoded, concealed and shown, and the rates of the last second.
+    const PictureCounters &Counters() const { return counters_; }
+    // For the FFmpeg path, which decodes elsewhere.
+    PictureCounters &Counters() { return counters_; }
     int32_t SetupWidth() const { return setupWidth_; }
     int32_t SetupHeight() const { return setupHeight_; }
     int32_t SetupRefFrames() const { return setupRefFrames_; }
@@ -127,6 +132,7 @@ private:
     void RunCallback(uint8_t *picture, uint32_t width, uint32_t height);
 
     std::atomic<int32_t> progress_{kProgressLeft};  // read by a closing thread, for diagnostics only
+    PictureCounters counters_;
     platform::RecursiveLock &decoderLock_;
     I420View lastShown_{};
     KOVA_DecodedFrameCallback callback_ = nullptr;

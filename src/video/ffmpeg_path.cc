@@ -27,8 +27,11 @@ void FfmpegPath::Decode(const uint8_t *data, uint32_t length, TextOverlay *overl
         kind_ = kind;
         if (!decoder_.Open(kind)) return;
     }
+    const auto started = PictureCounters::Clock::now();
     const std::optional<FfmpegPicture> decoded = decoder_.Decode(data, length);
+    worker.Counters().DecodeTime(PictureCounters::Clock::now() - started);
     if (!decoded || decoded->width <= 0 || decoded->height <= 0) return;
+    worker.Counters().Decoded(false);
     // Odd sizes keep their last column and row out: the picture is 4:2:0 of
     // whole chroma samples, as the callback's size says.
     const uint32_t width = static_cast<uint32_t>(decoded->width) & ~1u;
