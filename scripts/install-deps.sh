@@ -22,6 +22,9 @@ packages=(
   libavcodec-dev libavutil-dev ffmpeg
   # tessaly-rec export (MP4, Matroska); the bundled record file's speech
   libavformat-dev espeak-ng
+  # packaging: cpack -G DEB finds dependencies with dpkg-shlibdeps and ELF files with file;
+  # the packaging test checks the man pages with groff
+  dpkg-dev file groff-base
 )
 
 missing=()
