@@ -16,6 +16,7 @@ packages=(
   xdotool bc
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libgtk-3-dev  # examples/gtk_wall.c, built by the examples test
   # fuzzing (libFuzzer comes with clang's runtime); the layout check
   clang libclang-rt-14-dev clang-format
   # FFmpeg: comparison benchmarks, test oracles
