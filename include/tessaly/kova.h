@@ -43,7 +43,8 @@
  *
  * The picture of a frame appears once the next frame has arrived: a decoder
  * cannot know a picture is complete before the next one begins, so the last
- * picture of a stream that stops stays unseen.
+ * picture (or the last two) of a stream that stops stays unseen until more
+ * frames come. Record files do not wait: each record is a whole frame.
  *
  * Threads
  * -------
