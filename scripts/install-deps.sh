@@ -23,6 +23,8 @@ packages=(
   libavcodec-dev libavutil-dev ffmpeg
   # tessaly-rec export (MP4, Matroska); the bundled record file's speech
   libavformat-dev espeak-ng
+  # tessaly-play's network test: an RTSP camera (GStreamer's RTSP server, from the system Python)
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   # packaging: cpack -G DEB finds dependencies with dpkg-shlibdeps and ELF files with file;
   # the packaging test checks the man pages with groff
   dpkg-dev file groff-base

@@ -17,6 +17,9 @@ struct CameraFile {
     bool recordFile = false;  // bytes and accessUnits stay empty
     bool ftStream = false;    // accessUnits are FT packets, each from its marker
     bool ftRaw = false;       // packets without the 32 header bytes
+    bool avSource = false;    // read through libavformat by its port's AvSource; bytes stay empty
+    bool network = false;     // an AvSource's URL, not a container file
+    bool rtspOverUdp = false;
     std::vector<uint8_t> bytes;
     std::vector<tools::ByteRange> accessUnits;
     uint32_t width = 0;

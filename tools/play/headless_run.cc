@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "port_labels.h"
+#include "stats_readout.h"
 
 namespace tessaly::play {
 namespace {
@@ -60,6 +61,7 @@ int RunHeadless(const Options &options, PlaybackSession &session) {
         }
         if (now >= nextReadout) {
             session.PrintFileStates(stdout);
+            if (options.stats) PrintPortStatistics(stdout, session);
             nextReadout += kReadoutEvery;
         }
         session.Poll();

@@ -1,16 +1,19 @@
-// tessaly-play: plays H.264 files and FT byte streams as live cameras and
+// tessaly-play: plays H.264 files, FT byte streams, network cameras and
+// container files (through FFmpeg) as live cameras and
 // record files from disk through the player ports, in a video wall on the X
 // display or, without one, headless with periodic snapshots, a readout of the
 // record files and a per-port summary; each port optionally labelled with its
 // file name and a clock.
 //
 //   tessaly-play [--headless] [--loop] [--fps N] [--duration S] [--osd|--no-osd]
-//                [--snapshot-every N] [--out DIR] FILE.264|FILE.ft|FILE.kvr ...
+//                [--stats] [--rtsp-udp] [--snapshot-every N] [--out DIR]
+//                FILE.264|FILE.ft|FILE.kvr|FILE.mp4|FILE.mkv|FILE.ts|URL ...
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "av_source.h"
 #include "camera_file.h"
 #include "ft_file.h"
 #include "headless_run.h"
@@ -38,9 +41,10 @@ int main(int argc, char **argv) {
     std::vector<CameraFile> files(options.files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string &path = options.files[i];
-        const bool loaded = IsRecordFile(path) ? LoadRecordFile(path, &files[i], &error)
-                            : IsFtFile(path)   ? LoadFtFile(path, options.fps, &files[i], &error)
-                                               : LoadCameraFile(path, options.fps, &files[i], &error);
+        const bool loaded = IsAvSource(path)     ? LoadAvSource(path, options.rtspOverUdp, &files[i], &error)
+                            : IsRecordFile(path) ? LoadRecordFile(path, &files[i], &error)
+                            : IsFtFile(path)     ? LoadFtFile(path, options.fps, &files[i], &error)
+                                                 : LoadCameraFile(path, options.fps, &files[i], &error);
         if (!loaded) {
             std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
             return 1;

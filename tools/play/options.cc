@@ -10,7 +10,7 @@
 namespace tessaly::play {
 
 const char kUsage[] =
-    "usage: tessaly-play [options] FILE.264|FILE.ft|FILE.kvr ...\n"
+    "usage: tessaly-play [options] FILE.264|FILE.ft|FILE.kvr|FILE.mp4|FILE.mkv|FILE.ts|URL ...\n"
     "Plays H.264 elementary streams and FT byte streams (.ft, or any file starting with\n"
     "the packet marker; FT or Raw packets, told by the first one; decoded through FFmpeg)\n"
     "as live cameras and record files (.kvr, or any file starting with KVRF) from disk,\n"
@@ -19,6 +19,10 @@ const char kUsage[] =
     "chunks. In a window a record file plays at its frame rate; headless, its port\n"
     "stays paused and is stepped one record per frame period, so it still runs in real\n"
     "time, and a line a second gives its position (thousandths), time, speed and state.\n"
+    "Network cameras (rtsp://, rtp://, udp://, tcp://, http://) and .mp4, .mkv and .ts files\n"
+    "are read through FFmpeg, their H.264 track sent like a camera's frames: a network\n"
+    "stream as it arrives, a file at its own pace. A camera that drops is opened again\n"
+    "after 1, 2, 4... s (at most 10); its state is printed and shown in its labels.\n"
     "  --headless            no window even when $DISPLAY is set\n"
     "  --loop                start each stream and record file again at its end\n"
     "  --fps N               frame rate of streams without timing information (default 25)\n"
@@ -27,6 +31,8 @@ const char kUsage[] =
     "                        clock, updated every second: the time of day for cameras,\n"
     "                        the time into the file for record files (default: on in a\n"
     "                        window, off headless; snapshots carry it on FT ports only)\n"
+    "  --stats               a line a second per port: the library's port statistics\n"
+    "  --rtsp-udp            RTSP media over UDP (default: inside the TCP connection)\n"
     "  --snapshot-every N    headless: snapshot every port every N seconds (default 5, 0 = never)\n"
     "  --out DIR             where snapshots go (default .)\n"
     "Keys: q quits, s snapshots the picture under the pointer, f toggles full screen.\n"
@@ -67,6 +73,10 @@ bool ParseOptions(int argc, char **argv, Options *options, bool *help, std::stri
             options->headless = true;
         } else if (arg == "--loop") {
             options->loop = true;
+        } else if (arg == "--stats") {
+            options->stats = true;
+        } else if (arg == "--rtsp-udp") {
+            options->rtspOverUdp = true;
         } else if (arg == "--osd" || arg == "--no-osd") {
             options->osd = arg == "--osd" ? 1 : 0;
         } else if (arg == "--fps" || arg == "--duration" || arg == "--snapshot-every" || arg == "--out") {

@@ -13,6 +13,8 @@ struct Options {
     double fps = 25;           // used when a stream carries no timing information
     double snapshotEvery = 5;  // seconds, headless only; 0 = never
     double duration = 0;       // seconds; 0 = until the streams end (or q)
+    bool stats = false;        // a line of KOVA_GetPortStatistics per port a second
+    bool rtspOverUdp = false;  // RTSP's packets over UDP instead of the TCP connection
     int osd = -1;              // port labels: 1 on, 0 off, -1 on in a window only
     std::string outDir = ".";
 };

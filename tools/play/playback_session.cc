@@ -17,6 +17,7 @@ PlaybackSession::~PlaybackSession() { Stop(); }
 bool PlaybackSession::OpenPorts(const std::vector<KOVA_HWND> &windows, std::string *error) {
     feeders_.resize(files_.size());
     filePorts_.resize(files_.size());
+    sources_.assign(files_.size(), nullptr);
     for (size_t i = 0; i < files_.size(); ++i) {
         const uint32_t port = static_cast<uint32_t>(i);
         int32_t result;
@@ -29,7 +30,13 @@ bool PlaybackSession::OpenPorts(const std::vector<KOVA_HWND> &windows, std::stri
             const uint32_t streamKind = files_[i].fps > 26 ? 1 : 0;
             const auto open = files_[i].ftStream ? KOVA_OpenStream_FT : KOVA_OpenStreamEx;
             result = open(port, windows[i], streamKind, 0, CountPicture, reinterpret_cast<intptr_t>(&stats_[i]));
-            feeders_[i] = std::make_unique<StreamFeeder>(port, files_[i], loop_, stats_[i], stop_);
+            if (files_[i].avSource) {
+                auto source = std::make_unique<AvSource>(port, files_[i], loop_, stats_[i], stop_);
+                sources_[i] = source.get();
+                feeders_[i] = std::move(source);
+            } else {
+                feeders_[i] = std::make_unique<StreamFeeder>(port, files_[i], loop_, stats_[i], stop_);
+            }
         }
         if (result != KOVA_OK) {
             *error = (files_[i].recordFile ? "cannot open " + files_[i].path + " at player port "
@@ -116,6 +123,12 @@ void PlaybackSession::PrintFileStates(std::FILE *out) const {
                      static_cast<unsigned long long>(stats_[i].pictures.load(std::memory_order_acquire)));
     }
     std::fflush(out);
+}
+
+bool PlaybackSession::FormatSourceState(size_t port, char *text, size_t size) const {
+    if (port >= sources_.size() || !sources_[port]) return false;
+    sources_[port]->FormatState(text, size);
+    return true;
 }
 
 void PlaybackSession::PrintSummary(std::FILE *out) const {

@@ -1,5 +1,5 @@
 // The ports of one run: one per file, a live camera (an FT port for an FT
-// byte stream) fed by its own StreamFeeder or a record file played by its
+// byte stream) fed by its own StreamFeeder or AvSource, or a record file played by its
 // FilePort, each counted by its PortStats. Knows when every port has been played out.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "av_source.h"
 #include "camera_file.h"
 #include "file_port.h"
 #include "port_stats.h"
@@ -43,6 +44,8 @@ public:
     // One line per record file, e.g.
     // "file port 1 sample.kvr: position 512 time 5/9 s speed 0 playing pictures 128".
     void PrintFileStates(std::FILE *out) const;
+    // An AvSource's state ("reconnecting in 3 s"); false for other ports.
+    bool FormatSourceState(size_t port, char *text, size_t size) const;
 
     size_t PortCount() const { return files_.size(); }
     const CameraFile &file(size_t port) const { return files_[port]; }
@@ -54,8 +57,9 @@ private:
     bool loop_;
     StopSignal stop_;
     std::unique_ptr<PortStats[]> stats_;
-    std::vector<std::unique_ptr<StreamFeeder>> feeders_;  // null for record files
-    std::vector<std::unique_ptr<FilePort>> filePorts_;    // null for cameras
+    std::vector<std::unique_ptr<PortFeeder>> feeders_;  // null for record files
+    std::vector<const AvSource *> sources_;             // feeders_' network cameras and container files
+    std::vector<std::unique_ptr<FilePort>> filePorts_;  // null for cameras
     size_t openPorts_ = 0;
     std::chrono::steady_clock::time_point drainedSince_{};
     bool drained_ = false;

@@ -41,7 +41,9 @@ PortLabels::PortLabels(const PlaybackSession &session)
         KOVA_TextOsdInput &label = labels_[port];
         SetText(BaseName(file.path), label.line[0].text);
         std::memcpy(label.line[1].text, "00:00:00", 9);
-        for (int line = 0; line < 2; ++line) {
+        // The state line is as wide as its longest text, "reconnecting in 10 s".
+        if (file.avSource) std::memcpy(label.line[2].text, "reconnecting in 10 s", 21);
+        for (int line = 0; line < (file.avSource ? 3 : 2); ++line) {
             // Top right, where cameras seldom put their own text. A byte of
             // text is one single-width column: a GB2312 character takes two.
             const int32_t width = charWidth * static_cast<int32_t>(std::strlen(label.line[line].text));
@@ -63,8 +65,12 @@ void PortLabels::Update() {
         const uint32_t number = static_cast<uint32_t>(port);
         uint32_t seconds = timeOfDay;
         if (session_.file(port).recordFile && KOVA_GetPlayingTime(number, &seconds) != KOVA_OK) continue;
-        // Only a new clock text sets the lines again: at most once a second.
-        if (seconds == shown_[port]) continue;
+        char state[sizeof labels_[port].line[2].text];
+        const bool hasState = session_.FormatSourceState(port, state, sizeof state);
+        const bool stateChanged = hasState && std::strcmp(state, labels_[port].line[2].text) != 0;
+        if (stateChanged) std::memcpy(labels_[port].line[2].text, state, sizeof state);
+        // Only a new clock or state text sets the lines again: about once a second.
+        if (seconds == shown_[port] && !stateChanged) continue;
         shown_[port] = seconds;
         std::snprintf(labels_[port].line[1].text, sizeof labels_[port].line[1].text, "%02u:%02u:%02u",
                       seconds / 3600 % 100, seconds / 60 % 60, seconds % 60);

@@ -3,7 +3,8 @@
 // for live cameras and the time into the file for record files. Polled from
 // the main loop and set when the clock's text changes; a call replaces all
 // four lines, so each port's lines stay ready and only the clock's text is
-// rewritten.
+// rewritten. A network camera or container file has a third line, its
+// state (connecting, playing, reconnecting in N s, failed), set when it changes.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "tessaly/kova.h"
+
 namespace tessaly::play {
 namespace {
 
@@ -21,6 +23,13 @@ void CountPicture(int32_t, uint8_t *, int32_t, int32_t width, int32_t height, in
     stats->width.store(width, std::memory_order_relaxed);
     stats->height.store(height, std::memory_order_relaxed);
     stats->pictures.fetch_add(1, std::memory_order_release);
+}
+
+void NoteBufferFill(uint32_t port, PortStats &stats) {
+    uint32_t capacity = 0, fill = 0;
+    if (KOVA_GetStreamBufInfo(port, &capacity, &fill) != KOVA_OK) return;
+    stats.capacity.store(capacity, std::memory_order_relaxed);
+    if (fill > stats.maxFill.load(std::memory_order_relaxed)) stats.maxFill.store(fill, std::memory_order_relaxed);
 }
 
 void PrintPictureCounts(std::FILE *out, uint32_t port, const std::string &name, const PortStats &stats) {

@@ -25,6 +25,9 @@ struct PortStats {
 // The port's decoded-frame callback; `user` is the port's PortStats.
 void CountPicture(int32_t format, uint8_t *picture, int32_t size, int32_t width, int32_t height, intptr_t user);
 
+// Keeps the stream buffer's size and fullest fill after a frame went in.
+void NoteBufferFill(uint32_t port, PortStats &stats);
+
 // A summary line in two parts: the pictures, e.g.
 // "port 0 sample.264: 704x576 pictures 375 fps 25.0", without a line end,
 // then for a camera what its feeder did, " sent 375 dropped 0 buffer max 12% (63488/524288)".

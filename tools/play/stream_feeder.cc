@@ -14,19 +14,6 @@ constexpr uint8_t kFtMarker[8] = {0xFE, 0xFD, 0x02, 0x01, 0xFD, 0xFE, 0x01, 0x02
 
 }  // namespace
 
-StreamFeeder::StreamFeeder(uint32_t port, const CameraFile &file, bool loop, PortStats &stats, StopSignal &stop)
-    : port_(port), file_(file), loop_(loop), stats_(stats), stop_(stop) {}
-
-StreamFeeder::~StreamFeeder() { Join(); }
-
-void StreamFeeder::Start() {
-    thread_ = std::thread([this] { Run(); });
-}
-
-void StreamFeeder::Join() {
-    if (thread_.joinable()) thread_.join();
-}
-
 int32_t StreamFeeder::SendFtBytes(const uint8_t *data, size_t size) {
     const auto add = file_.ftRaw ? KOVA_AddStreamData_FT_Raw : KOVA_AddStreamData_FT;
     int32_t worst = KOVA_OK;
@@ -57,12 +44,7 @@ void StreamFeeder::Send(const tools::ByteRange &unit) {
         if (ftPacketOpen_) Count(result);
         ftPacketOpen_ = true;
     }
-    uint32_t capacity = 0, fill = 0;
-    if (KOVA_GetStreamBufInfo(port_, &capacity, &fill) == KOVA_OK) {
-        stats_.capacity.store(capacity, std::memory_order_relaxed);
-        if (fill > stats_.maxFill.load(std::memory_order_relaxed))
-            stats_.maxFill.store(fill, std::memory_order_relaxed);
-    }
+    NoteBufferFill(port_, stats_);
 }
 
 void StreamFeeder::Run() {

@@ -7,39 +7,27 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "camera_file.h"
-#include "port_stats.h"
-#include "stop_signal.h"
+#include "port_feeder.h"
 
 namespace tessaly::play {
 
-class StreamFeeder {
+class StreamFeeder : public PortFeeder {
 public:
-    StreamFeeder(uint32_t port, const CameraFile &file, bool loop, PortStats &stats, StopSignal &stop);
-    ~StreamFeeder();
-    StreamFeeder(const StreamFeeder &) = delete;
-    StreamFeeder &operator=(const StreamFeeder &) = delete;
+    using PortFeeder::PortFeeder;
+    ~StreamFeeder() override { Join(); }
 
-    void Start();
-    void Join();
     // Every access unit has been sent (never true with looping).
-    bool Finished() const { return finished_.load(std::memory_order_acquire); }
+    bool Finished() const override { return finished_.load(std::memory_order_acquire); }
 
 private:
-    void Run();
+    void Run() override;
     void Send(const tools::ByteRange &unit);
     // One packet's bytes: they complete the packet before it.
     int32_t SendFtBytes(const uint8_t *data, size_t size);
     void Count(int32_t result);
 
-    uint32_t port_;
-    const CameraFile &file_;
-    bool loop_;
-    PortStats &stats_;
-    StopSignal &stop_;
-    std::thread thread_;
     std::atomic<bool> finished_{false};
     bool ftPacketOpen_ = false;  // an FT packet awaits the next marker
 };

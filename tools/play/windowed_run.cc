@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "port_labels.h"
+#include "stats_readout.h"
 #include "x11_wall.h"
 
 namespace tessaly::play {
@@ -45,9 +46,14 @@ std::optional<FilePort::Control> FileControlFor(X11Wall::Request request) {
     }
 }
 
+// The cameras' states are in the title too: the labels are drawn on
+// pictures, and a camera that is not sending has none to draw them on.
 std::string WindowTitle(const PlaybackSession &session) {
     std::string title = "tessaly-play: " + session.file(0).path;
     if (session.PortCount() > 1) title += " (+" + std::to_string(session.PortCount() - 1) + ")";
+    char state[64];
+    for (size_t port = 0; port < session.PortCount(); ++port)
+        if (session.FormatSourceState(port, state, sizeof state)) title += " | " + std::to_string(port) + ": " + state;
     return title;
 }
 
@@ -57,8 +63,8 @@ int RunWindowed(const Options &options, PlaybackSession &session) {
     using Clock = std::chrono::steady_clock;
     std::string error;
     const CameraFile &first = session.file(0);
-    std::unique_ptr<X11Wall> wall =
-        X11Wall::Open(session.PortCount(), first.width, first.height, WindowTitle(session), &error);
+    std::string title = WindowTitle(session);
+    std::unique_ptr<X11Wall> wall = X11Wall::Open(session.PortCount(), first.width, first.height, title, &error);
     if (!wall) {
         std::fprintf(stderr, "tessaly-play: %s\n", error.c_str());
         return 1;
@@ -75,8 +81,13 @@ int RunWindowed(const Options &options, PlaybackSession &session) {
     std::optional<PortLabels> labels;
     if (options.osd != 0) labels.emplace(session);
     Clock::time_point readoutDue = Clock::time_point::max();
+    auto statsDue = Clock::now() + std::chrono::seconds(1);
     while (!gInterrupted) {
         if (labels) labels->Update();
+        if (std::string now = WindowTitle(session); now != title) {
+            title = std::move(now);
+            wall->SetTitle(title);
+        }
         uint32_t port = 0;
         const X11Wall::Request request = wall->Pump(20, &port);
         if (request == X11Wall::Request::kQuit) break;
@@ -87,6 +98,10 @@ int RunWindowed(const Options &options, PlaybackSession &session) {
         if (Clock::now() >= readoutDue) {
             session.PrintFileStates(stdout);
             readoutDue = Clock::time_point::max();
+        }
+        if (options.stats && Clock::now() >= statsDue) {
+            PrintPortStatistics(stdout, session);
+            statsDue += std::chrono::seconds(1);
         }
         session.Poll();
         if (options.duration > 0 && Clock::now() >= end) break;

@@ -72,8 +72,7 @@ std::unique_ptr<X11Wall> X11Wall::Open(size_t count, uint32_t pictureWidth, uint
                       static_cast<uint16_t>(wall->width_), static_cast<uint16_t>(wall->height_), 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, wall->screen_->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
                       topValues);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, wall->top_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(title.size()), title.data());
+    wall->SetTitle(title);
     static const char kClass[] = "tessaly-play\0tessaly-play";
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, wall->top_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof kClass,
                         kClass);
@@ -104,6 +103,12 @@ std::unique_ptr<X11Wall> X11Wall::Open(size_t count, uint32_t pictureWidth, uint
         return nullptr;
     }
     return wall;
+}
+
+void X11Wall::SetTitle(const std::string &title) {
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, top_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(title.size()), title.data());
+    xcb_flush(connection_);
 }
 
 X11Wall::~X11Wall() {

@@ -37,6 +37,7 @@ public:
     X11Wall &operator=(const X11Wall &) = delete;
 
     unsigned long CellWindow(size_t index) const { return cells_[index]; }
+    void SetTitle(const std::string &title);
 
     // Handles the events that arrive within `timeoutMs`. Returns the first
     // request found; for kSnapshot `port` is the cell under the pointer.
