@@ -8,8 +8,13 @@ using tessaly::api::TheLibrary;
 
 namespace {
 
-int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
-                       KOVA_DecodedFrameCallback callback, intptr_t user, bool ffmpeg = false) {
+// The open calls' sequence: the guards, the port lock, KOVA_ERR_ALREADY_OPEN,
+// then open(video player); on success the callback is stored and, when
+// wantsSound() says so, the port's sound started. A failure leaves the port
+// closed.
+template <typename Open, typename WantsSound>
+int32_t OpenPort(uint32_t port, KOVA_DecodedFrameCallback callback, intptr_t user, Open &&open,
+                 WantsSound &&wantsSound) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
     if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
@@ -17,11 +22,10 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uin
     tessaly::platform::ScopedLock lock(slot.lock);
     if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
     try {
-        const int32_t rc =
-            ffmpeg ? slot.video.OpenStreamFt(window, streamKind) : slot.video.OpenStream(window, streamKind);
+        const int32_t rc = open(slot.video);
         if (rc != KOVA_OK) return rc;
         slot.video.SetCallback(callback, user);
-        if (sound != 0) slot.audio.Start();
+        if (wantsSound()) slot.audio.Start();
         slot.opened = 1;
         return KOVA_OK;
     } catch (...) {
@@ -30,25 +34,22 @@ int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uin
     }
 }
 
+int32_t OpenStreamPort(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound,
+                       KOVA_DecodedFrameCallback callback, intptr_t user, bool ffmpeg = false) {
+    return OpenPort(
+        port, callback, user,
+        [&](tessaly::player::VideoPlayer &video) {
+            return ffmpeg ? video.OpenStreamFt(window, streamKind) : video.OpenStream(window, streamKind);
+        },
+        [&] { return sound != 0; });
+}
+
 int32_t OpenFilePort(uint32_t port, const char *fileName, KOVA_HWND window, KOVA_RecordFileInfo *info,
                      KOVA_DecodedFrameCallback callback, intptr_t user) {
-    auto &lib = TheLibrary();
-    if (!lib.initialised.load(std::memory_order_acquire)) return KOVA_ERR_NOT_INITIALISED;
-    if (port >= KOVA_MAX_PORTS) return KOVA_ERR_INVALID_ARGUMENT;
-    PlayerPort &slot = lib.ports[port];
-    tessaly::platform::ScopedLock lock(slot.lock);
-    if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
-    try {
-        const int32_t rc = slot.video.OpenFile(fileName, window, info);
-        if (rc != KOVA_OK) return rc;
-        slot.video.SetCallback(callback, user);
-        if (info->audioFlag != 0 && info->audioValue > 0) slot.audio.Start();
-        slot.opened = 1;
-        return KOVA_OK;
-    } catch (...) {
-        slot.video.Close();
-        return KOVA_ERR_MISSING_OBJECT;
-    }
+    return OpenPort(
+        port, callback, user,
+        [&](tessaly::player::VideoPlayer &video) { return video.OpenFile(fileName, window, info); },
+        [&] { return info->audioFlag != 0 && info->audioValue > 0; });
 }
 
 }  // namespace
