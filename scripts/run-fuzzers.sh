@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Runs each fuzzer for its time budget on a scratch copy of its committed seed
-# corpus (fuzz/corpus/NAME); a crash leaves its input in the build directory.
+# The short fuzzing pass of ./test.sh: each fuzzer for a few seconds on a
+# scratch copy of its committed seed corpus (fuzz/corpus/NAME), about two and
+# a half minutes in all; a crash leaves its input in the build directory. The
+# long pass is scripts/fuzz-long.sh.
 # Usage: run-fuzzers.sh BUILD_DIR
 set -euo pipefail
 build=$1
-declare -A seconds=([voice_frame]=60 [sound_frames]=30 [record_file_playback]=30 [sps_probe]=30 [deinterlace]=45 [h264_decoder]=120 [record_reader]=30 [overlay_text]=30 [ft_assembler]=30)
+declare -A seconds=([voice_frame]=15 [sound_frames]=10 [record_file_playback]=10 [record_file_open]=10
+  [sps_probe]=10 [deinterlace]=15 [h264_decoder]=30 [record_reader]=10 [record_ring]=10 [overlay_text]=10
+  [ft_assembler]=10)
 for name in "${!seconds[@]}"; do
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$name/." "$work/"
