@@ -8,8 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,26 +15,15 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "cropped_picture.h"
 #include "h264dec/h264_decoder.h"
 
 namespace {
 
+using tessaly::bench::Cropped;
+using tessaly::bench::Picture;
+using tessaly::bench::ReadFile;
 using Clock = std::chrono::steady_clock;
-
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A cropped 4:2:0 picture, for the equality check.
-using Picture = std::vector<uint8_t>;
-
-void AppendPlane(Picture &out, const uint8_t *plane, int stride, int x, int y, int w, int h) {
-    for (int row = 0; row < h; ++row) {
-        const uint8_t *line = plane + static_cast<ptrdiff_t>(y + row) * stride + x;
-        out.insert(out.end(), line, line + w);
-    }
-}
 
 // Decodes a whole stream with our decoder; calls sink for every picture.
 template <typename Sink>
@@ -113,24 +100,10 @@ int DecodeLibavcodec(const std::vector<uint8_t> &stream, Sink &&sink) {
 // Ours against libavcodec, picture by picture; returns the number that differ.
 int CompareOutputs(const std::vector<uint8_t> &stream, int &count) {
     std::vector<Picture> reference;
-    DecodeLibavcodec(stream, [&](const AVFrame &f) {
-        Picture p;
-        const int cw = (f.width + 1) / 2, ch = (f.height + 1) / 2;
-        AppendPlane(p, f.data[0], f.linesize[0], 0, 0, f.width, f.height);
-        AppendPlane(p, f.data[1], f.linesize[1], 0, 0, cw, ch);
-        AppendPlane(p, f.data[2], f.linesize[2], 0, 0, cw, ch);
-        reference.push_back(std::move(p));
-    });
+    DecodeLibavcodec(stream, [&](const AVFrame &f) { reference.push_back(Cropped(f)); });
     int index = 0, differing = 0;
     DecodeOurs(stream, [&](const DecodedPicture &d) {
-        Picture p;
-        const int w = static_cast<int>(d.width - d.cropLeft - d.cropRight);
-        const int h = static_cast<int>(d.height - d.cropTop - d.cropBottom);
-        const int cx = static_cast<int>(d.cropLeft / 2), cy = static_cast<int>(d.cropTop / 2);
-        AppendPlane(p, d.y, static_cast<int>(d.yStride), static_cast<int>(d.cropLeft), static_cast<int>(d.cropTop), w,
-                    h);
-        AppendPlane(p, d.u, static_cast<int>(d.uvStride), cx, cy, (w + 1) / 2, (h + 1) / 2);
-        AppendPlane(p, d.v, static_cast<int>(d.uvStride), cx, cy, (w + 1) / 2, (h + 1) / 2);
+        const Picture p = Cropped(d);
         if (index >= static_cast<int>(reference.size()) || reference[static_cast<size_t>(index)] != p) ++differing;
         ++index;
     });
