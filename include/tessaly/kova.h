@@ -23,6 +23,11 @@
  * that is not a window on that server (or any non-zero id when there is no X
  * server) is refused with KOVA_ERR_INVALID_ARGUMENT.
  *
+ * When the X server goes away, ports stop drawing into its windows (decoding,
+ * callbacks and snapshots go on) and KOVA_Close works as before. The next call
+ * given a non-zero window opens a fresh connection from $DISPLAY as it is then,
+ * so KOVA_SetDisplayWindow with a window of a new server draws again.
+ *
  * Streams
  * -------
  * A port decodes H.264 Baseline, Main and High profile streams (4:2:0, 8-bit,

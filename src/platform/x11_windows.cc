@@ -2,9 +2,14 @@
 
 #include <xcb/xcb.h>
 
+#include <pthread.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <mutex>
+
+#include "platform/trace.h"
 
 namespace tessaly::platform {
 namespace {
@@ -15,27 +20,63 @@ struct FreeDeleter {
 template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
 
-xcb_connection_t *sharedConnection = nullptr;
-std::once_flag connectOnce;
+std::mutex connectionMutex;
+std::shared_ptr<xcb_connection_t> sharedConnection;  // guarded by connectionMutex
 
 }  // namespace
 
-xcb_connection_t *SharedXConnection() {
-    std::call_once(connectOnce, [] {
-        if (!std::getenv("DISPLAY")) return;
-        xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c)) {
-            xcb_disconnect(c);
-            return;
-        }
-        sharedConnection = c;  // lives until the process ends, like the library's other global objects
-    });
-    if (sharedConnection && xcb_connection_has_error(sharedConnection)) return nullptr;
+SigpipeGuard::SigpipeGuard() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &savedMask_);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+}
+
+SigpipeGuard::~SigpipeGuard() {
+    sigset_t pending;
+    sigpending(&pending);
+    // One that was pending before is someone else's; leave it to them.
+    if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        const timespec noWait = {0, 0};
+        sigtimedwait(&pipe, nullptr, &noWait);
+    }
+    pthread_sigmask(SIG_SETMASK, &savedMask_, nullptr);
+}
+
+std::shared_ptr<xcb_connection_t> SharedXConnection() {
+    std::lock_guard<std::mutex> lock(connectionMutex);
+    if (sharedConnection && !xcb_connection_has_error(sharedConnection.get())) return sharedConnection;
+    if (sharedConnection) {
+        Trace("the X server went away; windows are drawn again once given on a server that answers");
+        sharedConnection.reset();
+    }
+    if (!std::getenv("DISPLAY")) return nullptr;
+    SigpipeGuard noSigpipe;
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return nullptr;
+    }
+    // Disconnected when the last renderer drawing over it lets go, or at unload.
+    try {
+        sharedConnection = std::shared_ptr<xcb_connection_t>(c, xcb_disconnect);
+    } catch (...) {
+        xcb_disconnect(c);
+        throw;
+    }
     return sharedConnection;
 }
 
 bool WindowExists(unsigned long window) {
-    xcb_connection_t *c = SharedXConnection();
+    const std::shared_ptr<xcb_connection_t> shared = SharedXConnection();
+    xcb_connection_t *c = shared.get();
+    const SigpipeGuard noSigpipe;
     if (!c || window == 0 || window > UINT32_MAX) return false;
     Reply<xcb_get_window_attributes_reply_t> reply(
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, static_cast<xcb_window_t>(window)), nullptr));
@@ -43,7 +84,9 @@ bool WindowExists(unsigned long window) {
 }
 
 bool IsWindowViewable(unsigned long window) {
-    xcb_connection_t *c = SharedXConnection();
+    const std::shared_ptr<xcb_connection_t> shared = SharedXConnection();
+    xcb_connection_t *c = shared.get();
+    const SigpipeGuard noSigpipe;
     if (!c || window == 0 || window > UINT32_MAX) return false;
     Reply<xcb_get_window_attributes_reply_t> reply(
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, static_cast<xcb_window_t>(window)), nullptr));
@@ -51,7 +94,9 @@ bool IsWindowViewable(unsigned long window) {
 }
 
 bool QueryWindowRect(unsigned long window, WindowRect &rect) {
-    xcb_connection_t *c = SharedXConnection();
+    const std::shared_ptr<xcb_connection_t> shared = SharedXConnection();
+    xcb_connection_t *c = shared.get();
+    const SigpipeGuard noSigpipe;
     if (!c || window == 0 || window > UINT32_MAX) return false;
     const auto id = static_cast<xcb_window_t>(window);
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, xcb_get_geometry(c, id), nullptr));
@@ -67,9 +112,14 @@ bool QueryWindowRect(unsigned long window, WindowRect &rect) {
 }
 
 WindowState QueryWindowState(unsigned long window) {
+    const std::shared_ptr<xcb_connection_t> shared = SharedXConnection();
+    const SigpipeGuard noSigpipe;
+    return QueryWindowState(shared.get(), window);
+}
+
+WindowState QueryWindowState(xcb_connection_t *c, unsigned long window) {
     WindowState state;
-    xcb_connection_t *c = SharedXConnection();
-    if (!c || window == 0 || window > UINT32_MAX) return state;
+    if (!c || xcb_connection_has_error(c) || window == 0 || window > UINT32_MAX) return state;
     const auto id = static_cast<xcb_window_t>(window);
     // Both requests go out before either reply is awaited.
     const xcb_get_window_attributes_cookie_t attributesCookie = xcb_get_window_attributes(c, id);

@@ -1,10 +1,14 @@
 // Questions about host windows, asked over one XCB connection that the whole
 // library shares. The connection is opened from $DISPLAY on first use; without
-// an X server (or after the server went away) every id is "not a window".
+// an X server every id is "not a window". Once the server has gone away the
+// next question opens a fresh connection from $DISPLAY as it is then, while
+// renderers still drawing over the old one keep it until they let go.
 // XCB is thread-safe, so any thread may ask.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <memory>
 
 struct xcb_connection_t;
 
@@ -22,7 +26,24 @@ struct WindowState {
 };
 
 // The shared connection, or null when there is no usable X server.
-xcb_connection_t *SharedXConnection();
+std::shared_ptr<xcb_connection_t> SharedXConnection();
+
+// XCB writes to its socket without MSG_NOSIGNAL. It reads before it writes, so
+// a server that has gone is normally noticed first, but one that dies between
+// the two would raise SIGPIPE, which ends a host that keeps the default
+// action. While one of these lives, a SIGPIPE this thread raises is held back
+// and then dropped; the thread's signal mask is restored.
+class SigpipeGuard {
+public:
+    SigpipeGuard();
+    ~SigpipeGuard();
+    SigpipeGuard(const SigpipeGuard &) = delete;
+    SigpipeGuard &operator=(const SigpipeGuard &) = delete;
+
+private:
+    sigset_t savedMask_;
+    bool wasPending_ = false;
+};
 
 bool WindowExists(unsigned long window);
 // Mapped and all its ancestors mapped.
@@ -30,7 +51,9 @@ bool IsWindowViewable(unsigned long window);
 // False when the id is not a window.
 bool QueryWindowRect(unsigned long window, WindowRect &rect);
 // Whether the window exists and is viewable, and its size, in one round trip:
-// what a renderer needs before each picture it puts.
+// what a renderer needs before each picture it puts (over the connection it
+// draws with, which may no longer be the shared one).
 WindowState QueryWindowState(unsigned long window);
+WindowState QueryWindowState(xcb_connection_t *connection, unsigned long window);
 
 }  // namespace tessaly::platform

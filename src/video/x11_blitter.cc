@@ -36,8 +36,10 @@ bool IsWindowError(int code) {
 
 }  // namespace
 
-WindowBlitter::OpenResult WindowBlitter::Open(xcb_connection_t *connection, uint32_t window, bool useSharedMemory) {
+WindowBlitter::OpenResult WindowBlitter::Open(std::shared_ptr<xcb_connection_t> shared, uint32_t window,
+                                              bool useSharedMemory) {
     Close();
+    xcb_connection_t *const connection = shared.get();
     format_ = QueryWindowPixelFormat(connection, window);
     if (format_.depth == 0) return OpenResult::kNotAWindow;
     if (!format_.Usable()) return OpenResult::kUnsupportedFormat;
@@ -50,6 +52,7 @@ WindowBlitter::OpenResult WindowBlitter::Open(xcb_connection_t *connection, uint
                                                     XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values)) != 0)
         return OpenResult::kNoGraphicsContext;
 
+    keptConnection_ = std::move(shared);
     connection_ = connection;
     window_ = window;
     gc_ = gc;
@@ -71,6 +74,7 @@ void WindowBlitter::Close() {
     }
     gc_ = 0;
     connection_ = nullptr;
+    keptConnection_.reset();
     window_ = 0;
 }
 
@@ -104,7 +108,7 @@ bool WindowBlitter::PrepareTarget(const PlanarPicture &picture, uint32_t width, 
 
 WindowBlitter::BlitResult WindowBlitter::Blit(const PlanarPicture &picture, bool blackFirst) {
     if (!connection_ || xcb_connection_has_error(connection_)) return BlitResult::kHidden;
-    const platform::WindowState window = platform::QueryWindowState(window_);
+    const platform::WindowState window = platform::QueryWindowState(connection_, window_);
     if (!window.viewable) return BlitResult::kHidden;
     if (window.width == 0 || window.height == 0) return BlitResult::kFailed;
     if (!PrepareTarget(picture, window.width, window.height)) return BlitResult::kFailed;

@@ -5,7 +5,9 @@
 //
 // Runs on one thread (the renderer's BlitThread). Every request is checked,
 // so an X error (window destroyed mid-blit, segment refused) comes back here
-// instead of piling up in the shared connection's event queue.
+// instead of piling up in the shared connection's event queue. Once the
+// connection has failed (the server went away) a blit sends nothing and
+// reports the window hidden.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +37,9 @@ public:
     WindowBlitter &operator=(const WindowBlitter &) = delete;
 
     // Learns the window's pixel format and makes the graphics context.
-    // useSharedMemory false keeps to plain image requests.
-    OpenResult Open(xcb_connection_t *connection, uint32_t window, bool useSharedMemory);
+    // useSharedMemory false keeps to plain image requests. The blitter keeps
+    // the connection until Close, even when it is no longer the shared one.
+    OpenResult Open(std::shared_ptr<xcb_connection_t> connection, uint32_t window, bool useSharedMemory);
     void Close();
 
     // Fits the picture to the window's current size and puts it; with
@@ -54,7 +57,8 @@ private:
     int PutPlain(uint32_t width, uint32_t height);
     int FillBlack(uint32_t width, uint32_t height);
 
-    xcb_connection_t *connection_ = nullptr;
+    std::shared_ptr<xcb_connection_t> keptConnection_;
+    xcb_connection_t *connection_ = nullptr;  // keptConnection_'s
     uint32_t window_ = 0;
     uint32_t gc_ = 0;
     WindowPixelFormat format_;

@@ -1,6 +1,9 @@
 #include "video/x11_renderer.h"
 
+#include <pthread.h>
+
 #include <chrono>
+#include <csignal>
 #include <new>
 
 #include "platform/event.h"
@@ -29,6 +32,12 @@ struct X11Renderer::Display {
 };
 
 void X11Renderer::RunBlitThread(Display &display, platform::Event &stop) {
+    // This thread talks to nothing but the X server, so it keeps SIGPIPE
+    // blocked for good (see SigpipeGuard): a pending one dies with the thread.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     platform::Event *const events[] = {&stop, &display.blitEvent};
     while (platform::WaitAny(events, 2) == 1) {
         PlanarPicture picture;
@@ -54,10 +63,11 @@ X11Renderer::~X11Renderer() { Release(); }
 
 int32_t X11Renderer::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
     Release();
-    xcb_connection_t *connection = platform::SharedXConnection();
+    std::shared_ptr<xcb_connection_t> connection = platform::SharedXConnection();
     if (!connection) return kNoDisplay;
+    const platform::SigpipeGuard noSigpipe;
     // Also the first answer to whether draws are shown, until the BlitThread knows better.
-    const platform::WindowState state = platform::QueryWindowState(window);
+    const platform::WindowState state = platform::QueryWindowState(connection.get(), window);
     if (!state.exists) return kWindowRefused;
 
     std::shared_ptr<Display> display;
@@ -66,7 +76,7 @@ int32_t X11Renderer::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
     } catch (const std::bad_alloc &) {
         return kNoPictureSurface;
     }
-    switch (display->blitter.Open(connection, static_cast<uint32_t>(window), useSharedMemory_)) {
+    switch (display->blitter.Open(std::move(connection), static_cast<uint32_t>(window), useSharedMemory_)) {
     case WindowBlitter::OpenResult::kOk: break;
     case WindowBlitter::OpenResult::kNotAWindow: return kWindowRefused;
     case WindowBlitter::OpenResult::kUnsupportedFormat: return kFormatUnsupported;
@@ -86,6 +96,7 @@ int32_t X11Renderer::Create(KOVA_HWND window, uint32_t width, uint32_t height) {
 
 void X11Renderer::Release() {
     if (!initialised_) return;
+    const platform::SigpipeGuard noSigpipe;
     // A thread that does not stop in time is detached with its own reference
     // to the display state, so nothing it uses is freed under it.
     blitThread_.Stop(kBlitThreadStopTimeout);
