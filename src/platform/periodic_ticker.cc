@@ -3,6 +3,8 @@
 #include <ctime>
 #include <system_error>
 
+#include "platform/resource_fault.h"
+
 namespace tessaly::platform {
 namespace {
 
@@ -23,7 +25,7 @@ bool Before(const timespec &a, const timespec &b) {
 }  // namespace
 
 bool PeriodicTicker::Start(std::chrono::microseconds period, std::function<void()> tick) {
-    if (thread_.joinable() || period.count() <= 0) return false;
+    if (thread_.joinable() || period.count() <= 0 || ResourceRefused(Resource::kThread)) return false;
     stopping_ = false;
     const long nanos = static_cast<long>(std::chrono::nanoseconds(period).count());
     try {

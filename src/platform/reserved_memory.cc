@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "platform/resource_fault.h"
+
 namespace tessaly::platform {
 
 size_t ReservedMemory::PageSize() {
@@ -20,7 +22,7 @@ ReservedMemory::~ReservedMemory() {
 }
 
 bool ReservedMemory::Reserve(size_t bytes) {
-    if (base_ || bytes == 0) return false;
+    if (base_ || bytes == 0 || ResourceRefused(Resource::kReserve)) return false;
     const size_t size = RoundUpToPage(bytes);
     // No access and no swap reservation: only committed pages count.
     void *base = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -33,7 +35,7 @@ bool ReservedMemory::Reserve(size_t bytes) {
 bool ReservedMemory::Commit(size_t bytes) {
     const size_t size = RoundUpToPage(bytes);
     if (size <= committed_) return true;
-    if (size > reserved_) return false;
+    if (size > reserved_ || ResourceRefused(Resource::kCommit)) return false;
     if (mprotect(base_ + committed_, size - committed_, PROT_READ | PROT_WRITE) != 0) return false;
     committed_ = size;
     return true;

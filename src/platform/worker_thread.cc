@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/resource_fault.h"
+
 namespace tessaly::platform {
 
 WorkerThread::~WorkerThread() {
@@ -9,7 +11,7 @@ WorkerThread::~WorkerThread() {
 }
 
 bool WorkerThread::Start(std::function<void(Event &stop)> body) {
-    if (thread_.joinable()) return false;
+    if (thread_.joinable() || ResourceRefused(Resource::kThread)) return false;
     // A thread detached by an earlier time-out may still hold the old state.
     if (state_.use_count() > 1) state_ = std::make_shared<State>();
     state_->stop.Reset();
