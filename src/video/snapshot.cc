@@ -1,10 +1,17 @@
 #include "video/snapshot.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
+#include <span>
+#include <string>
 
 #include "tessaly/kova.h"
 
@@ -23,6 +30,37 @@ void PutLe16(uint8_t *p, uint32_t v) {
 void PutLe32(uint8_t *p, uint32_t v) {
     PutLe16(p, v);
     PutLe16(p + 2, v >> 16);
+}
+
+struct Chunk {
+    const uint8_t *data;
+    size_t size;
+};
+
+// Every byte written and the file closed without error (a full disk or a
+// file-size limit may only show at close).
+bool WriteAndClose(int fd, std::span<const Chunk> chunks) {
+    bool written = true;
+    for (const Chunk &chunk : chunks) {
+        for (size_t done = 0; written && done < chunk.size;) {
+            const ssize_t n = write(fd, chunk.data + done, chunk.size - done);
+            if (n > 0)
+                done += static_cast<size_t>(n);
+            else if (n == 0 || errno != EINTR)
+                written = false;
+        }
+    }
+    return close(fd) == 0 && written;
+}
+
+// A name in the target's directory, unique to this process and call, of a
+// fixed length whatever the target's name.
+std::atomic<uint32_t> temporarySerial{0};
+
+std::string TemporarySibling(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return dir + ".snapshot-" + std::to_string(getpid()) + "-" + std::to_string(temporarySerial.fetch_add(1)) + ".tmp";
 }
 
 }  // namespace
@@ -67,18 +105,31 @@ int32_t BitmapImage::Write(const char *fileName) const {
     PutLe16(header + 28, 24);
     PutLe32(header + 34, static_cast<uint32_t>(dataBytes));
 
-    FILE *f = std::fopen(fileName, "wb");
-    if (!f) return KOVA_ERR_FILE_OPEN;
-    struct stat info {};
-    const bool regular = fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode);
-    const bool written = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
-                         std::fwrite(pixels_.get(), 1, dataBytes, f) == dataBytes;
-    if (std::fclose(f) != 0 || !written) {
-        // A partial bitmap is worse than none; but never unlink a device or pipe.
-        if (regular) std::remove(fileName);
-        return KOVA_ERR_FILE_OPEN;
+    const Chunk chunks[] = {{header, sizeof header}, {pixels_.get(), dataBytes}};
+    struct stat target {};
+    if (stat(fileName, &target) == 0 && !S_ISREG(target.st_mode)) {
+        // A device or pipe is written in place, never replaced or unlinked; a
+        // pipe nobody reads is refused rather than waited for.
+        const int fd = open(fileName, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0 && WriteAndClose(fd, chunks) ? KOVA_OK : KOVA_ERR_FILE_OPEN;
     }
-    return KOVA_OK;
+    // A file is written beside its target (a link's target: the link stays)
+    // and renamed over it once complete, so a full disk leaves neither a
+    // partial bitmap nor a damaged old one.
+    std::string path = fileName;
+    struct stat link {};
+    if (lstat(fileName, &link) == 0 && S_ISLNK(link.st_mode)) {
+        const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(fileName, nullptr), &std::free);
+        if (!resolved) return KOVA_ERR_FILE_OPEN;
+        path = resolved.get();
+    }
+    const std::string temporary = TemporarySibling(path);
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return KOVA_ERR_FILE_OPEN;
+    if (target.st_mode != 0) fchmod(fd, target.st_mode & 07777);
+    if (WriteAndClose(fd, chunks) && rename(temporary.c_str(), path.c_str()) == 0) return KOVA_OK;
+    unlink(temporary.c_str());
+    return KOVA_ERR_FILE_OPEN;
 }
 
 int32_t WriteBitmap(const char *fileName, const SnapshotPicture &p) {

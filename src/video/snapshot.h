@@ -26,8 +26,9 @@ class BitmapImage {
 public:
     // KOVA_OK, or KOVA_ERR_MISSING_OBJECT (no memory for the pixels).
     int32_t Convert(const SnapshotPicture &picture);
-    // KOVA_OK, or KOVA_ERR_FILE_OPEN (the file could not be created or written;
-    // nothing is left behind).
+    // KOVA_OK, or KOVA_ERR_FILE_OPEN (the file could not be created or written
+    // in full: no partial file is left behind, and a file that was there
+    // stays as it was).
     int32_t Write(const char *fileName) const;
 
 private:
