@@ -95,9 +95,13 @@ KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     if (lib.initialised.load()) return KOVA_OK;
     for (auto &port : lib.ports) port.opened = 0;
     tessaly::audio::SdlAudioSystem::Instance().KeepRunning(true);
-    tessaly::video::LoadFfmpeg();  // without it only the FFmpeg path is off
     try {
-        lib.timer.Start(2);  // without a timer no port ticks; opens still succeed
+        tessaly::video::LoadFfmpeg();  // without it only the FFmpeg path is off
+    } catch (...) {
+        // Out of memory while looking: the FFmpeg path stays off.
+    }
+    try {
+        lib.timer.Start(2);  // without it the first open tries again
     } catch (...) {}
     lib.initialised.store(1, std::memory_order_release);
     return KOVA_OK;

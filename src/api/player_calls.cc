@@ -22,6 +22,8 @@ int32_t OpenPort(uint32_t port, KOVA_DecodedFrameCallback callback, intptr_t use
     tessaly::platform::ScopedLock lock(slot.lock);
     if (slot.opened) return KOVA_ERR_ALREADY_OPEN;
     try {
+        // A port without the timer would never play: start it if KOVA_Init could not.
+        if (!lib.timer.EnsureRunning()) return KOVA_ERR_MISSING_OBJECT;
         const int32_t rc = open(slot.video);
         if (rc != KOVA_OK) return rc;
         slot.video.SetCallback(callback, user);

@@ -10,6 +10,11 @@ bool PlaybackTimer::Start(uint32_t basePeriodMs) {
     return ticker_.Start(std::chrono::milliseconds(basePeriodMs), [this] { Tick(); });
 }
 
+bool PlaybackTimer::EnsureRunning() {
+    platform::ScopedLock lock(lock_);
+    return ticker_.Running() || ticker_.Start(std::chrono::milliseconds(basePeriod_), [this] { Tick(); });
+}
+
 void PlaybackTimer::Stop() {
     ticker_.Stop();
     platform::ScopedLock lock(lock_);

@@ -23,6 +23,9 @@ public:
     // Starts the periodic source with the base period (ms); false when it
     // cannot be started (then no client ever fires).
     bool Start(uint32_t basePeriodMs);
+    // Starts the source again at the base period if it is not running (its
+    // thread could not be had before); true when it runs. Callers may race.
+    bool EnsureRunning();
     // Stops the source and clears every client. Once it returns no tick runs.
     void Stop();
     bool Running() const { return ticker_.Running(); }
