@@ -66,8 +66,7 @@ int32_t VideoPlayer::OpenStream(KOVA_HWND window, uint32_t streamKind) {
     if (mode_ != kModeClosed) return KOVA_ERR_ALREADY_OPEN;
     if (window != 0 && !platform::WindowExists(window)) return KOVA_ERR_INVALID_ARGUMENT;
 
-    session_ = std::make_shared<Session>(window, true);
-    if (!StartWorker(&VideoPlayer::StreamDecodeThread)) return KOVA_ERR_MISSING_OBJECT;
+    if (!MakeSession(window, true) || !StartWorker(&VideoPlayer::StreamDecodeThread)) return KOVA_ERR_MISSING_OBJECT;
     window_ = window;
     timerClient_ = timer_->Register(StreamTickPeriod(streamKind), &VideoPlayer::Tick, session_.get());
     mode_ = kModeStream;
@@ -93,7 +92,7 @@ int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_Recor
     auto file = std::make_unique<RecordFilePlayback>();
     if (const int32_t rc = file->Open(fileName); rc != KOVA_OK) return rc;
 
-    session_ = std::make_shared<Session>(window, false);
+    if (!MakeSession(window, false)) return KOVA_ERR_MISSING_OBJECT;
     session_->file = std::move(file);
     session_->audio = audio_;
     if (session_->file->Header().decoderSelector != 0) session_->ffmpeg = std::make_unique<video::FfmpegPath>();
@@ -104,6 +103,14 @@ int32_t VideoPlayer::OpenFile(const char *fileName, KOVA_HWND window, KOVA_Recor
     mode_ = kModeFile;
     *info = recfile::MakeRecordFileInfo(session_->file->Header());
     return KOVA_OK;
+}
+
+bool VideoPlayer::MakeSession(KOVA_HWND window, bool forStream) {
+    session_ = std::make_shared<Session>(window, forStream);
+    // Out of memory for the first decoder, the port would open and never show a picture.
+    if (session_->decoder.HasSetup()) return true;
+    session_.reset();
+    return false;
 }
 
 bool VideoPlayer::StartWorker(void (*thread)(Session &, platform::Event &)) {

@@ -141,6 +141,8 @@ private:
     // A frame of the session's stream or file, to whichever decoder it uses.
     static void DecodeOne(Session &session, const uint8_t *data, uint32_t length, bool wholeAccessUnit);
     int32_t QueueFtPayload(uint8_t *payload, uint32_t length, bool raw);
+    // A session with its decoder; false (and none) when the decoder could not be made.
+    bool MakeSession(KOVA_HWND window, bool forStream);
     bool StartWorker(void (*thread)(Session &, platform::Event &));
     // Registers the tick at the period the file's rate and the speed level
     // give (a port without a window at 1 ms until the speed changes).

@@ -58,6 +58,8 @@ public:
     // already open).
     int OpenSetup(int32_t width, int32_t height, int32_t refFrames = kMinRefFrames);
     void CloseSetup();
+    // False when the memory for the decoder or its picture could not be had.
+    bool HasSetup() const { return decoder_ && pictureBuffer_; }
 
     // Decodes one frame; 1 when at least one picture was shown during the call.
     // A frame that leads with a sequence parameter set announcing a larger
