@@ -99,6 +99,14 @@
  * 100 ms of delay and never chopped. Without any sound device the calls still
  * succeed and nothing is heard.
  *
+ * A device lost while it plays (unplugged, or failing in its driver) plays
+ * nothing more: its queue fills and later frames are dropped, the calls still
+ * succeed at once, and video goes on. Stopping and starting the sound again
+ * (KOVA_EnableSound off and on, KOVA_Voice_StopOutput and
+ * KOVA_Voice_StartOutput) opens the default device anew; starting a started
+ * one does not. A lost capture device delivers no more frames until
+ * KOVA_Voice_StopCapture and KOVA_Voice_StartCapture.
+ *
  * Two-way voice is library-wide and needs no KOVA_Init: KOVA_Voice_Output
  * plays the frames a camera sends back, KOVA_Voice_StartCapture records the
  * microphone and hands the host one 244-byte G.726 32 kbit/s frame (480

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "stream_file.h"
 #include "tessaly/kova.h"
 #include "tessaly/tq_voice.h"
 
@@ -346,6 +347,72 @@ TEST_F(SoundTest, NoSoundDevice) {
     EXPECT_EQ(KOVA_Voice_Output(frames.data(), 440), KOVA_OK);
     EXPECT_EQ(KOVA_Voice_StopOutput(), KOVA_OK);
     EXPECT_EQ(KOVA_Close(5), KOVA_OK);
+}
+
+void CountPicture(int32_t, uint8_t *, int32_t, int32_t, int32_t, intptr_t user) {
+    reinterpret_cast<std::atomic<uint32_t> *>(user)->fetch_add(1);
+}
+
+// A playback device that cannot open (its file's directory is missing), then
+// one lost while it plays (the disk driver gives up on the device when a write
+// fails, as it does on /dev/full): the calls keep their results and return at
+// once, the port decodes on, the frames that find a queue full are dropped,
+// and stopping and starting the sound opens a device that plays again.
+TEST_F(SoundTest, DeviceThatCannotOpenOrIsLost) {
+    const auto units = AccessUnits(ReadFile(std::string(TESSALY_TESTDATA) + "/h264/conf/BA1_FT_C.264"));
+    ASSERT_GT(units.size(), 100u);
+    const std::vector<Bytes> sound = Encode(TestSignal(), TQ_VOICE_MODE_G726_32K);
+    std::atomic<uint32_t> pictures{0};
+    size_t next = 0;
+    // Sends 10 ms of sound to both outputs per step and a picture every
+    // third, paced like a camera, or all at once.
+    const auto send = [&](size_t steps, bool paced) {
+        for (size_t k = 0; k < steps; ++k, ++next) {
+            const Bytes &frame = sound[next % sound.size()];
+            ASSERT_EQ(KOVA_AddStreamFrame(4, KOVA_FRAME_AUDIO, frame.data(), uint32_t(frame.size())), KOVA_OK);
+            ASSERT_EQ(KOVA_Voice_Output(frame.data(), uint32_t(frame.size())), KOVA_OK);
+            const auto &unit = units[(next / 3) % units.size()];
+            if (next % 3 == 0) KOVA_AddStreamFrame(4, 1, unit.data(), uint32_t(unit.size()));
+            if (paced) std::this_thread::sleep_for(10ms);
+        }
+    };
+    const auto decodesOn = [&] {
+        const uint32_t before = pictures.load();
+        for (int wait = 0; wait < 1000 && pictures.load() <= before + 5; ++wait) send(3, true);
+        return pictures.load() > before + 5;
+    };
+    const auto restart = [] {
+        EXPECT_EQ(KOVA_EnableSound(4, 0), KOVA_OK);
+        EXPECT_EQ(KOVA_EnableSound(4, 1), KOVA_OK);
+    };
+    const auto restartVoice = [] {
+        EXPECT_EQ(KOVA_Voice_StopOutput(), KOVA_OK);
+        EXPECT_EQ(KOVA_Voice_StartOutput(), KOVA_OK);
+    };
+
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "missing" / "out.raw").c_str(), 1);
+    ASSERT_EQ(KOVA_OpenStreamEx(4, 0, 1, 1, &CountPicture, reinterpret_cast<intptr_t>(&pictures)), KOVA_OK);
+    ASSERT_EQ(KOVA_Voice_StartOutput(), KOVA_OK);
+    send(300, false);  // beyond what the queues hold
+    EXPECT_TRUE(decodesOn()) << "without a sound device";
+
+    setenv("SDL_DISKAUDIOFILE", "/dev/full", 1);
+    restart();
+    restartVoice();
+    send(100, true);  // the devices fail on their first full buffer
+    send(300, false);
+    EXPECT_TRUE(decodesOn()) << "with lost sound devices";
+
+    const std::string portOutput = NextOutput("port.raw");
+    restart();
+    const std::string voiceOutput = NextOutput("voice.raw");
+    restartVoice();
+    send(50, true);
+    std::this_thread::sleep_for(400ms);  // the queues drain
+    EXPECT_EQ(KOVA_Close(4), KOVA_OK);
+    EXPECT_EQ(KOVA_Voice_StopOutput(), KOVA_OK);
+    EXPECT_GE(WithoutSilence(ReadSamples(portOutput)).size(), 40u * 80) << "the port's sound plays again";
+    EXPECT_GE(WithoutSilence(ReadSamples(voiceOutput)).size(), 40u * 80) << "the voice output plays again";
 }
 
 // SDL's audio starts with the first device and is gone after KOVA_DeInit: no
