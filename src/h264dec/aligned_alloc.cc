@@ -1,12 +1,36 @@
 #include "h264dec/aligned_alloc.h"
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdlib>
 
 namespace tessaly::h264 {
+namespace {
+
+// Picture pools and per-macroblock arrays are mapped from the system and
+// unmapped when freed: a decoder lives from a port's open to its close, and
+// blocks this large taken from the C heap would stay parked in its arenas
+// after every close. Their first 64 bytes hold the mapping's length; the
+// byte below the block is 0, which the heap path's shift never is.
+constexpr size_t kMappedFrom = 256 * 1024;
+constexpr size_t kMappedHeader = 64;
+
+void *MapZeroed(size_t size) {
+    const size_t bytes = size + kMappedHeader;
+    void *base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return nullptr;
+    *static_cast<size_t *>(base) = bytes;
+    uint8_t *block = static_cast<uint8_t *>(base) + kMappedHeader;
+    block[-1] = 0;
+    return block;
+}
+
+}  // namespace
 
 void *AlignedAllocZeroed(size_t size) {
-    if (size > SIZE_MAX - 16) return nullptr;
+    if (size > SIZE_MAX - kMappedHeader) return nullptr;
+    if (size >= kMappedFrom) return MapZeroed(size);
     auto *raw = static_cast<uint8_t *>(std::calloc(1, size + 16));
     if (!raw) return nullptr;
     const size_t shift = 16 - (reinterpret_cast<uintptr_t>(raw) & 15);  // 1..16
@@ -18,6 +42,11 @@ void *AlignedAllocZeroed(size_t size) {
 void AlignedFree(void *block) {
     if (!block) return;
     auto *p = static_cast<uint8_t *>(block);
+    if (p[-1] == 0) {
+        uint8_t *base = p - kMappedHeader;
+        munmap(base, *reinterpret_cast<size_t *>(base));
+        return;
+    }
     std::free(p - p[-1]);
 }
 

@@ -1,6 +1,7 @@
 #include "player/ft_assembler.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "tessaly/kova.h"
@@ -29,7 +30,9 @@ uint32_t FindMarker(const uint8_t *bytes, uint32_t from, uint32_t end) {
 }  // namespace
 
 FtAssembler::FtAssembler(FtVariant variant, PayloadSink sink)
-    : headerLength_(FtHeaderLength(variant)), sink_(std::move(sink)), buffer_(new uint8_t[kCapacity]) {}
+    : headerLength_(FtHeaderLength(variant)), sink_(std::move(sink)), buffer_(platform::AllocatePages(kCapacity)) {
+    if (!buffer_) throw std::bad_alloc();
+}
 
 int32_t FtAssembler::Add(const uint8_t *data, uint32_t length) {
     if (data == nullptr || length > kCapacity - held_) {

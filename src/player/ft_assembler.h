@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/page_block.h"
+
 namespace tessaly::player {
 
 enum class FtVariant {
@@ -54,7 +56,7 @@ public:
 private:
     const uint32_t headerLength_;
     PayloadSink sink_;
-    std::unique_ptr<uint8_t[]> buffer_;
+    platform::PageBlock buffer_;
     uint32_t held_ = 0;
     // Offset of the current payload; 0 while no packet start is known. It may
     // lie past held_ while the header is still arriving.

@@ -1,5 +1,7 @@
 #include "player/record_file_playback.h"
 
+#include <new>
+
 #include "h264dec/bitstream/sps_summary.h"
 #include "recfile/header_search.h"
 
@@ -23,8 +25,12 @@ int32_t RecordFilePlayback::Open(const char *fileName) {
         file_.Close();
         return rc;
     }
-    readBuffer_.reset(new uint8_t[kReadBufferBytes]);
-    searchBuffer_.reset(new uint8_t[recfile::kSearchScratchBytes]);
+    readBuffer_ = platform::AllocatePages(kReadBufferBytes);
+    searchBuffer_ = platform::AllocatePages(recfile::kSearchScratchBytes);
+    if (!readBuffer_ || !searchBuffer_) {
+        file_.Close();
+        throw std::bad_alloc();
+    }
     ScanPictureSize();
     file_.Seek(recfile::kFileHeaderBytes);
     SetPosition(recfile::kFileHeaderBytes);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/page_block.h"
 #include "platform/read_only_file.h"
 #include "recfile/record_format.h"
 
@@ -73,8 +74,8 @@ private:
     uint32_t length_ = 0;
     std::atomic<uint32_t> position_{0};
     std::atomic<uint32_t> frameStamp_{0};
-    std::unique_ptr<uint8_t[]> readBuffer_;
-    std::unique_ptr<uint8_t[]> searchBuffer_;  // apart from the read buffer, which a decode may be using
+    platform::PageBlock readBuffer_;
+    platform::PageBlock searchBuffer_;  // apart from the read buffer, which a decode may be using
 };
 
 }  // namespace tessaly::player

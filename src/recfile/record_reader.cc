@@ -30,7 +30,7 @@ int32_t RecordReader::OpenFile(const char *path, KOVA_RecordFileInfo *info) {
     FileHeader header;
     if (ParseFileHeader(fileHeader_, &header) != KOVA_OK) return KOVA_ERR_FILE_HEADER;
     timeStamp_ = 0;
-    frame_.reset(new (std::nothrow) uint8_t[kFrameBufferBytes]);
+    frame_ = platform::AllocatePages(kFrameBufferBytes);
     if (!frame_) return KOVA_ERR_MISSING_OBJECT;
     *info = MakeRecordFileInfo(header);
     return KOVA_OK;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/page_block.h"
 #include "platform/read_only_file.h"
 #include "recfile/record_format.h"
 #include "tessaly/kova.h"
@@ -55,7 +56,7 @@ private:
     uint32_t timeStamp_ = 0;
     // The header search's scratch too: a search always ends before a payload
     // is read into it.
-    std::unique_ptr<uint8_t[]> frame_;
+    platform::PageBlock frame_;
 };
 
 struct ReaderSlot {

@@ -256,8 +256,9 @@ std::optional<FfmpegPicture> FfmpegDecoder::View(const AVFrame &frame) {
     // our own planes. Grey pictures get neutral chroma.
     const int width = (frame.width + 1) / 2, height = (frame.height + 1) / 2;
     const size_t plane = size_t(width) * size_t(height);
-    if (chroma_.size() < 2 * plane) chroma_.resize(2 * plane);
-    uint8_t *planes[2] = {chroma_.data(), chroma_.data() + plane};
+    uint8_t *const chroma = chroma_.Hold(2 * plane);
+    if (!chroma) return std::nullopt;
+    uint8_t *planes[2] = {chroma, chroma + plane};
     const int stepX = 1 << (1 - layout->shiftX), stepY = 1 << (1 - layout->shiftY);
     for (int p = 0; p < 2; ++p) {
         for (int row = 0; row < height; ++row) {

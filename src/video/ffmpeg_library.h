@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/page_block.h"
+
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -105,7 +107,7 @@ private:
     AVFrame *spare_ = nullptr;
     bool draining_ = false;
     // Chroma reduced from 4:4:4 or 4:4:0, or made grey; grows with the picture.
-    std::vector<uint8_t> chroma_;
+    platform::GrowingPageBlock chroma_;
 };
 
 }  // namespace tessaly::video

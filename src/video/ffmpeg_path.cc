@@ -40,8 +40,8 @@ void FfmpegPath::Decode(const uint8_t *data, uint32_t length, TextOverlay *overl
     const size_t area = size_t{width} * height;
     {
         std::lock_guard<std::mutex> lock(pictureLock_);
-        if (picture_.size() < area * 3 / 2) picture_.resize(area * 3 / 2);  // a larger stream: grows once
-        uint8_t *y = picture_.data();
+        uint8_t *y = picture_.Hold(area * 3 / 2);  // a larger stream: grows once
+        if (!y) return;
         CopyPlane(y, decoded->y, decoded->yStride, width, height);
         CopyPlane(y + area, decoded->u, decoded->uvStride, width / 2, height / 2);
         CopyPlane(y + area * 5 / 4, decoded->v, decoded->uvStride, width / 2, height / 2);
@@ -50,7 +50,7 @@ void FfmpegPath::Decode(const uint8_t *data, uint32_t length, TextOverlay *overl
         if (overlay) overlay->Render(y, width, height);
     }
     // Only this thread writes the picture, so it stays intact without the lock.
-    worker.PresentPicture(picture_.data(), width, height);
+    worker.PresentPicture(picture_.Data(), width, height);
 }
 
 int32_t FfmpegPath::Snapshot(BitmapImage &image) {
@@ -62,9 +62,9 @@ int32_t FfmpegPath::Snapshot(BitmapImage &image) {
     const bool doubled = w >= 704 && h <= 288;
     const uint32_t rows = doubled ? 2 * h : h;
     const size_t area = size_t{w} * rows;
-    if (snapshot_.size() < area * 3 / 2) snapshot_.resize(area * 3 / 2);
-    const uint8_t *from = picture_.data();
-    uint8_t *to = snapshot_.data();
+    const uint8_t *from = picture_.Data();
+    uint8_t *to = snapshot_.Hold(area * 3 / 2);
+    if (!to) return KOVA_ERR_MISSING_OBJECT;
     const auto copy = [&](const uint8_t *plane, uint8_t *out, uint32_t width, uint32_t height) {
         for (uint32_t row = 0; row < height; ++row) {
             const uint8_t *line = plane + size_t{row} * width;

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/page_block.h"
 #include "video/ffmpeg_library.h"
 #include "video/snapshot.h"
 
@@ -43,8 +44,8 @@ private:
     FfmpegDecoder decoder_;
     int kind_ = 0;
     std::mutex pictureLock_;  // the picture and its size, against snapshots
-    std::vector<uint8_t> picture_;
-    std::vector<uint8_t> snapshot_;
+    platform::GrowingPageBlock picture_;
+    platform::GrowingPageBlock snapshot_;
     uint32_t width_ = 0, height_ = 0;
 };
 

@@ -33,7 +33,7 @@ bool PictureSurface::Build(uint32_t width, uint32_t height, Storage &storage) {
     const size_t lumaSize = size_t{built.lumaStride} * height;
     const size_t chromaSize = size_t{built.chromaStride} * ((height + 1) / 2);
     const size_t slotSize = lumaSize + 2 * chromaSize;
-    built.memory.reset(new (std::nothrow) uint8_t[slotSize * kSlots]);
+    built.memory = platform::AllocatePages(slotSize * kSlots);
     if (!built.memory) return false;
     // Black, so that a slot is never shown with undefined content.
     for (int i = 0; i < kSlots; ++i) {
@@ -112,7 +112,7 @@ bool PictureSurface::Write(const uint8_t *y, uint32_t yStride, const uint8_t *u,
 
 bool PictureSurface::AcquireNewest(PlanarPicture &picture) {
     // The caller is done with the picture it held: slots retired under it can go (outside the lock).
-    std::unique_ptr<uint8_t[]> done;
+    platform::PageBlock done;
     std::lock_guard<std::mutex> hold(lock_);
     done = std::move(retired_);
     if (newest_ >= 0) {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/page_block.h"
+
 namespace tessaly::video {
 
 struct PlanarPicture {
@@ -62,7 +64,7 @@ private:
         uint32_t width = 0, height = 0;
     };
     struct Storage {
-        std::unique_ptr<uint8_t[]> memory;
+        platform::PageBlock memory;
         Slot slots[kSlots];
         uint32_t width = 0, height = 0;
         uint32_t lumaStride = 0, chromaStride = 0;
@@ -75,9 +77,9 @@ private:
     Storage storage_;
 
     std::mutex lock_;
-    int newest_ = -1;                     // written, not yet taken by the display thread
-    int shown_ = -1;                      // being read (or last read) by the display thread
-    std::unique_ptr<uint8_t[]> retired_;  // slots replaced by Grow while the display thread read one
+    int newest_ = -1;              // written, not yet taken by the display thread
+    int shown_ = -1;               // being read (or last read) by the display thread
+    platform::PageBlock retired_;  // slots replaced by Grow while the display thread read one
 };
 
 }  // namespace tessaly::video
