@@ -75,6 +75,7 @@ int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAl
         }
         waitForSps_ = false;
     }
+    RewindWhenEmpty();
     // Capacity and write offset change only on this thread; the read offset
     // only advances, and its release by Pop hands the bytes behind it back.
     const uint32_t capacity = Capacity();
@@ -93,6 +94,18 @@ int32_t StreamBuffer::Submit(const uint8_t *data, uint32_t length, bool standsAl
     writeOffset_.store((write + length) % capacity, std::memory_order_relaxed);
     accepted_.store(Accepted() + 1, std::memory_order_relaxed);
     return KOVA_OK;
+}
+
+// A stream decoded as it arrives keeps the store nearly empty. Starting
+// again from its beginning whenever it is empty keeps the frames in the same
+// few pages, instead of touching (and keeping resident) the whole store as
+// the offsets go round. No frame is being read then: a frame stays queued
+// until the worker is done with it.
+void StreamBuffer::RewindWhenEmpty() {
+    platform::ScopedLock lock(queueLock_);
+    if (count_ != 0) return;
+    readOffset_.store(0, std::memory_order_relaxed);
+    writeOffset_.store(0, std::memory_order_relaxed);
 }
 
 void StreamBuffer::Append(int32_t length) {

@@ -64,6 +64,7 @@ public:
     uint32_t Refused() const { return refused_.load(std::memory_order_relaxed); }
 
 private:
+    void RewindWhenEmpty();
     void Append(int32_t length);
 
     platform::RecursiveLock &queueLock_;
