@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include "platform/reserved_memory.h"
+#include "platform/resource_fault.h"
 
 namespace tessaly::platform {
 
@@ -11,7 +12,7 @@ void PageRelease::operator()(uint8_t *block) const {
 }
 
 PageBlock AllocatePages(size_t bytes) {
-    if (bytes == 0 || bytes > (size_t{1} << 40)) return {};
+    if (bytes == 0 || bytes > (size_t{1} << 40) || ResourceRefused(Resource::kCommit)) return {};
     const size_t rounded = ReservedMemory::RoundUpToPage(bytes);
     void *block = mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) return {};
