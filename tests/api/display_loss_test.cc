@@ -1,6 +1,7 @@
 // The X server going away under a playing port: drawing stops quietly while
 // decoding, callbacks and snapshots go on, and a window on a server started
-// afterwards is drawn again over a fresh connection. The program runs its own
+// afterwards is drawn again over a fresh connection; the shared-memory
+// segments go with the port. The program runs its own
 // Xvfb servers and points $DISPLAY at them before the library first connects.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -110,6 +111,18 @@ private:
     int saved_ = -1;
 };
 
+// Shared-memory segments this process made that still exist (one is gone
+// once both sides have let go: each is marked for removal when made).
+int OwnSegments() {
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);
+    int count = 0;
+    for (long key, id, perms, size, cpid; in >> key >> id >> perms >> size >> cpid; std::getline(in, line))
+        count += cpid == getpid();
+    return count;
+}
+
 }  // namespace
 
 TEST(DisplayLoss, PortOutlivesItsXServerAndDrawsOnANewOne) {
@@ -169,4 +182,5 @@ TEST(DisplayLoss, PortOutlivesItsXServerAndDrawsOnANewOne) {
         EXPECT_EQ(KOVA_Close(kPort), KOVA_OK);
     }
     EXPECT_EQ(KOVA_DeInit(), KOVA_OK);
+    EXPECT_EQ(OwnSegments(), 0) << "segments of servers that went away";
 }

@@ -1,7 +1,12 @@
 // Window queries against a real X server (Xvfb under test.sh), and the
-// answers without one.
+// answers without one; the guard that keeps a write to a dead X socket from
+// ending the process.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -96,4 +101,26 @@ TEST(X11NoServer, EveryHandleIsNotAWindow) {
         EXPECT_FALSE(QueryWindowRect(id, rect));
         EXPECT_FALSE(QueryWindowState(id).exists);
     }
+}
+
+// A write to a socket whose peer has gone raises SIGPIPE in the writing
+// thread (the default action ends the process); under the guard it is
+// dropped, and the thread's mask is as before afterwards.
+TEST(SigpipeGuard, DropsTheSignalOfAWriteToADeadSocket) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    close(fds[1]);
+    sigset_t before;
+    pthread_sigmask(SIG_SETMASK, nullptr, &before);
+    for (int round = 0; round < 2; ++round) {
+        const SigpipeGuard guard;
+        EXPECT_EQ(write(fds[0], "x", 1), -1);
+        EXPECT_EQ(errno, EPIPE);
+    }
+    sigset_t after, pending;
+    pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+    EXPECT_EQ(sigismember(&after, SIGPIPE), sigismember(&before, SIGPIPE));
+    close(fds[0]);
 }
