@@ -54,6 +54,7 @@ struct H264Decoder {
     uint8_t *pictureBlock = nullptr;
     uint8_t *outputBuffer = nullptr;
     uint8_t *historyPlane = nullptr;
+    uint8_t *mbDecoded = nullptr;  // per macroblock of the current frame picture, without slice threads
     uint8_t *nalBuffer = nullptr;
     tessaly::h264::Sps *spsStore = nullptr;
     tessaly::h264::Pps *ppsStore = nullptr;
@@ -86,6 +87,7 @@ struct H264Decoder {
     tessaly::h264::PocState poc;
     uint32_t prevRefFrameNum = 0;
     tessaly::h264::Picture *current = nullptr;
+    tessaly::h264::Picture *lastReference = nullptr;  // the source of concealment
     uint8_t currentStructure = 0;
     int32_t currentMbs = 0;
     int32_t currentExpectedMbs = 0;

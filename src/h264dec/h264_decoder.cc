@@ -36,6 +36,7 @@ void FreeAll(H264Decoder *h) {
     if (workersEnded) AlignedFree(h->pictureBlock);
     AlignedFree(h->outputBuffer);
     AlignedFree(h->historyPlane);
+    AlignedFree(h->mbDecoded);
     AlignedFree(h->nalBuffer);
     AlignedFree(h->spsStore);
     AlignedFree(h->ppsStore);
@@ -102,6 +103,7 @@ void ResetStream(H264Decoder *h) {
     h->activePps.id = kMaxPps;
     h->state = StreamState::kWaitSps;
     h->current = nullptr;
+    h->lastReference = nullptr;
     h->havePrev = 0;
 }
 
@@ -138,13 +140,15 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
     h->pictureBlock = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes * numPictures));
     if (h->modeFlags & DEC_MODE_FIELD_MERGE)
         h->historyPlane = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes));
+    h->mbDecoded = static_cast<uint8_t *>(AlignedAllocZeroed(size_t(h->widthMbs) * h->heightMbs));
     h->sliceDecoder = SliceDecoderCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), kernels);
     const bool threaded = (h->modeFlags & DEC_MODE_SLICE_THREADS) != 0;
     if (threaded)
         h->threads =
             SliceThreadsCreate(int32_t(h->widthMbs), int32_t(h->heightMbs), h->pictureBytes + kNalSlack, kernels);
     if ((threaded && !h->threads) || !h->spsStore || !h->ppsStore || !h->nalBuffer || !h->outputBuffer ||
-        !h->pictureBlock || ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) || !h->sliceDecoder) {
+        !h->pictureBlock || !h->mbDecoded || ((h->modeFlags & DEC_MODE_FIELD_MERGE) && !h->historyPlane) ||
+        !h->sliceDecoder) {
         FreeAll(h);
         return nullptr;
     }

@@ -60,7 +60,13 @@ enum : int32_t {
 };
 
 // The output record. The planes belong to the decoder and stay valid until the
-// next H264Decoder_Decode call on the same handle.
+// next H264Decoder_Decode call on the same handle. `damaged` marks a picture
+// that lost macroblocks (a missing slice, or slice data from an error on); a
+// frame picture has them from the same place in the last reference frame.
+// Pictures a stream lost are a frame_num gap, filled with copies of the last
+// reference frame, unless the gap spans half the frame_num range or more
+// where the stream allows none: that stream went back (a lost IDR) and its
+// pictures are dropped until the next intra picture.
 typedef struct DecodedPicture {
     uint8_t *y, *u, *v;
     uint32_t width, height, yStride, uvStride;

@@ -1,5 +1,7 @@
 // One slice unit: header, parameter-set activation, new-picture detection,
 // reference list, then the slice data through the SliceDecoder.
+#include <cstring>
+
 #include "h264dec/decoder_context.h"
 #include "h264dec/dequant.h"
 #include "h264dec/slice_threads.h"
@@ -185,6 +187,9 @@ uint32_t ProcessSlice(H264Decoder *h, const NalUnit &unit) {
     }
     const SliceResult result = SliceDecoderDecode(h->sliceDecoder, sp);
     h->currentMbs += result.mbsDecoded;
+    // What a slice decoded before an error in its data is kept: most errors
+    // are found within a few macroblocks of where the data went wrong.
+    if (h->currentStructure == kStructFrame) std::memset(h->mbDecoded + sp.firstMb, 1, size_t(result.mbsDecoded));
     return result.error ? 0x40000000u + uint32_t(result.error & 0x0FFFFFFF) : kStatusOk;
 }
 

@@ -1,9 +1,19 @@
 // Starting and closing pictures: frame_num gaps, order counts, buffer choice,
 // field pairing, and handing closed pictures to the DPB.
+#include <cstring>
+
 #include "h264dec/decoder_context.h"
+#include "h264dec/picture/concealment.h"
 
 namespace tessaly::h264 {
 namespace {
+
+// The last reference frame of the size given, while its buffer still holds it.
+const Picture *ConcealmentSource(const H264Decoder *h, const Picture *p, uint32_t width, uint32_t height) {
+    const Picture *s = h->lastReference;
+    if (!s || s == p || !(s->IsRef() || s->inDpb) || s->nonExisting) return nullptr;
+    return s->width == width && s->height == height ? s : nullptr;
+}
 
 bool HasOperation5(const SliceHeader &sh) {
     for (uint8_t i = 0; i < sh.numMarkingCommands; ++i)
@@ -13,7 +23,9 @@ bool HasOperation5(const SliceHeader &sh) {
 
 // Non-existing frames for the frame_num values a gap skipped. Only the last
 // num_ref_frames of them can survive the sliding window, so earlier ones are
-// not made at all.
+// not made at all. Each holds a copy of the last reference frame: a stream
+// that lost pictures still refers to them, and the picture before the loss
+// is the closest to what they showed.
 void FillFrameNumGap(H264Decoder *h, uint32_t frameNum) {
     const Sps &sps = h->activeSps;
     const uint32_t maxFrameNum = sps.maxFrameNum;
@@ -27,6 +39,12 @@ void FillFrameNumGap(H264Decoder *h, uint32_t frameNum) {
     for (uint32_t k = 0; k < missing; ++k, next = (next + 1) % maxFrameNum) {
         Picture *p = DpbFindFreeBuffer(&h->dpb);
         if (!p) return;
+        if (const Picture *s = ConcealmentSource(h, p, sps.width, sps.height)) {
+            const size_t luma = size_t(sps.width) * sps.height;
+            std::memcpy(p->y, s->y, luma);
+            std::memcpy(p->u, s->u, luma / 4);
+            std::memcpy(p->v, s->v, luma / 4);
+        }
         const PocResult poc = ComputeGapPoc(sps, next, &h->poc);
         p->outputState = kOutputFree;
         p->fields = kBothFields;
@@ -64,7 +82,13 @@ void ClosePicture(H264Decoder *h) {
     Picture *p = h->current;
     if (!p) return;
     h->current = nullptr;
-    if (!(h->modeFlags & DEC_MODE_SLICE_THREADS) && h->currentMbs != h->currentExpectedMbs) p->damaged = 1;
+    if (!(h->modeFlags & DEC_MODE_SLICE_THREADS)) {
+        if (h->currentMbs != h->currentExpectedMbs) p->damaged = 1;
+        if (h->currentStructure == kStructFrame &&
+            ConcealMissingMbs(*p, ConcealmentSource(h, p, p->width, p->height), h->mbDecoded,
+                              int32_t(h->activeSps.widthMbs), int32_t(h->activeSps.frameHeightMbs)) > 0)
+            p->damaged = 1;
+    }
     const SliceHeader &sh = h->pictureHeader;
     StoreParams sp;
     sp.structure = h->currentStructure;
@@ -79,6 +103,7 @@ void ClosePicture(H264Decoder *h) {
     if (p->outputState == kOutputDecoding) p->outputState = kOutputFree;
     DpbUpdateFrameNumWrap(&h->dpb, p->frameNum, sp.maxFrameNum);
     DpbStorePicture(&h->dpb, p, sp);
+    if (p->reference && p->fields == kBothFields) h->lastReference = p;
 }
 
 bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
@@ -89,10 +114,12 @@ bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
     if (sh.idr) {
         h->prevRefFrameNum = 0;
     } else if (sh.frameNum != h->prevRefFrameNum && sh.frameNum != (h->prevRefFrameNum + 1) % maxFrameNum) {
-        if (sps.gapsAllowed)
-            FillFrameNumGap(h, sh.frameNum);
-        else if (sh.frameNum < (h->prevRefFrameNum + 1) % maxFrameNum)
-            return false;  // backwards: wait for the next intra picture
+        // Where the stream allows no gaps, a gap means lost pictures. A jump
+        // over half the frame_num range or more more likely went backwards (a
+        // lost IDR, with nothing to refer to): wait for the next intra picture.
+        const uint32_t skipped = (sh.frameNum + maxFrameNum - h->prevRefFrameNum - 1) % maxFrameNum;
+        if (!sps.gapsAllowed && 2 * skipped >= maxFrameNum) return false;
+        FillFrameNumGap(h, sh.frameNum);
     }
 
     Picture *p = SecondFieldPartner(h, sh);
@@ -152,6 +179,7 @@ bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
     h->currentStructure = structure;
     h->currentMbs = 0;
     h->currentExpectedMbs = int32_t(sps.widthMbs * (sps.frameHeightMbs >> sh.fieldPic));
+    std::memset(h->mbDecoded, 0, size_t(h->currentExpectedMbs));
     h->sliceLayerStarted = 0;
     h->pictureHeader = sh;
     return true;
