@@ -13,7 +13,7 @@ namespace {
 // blocks this large taken from the C heap would stay parked in its arenas
 // after every close. Their first 64 bytes hold the mapping's length; the
 // byte below the block is 0, which the heap path's shift never is.
-constexpr size_t kMappedFrom = 256 * 1024;
+constexpr size_t kMappedFrom = 128 * 1024;  // the C heap maps blocks from this size too
 constexpr size_t kMappedHeader = 64;
 
 void *MapZeroed(size_t size) {

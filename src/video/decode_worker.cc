@@ -55,7 +55,7 @@ int DecodeWorker::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
     // frame streams.
     const size_t area = size_t((width + 7) & ~7) * size_t(height);
     pictureBufferBytes_ = area * 3;
-    pictureBuffer_ = static_cast<uint8_t *>(std::calloc(pictureBufferBytes_, 1));
+    pictureBuffer_ = platform::AllocatePages(pictureBufferBytes_);
 
     decoderAttr_ = DecoderAttr{};
     decoderAttr_.widthMbs = static_cast<uint32_t>(width / 16);
@@ -74,12 +74,10 @@ int DecodeWorker::OpenSetup(int32_t width, int32_t height, int32_t refFrames) {
 void DecodeWorker::CloseSetup() {
     // A setup whose buffer or decoder could not be made is released here too,
     // so a later growth can open a fresh one.
-    std::free(pictureBuffer_);
-    pictureBuffer_ = nullptr;
+    pictureBuffer_.reset();
     pictureBufferBytes_ = 0;
     lastShown_ = I420View{};
-    std::free(cleanLuma_);
-    cleanLuma_ = nullptr;
+    cleanLuma_.reset();
     cleanLumaShown_ = false;
     TQ_ReleaseDeinterlace(deinterlacer_);
     deinterlacer_ = nullptr;
@@ -142,7 +140,7 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
     const size_t area = size_t{a.width} * a.height;
     if (area * 3 / 2 > pictureBufferBytes_) return false;  // never past the buffer
     const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride + a.left / 2;
-    uint8_t *y = pictureBuffer_;
+    uint8_t *y = pictureBuffer_.get();
     CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
     CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
     CopyPlane(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
@@ -180,7 +178,7 @@ bool DecodeWorker::ShowField(const DecodedPicture &pic, const VisibleArea &a) {
     if (!PrepareDeinterlacer(pic, a)) return false;
     cleanLumaShown_ = false;
     const uint32_t fullWidth = a.left + a.width, rows = 2 * a.height;
-    uint8_t *y = pictureBuffer_;
+    uint8_t *y = pictureBuffer_.get();
     uint8_t *u = y + size_t{fullWidth} * rows;
     uint8_t *v = u + size_t{fullWidth / 2} * a.height;
     const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride;
@@ -206,14 +204,14 @@ void DecodeWorker::DrawOverlay(uint8_t *luma, uint32_t width, uint32_t height) {
     cleanLumaShown_ = false;
     if (!overlay_ || !overlay_->HasLines()) return;
     // A frame's luma plane is at most two thirds of the PictureBuffer.
-    if (!cleanLuma_) cleanLuma_ = static_cast<uint8_t *>(std::malloc(pictureBufferBytes_ / 3 * 2));
-    if (cleanLuma_) cleanLumaShown_ = overlay_->Render(luma, width, height, cleanLuma_);
+    if (!cleanLuma_) cleanLuma_ = platform::AllocatePages(pictureBufferBytes_ / 3 * 2);
+    if (cleanLuma_) cleanLumaShown_ = overlay_->Render(luma, width, height, cleanLuma_.get());
 }
 
-void DecodeWorker::Present(uint32_t width, uint32_t height) { PresentPicture(pictureBuffer_, width, height); }
+void DecodeWorker::Present(uint32_t width, uint32_t height) { PresentPicture(pictureBuffer_.get(), width, height); }
 
 void DecodeWorker::PresentPicture(uint8_t *y, uint32_t width, uint32_t height) {
-    if (y != pictureBuffer_) cleanLumaShown_ = false;
+    if (y != pictureBuffer_.get()) cleanLumaShown_ = false;
     counters_.Shown(width, height);
     const size_t area = size_t{width} * height;
     lastShown_ = {y, y + area, y + area * 5 / 4, width, height};

@@ -18,6 +18,7 @@
 
 #include "h264dec/h264_decoder.h"
 #include "platform/callback_gate.h"
+#include "platform/page_block.h"
 #include "platform/recursive_lock.h"
 #include "tessaly/kova.h"
 #include "video/picture_counters.h"
@@ -113,7 +114,7 @@ public:
     // before the first.
     I420View LastShown() const {
         I420View view = lastShown_;
-        if (cleanLumaShown_) view.y = cleanLuma_;
+        if (cleanLumaShown_) view.y = cleanLuma_.get();
         return view;
     }
 
@@ -145,14 +146,14 @@ private:
     TextOverlay *overlay_ = nullptr;
     // The last frame's luma plane before the overlay was drawn into it; made
     // the first time a setup shows text.
-    uint8_t *cleanLuma_ = nullptr;
+    platform::PageBlock cleanLuma_;
     bool cleanLumaShown_ = false;
     H264Decoder *decoder_ = nullptr;
     DecoderAttr decoderAttr_{};
     DecodedPicture currentPicture_{};
     void *deinterlacer_ = nullptr;
     int32_t deinterlaceGeometry_[4] = {0, 0, 0, 0};  // width, field height, input strides
-    uint8_t *pictureBuffer_ = nullptr;
+    platform::PageBlock pictureBuffer_;
     size_t pictureBufferBytes_ = 0;
     int32_t setupWidth_ = 0;
     int32_t setupHeight_ = 0;

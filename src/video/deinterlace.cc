@@ -39,11 +39,7 @@ uint8_t *AlignUp8(uint8_t *p) {
 Deinterlacer::Deinterlacer(const tqDEINTERLACE_PARA_S &para)
     : para_(para), frameHeight_(2 * int64_t{para.fieldHeight}), dsp_(DeinterlaceDsp_Get()) {}
 
-Deinterlacer::~Deinterlacer() {
-    std::free(planeBlock_);
-    std::free(storedU_);
-    std::free(storedV_);
-}
+Deinterlacer::~Deinterlacer() = default;
 
 int32_t Deinterlacer::Create(const tqDEINTERLACE_PARA_S &para, Deinterlacer **out) {
     *out = nullptr;
@@ -68,18 +64,18 @@ bool Deinterlacer::Allocate() {
     planeBytes_ = size_t(plane);
     chromaBytes_ = size_t(chroma);
 
-    planeBlock_ = static_cast<uint8_t *>(std::malloc(5 * planeBytes_ + kSlack));
-    storedU_ = static_cast<uint8_t *>(std::malloc(chromaBytes_ + kSlack));
-    storedV_ = static_cast<uint8_t *>(std::malloc(chromaBytes_ + kSlack));
-    if (planeBlock_ == nullptr || storedU_ == nullptr || storedV_ == nullptr) return false;
+    planeBlock_ = platform::AllocatePages(5 * planeBytes_ + kSlack);
+    storedU_ = platform::AllocatePages(chromaBytes_ + kSlack);
+    storedV_ = platform::AllocatePages(chromaBytes_ + kSlack);
+    if (!planeBlock_ || !storedU_ || !storedV_) return false;
 
-    uint8_t *plane0 = AlignUp8(planeBlock_);
+    uint8_t *plane0 = AlignUp8(planeBlock_.get());
     for (int i = 0; i < 4; ++i) history_[i] = plane0 + i * planeBytes_;
     stillCount_ = plane0 + 4 * planeBytes_;
     std::memset(plane0, kGrey, 4 * planeBytes_);
     std::memset(stillCount_, 0, planeBytes_);
-    std::memset(storedU_, kGrey, chromaBytes_ + kSlack);
-    std::memset(storedV_, kGrey, chromaBytes_ + kSlack);
+    std::memset(storedU_.get(), kGrey, chromaBytes_ + kSlack);
+    std::memset(storedV_.get(), kGrey, chromaBytes_ + kSlack);
     return true;
 }
 
@@ -89,12 +85,12 @@ void Deinterlacer::TakeField(const uint8_t *y, const uint8_t *u, const uint8_t *
     if (bottom) {
         WriteLuma(frame.y);
         // The stores still hold the previous field's chroma: the top field's.
-        WriteChroma(frame.u, storedU_);
-        WriteChroma(frame.v, storedV_);
+        WriteChroma(frame.u, storedU_.get());
+        WriteChroma(frame.v, storedV_.get());
     }
     RotateHistory();
-    std::memcpy(storedU_, u, chromaBytes_);
-    std::memcpy(storedV_, v, chromaBytes_);
+    std::memcpy(storedU_.get(), u, chromaBytes_);
+    std::memcpy(storedV_.get(), v, chromaBytes_);
 }
 
 // Even rows from the top field (its first and last rows doubled at the

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/page_block.h"
 #include "tessaly/tq_deinterlace.h"
 #include "video/deinterlace_dsp.h"
 
@@ -45,12 +46,12 @@ private:
     size_t planeBytes_ = 0;   // one luma field: fieldHeight * yStride
     size_t chromaBytes_ = 0;  // one chroma plane of a field: fieldHeight * uvStride / 2
 
-    uint8_t *planeBlock_ = nullptr;  // as allocated; the planes start 8-aligned in it
+    platform::PageBlock planeBlock_;  // the planes start 8-aligned in it
     // history_[0] is the field of the current call, [1] the one before, ...
     uint8_t *history_[4] = {};
     uint8_t *stillCount_ = nullptr;
-    uint8_t *storedU_ = nullptr;
-    uint8_t *storedV_ = nullptr;
+    platform::PageBlock storedU_;
+    platform::PageBlock storedV_;
 };
 
 }  // namespace tessaly::video

@@ -85,7 +85,7 @@ void ConvertToBgrBottomUp(const SnapshotPicture &p, uint8_t *out) {
 }
 
 int32_t BitmapImage::Convert(const SnapshotPicture &p) {
-    pixels_.reset(new (std::nothrow) uint8_t[size_t{p.width} * p.height * 3]);
+    pixels_ = platform::AllocatePages(size_t{p.width} * p.height * 3);
     if (!pixels_) return KOVA_ERR_MISSING_OBJECT;
     ConvertToBgrBottomUp(p, pixels_.get());
     width_ = p.width;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/page_block.h"
+
 namespace tessaly::video {
 
 struct SnapshotPicture {
@@ -32,7 +34,7 @@ public:
     int32_t Write(const char *fileName) const;
 
 private:
-    std::unique_ptr<uint8_t[]> pixels_;
+    platform::PageBlock pixels_;
     uint32_t width_ = 0, height_ = 0;
 };
 
