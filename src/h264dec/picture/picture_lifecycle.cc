@@ -82,11 +82,13 @@ void ClosePicture(H264Decoder *h) {
     Picture *p = h->current;
     if (!p) return;
     h->current = nullptr;
+    // The picture's own geometry: an IDR of another size may have activated
+    // its parameter sets already.
     if (!(h->modeFlags & DEC_MODE_SLICE_THREADS)) {
         if (h->currentMbs != h->currentExpectedMbs) p->damaged = 1;
         if (h->currentStructure == kStructFrame &&
-            ConcealMissingMbs(*p, ConcealmentSource(h, p, p->width, p->height), h->mbDecoded,
-                              int32_t(h->activeSps.widthMbs), int32_t(h->activeSps.frameHeightMbs)) > 0)
+            ConcealMissingMbs(*p, ConcealmentSource(h, p, p->width, p->height), h->mbDecoded, int32_t(p->width / 16),
+                              int32_t(p->height / 16)) > 0)
             p->damaged = 1;
     }
     const SliceHeader &sh = h->pictureHeader;
