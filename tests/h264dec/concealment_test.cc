@@ -36,14 +36,18 @@ std::vector<std::vector<uint8_t>> Units(const std::vector<uint8_t> &s) {
     return units;
 }
 
-// Decodes unit by unit after `damage` had its way with each (an empty unit is lost).
+// Decodes unit by unit after `damage` had its way with each (an empty unit is
+// lost). With flags 0, as a live port feeds it, a picture ends only when the
+// next unit begins, and its `unit` is that one's.
 std::vector<Shown> Decode(const std::vector<std::vector<uint8_t>> &units,
-                          const std::function<void(size_t, std::vector<uint8_t> &)> &damage) {
-    std::unique_ptr<H264Decoder, DecoderDeleter> h(MakeDecoder(22, 18, 4));
+                          const std::function<void(size_t, std::vector<uint8_t> &)> &damage,
+                          uint32_t flags = DEC_FLAG_END_OF_ACCESS_UNIT) {
+    std::unique_ptr<H264Decoder, DecoderDeleter> h(MakeDecoder(44, 36, 4));
     std::vector<Shown> shown;
     const auto keep = [&](const DecodedPicture &p) {
-        Shown s{p.userLow, p.damaged != 0, std::vector<uint8_t>(kPictureBytes)};
-        EXPECT_EQ(p.width * p.height, kWidth * kHeight);
+        Shown s{p.userLow, p.damaged != 0, {}};
+        if (p.width != kWidth || p.height != kHeight) return shown.push_back(std::move(s));  // kept as a count
+        s.yuv.resize(kPictureBytes);
         std::memcpy(s.yuv.data(), p.y, kWidth * kHeight);
         std::memcpy(s.yuv.data() + kWidth * kHeight, p.u, kWidth * kHeight / 4);
         std::memcpy(s.yuv.data() + kWidth * kHeight * 5 / 4, p.v, kWidth * kHeight / 4);
@@ -54,9 +58,8 @@ std::vector<Shown> Decode(const std::vector<std::vector<uint8_t>> &units,
         std::vector<uint8_t> unit = units[n];
         damage(n, unit);
         if (unit.empty()) continue;
-        for (int r = H264Decoder_Decode(h.get(), unit.data(), uint32_t(unit.size()), uint32_t(n), 0, &pic,
-                                        DEC_FLAG_END_OF_ACCESS_UNIT);
-             r == DEC_OK; r = H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_ACCESS_UNIT))
+        for (int r = H264Decoder_Decode(h.get(), unit.data(), uint32_t(unit.size()), uint32_t(n), 0, &pic, flags);
+             r == DEC_OK; r = H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, flags))
             keep(pic);
     }
     while (H264Decoder_Decode(h.get(), nullptr, 0, 0, 0, &pic, DEC_FLAG_END_OF_STREAM) == DEC_OK) keep(pic);
@@ -66,6 +69,12 @@ std::vector<Shown> Decode(const std::vector<std::vector<uint8_t>> &units,
 bool SameRows(const Shown &a, const Shown &b, size_t firstRow, size_t rows) {
     const size_t from = firstRow * kWidth, to = from + rows * kWidth;
     return std::equal(a.yuv.begin() + ptrdiff_t(from), a.yuv.begin() + ptrdiff_t(to), b.yuv.begin() + ptrdiff_t(from));
+}
+
+size_t LeadingSameRows(const Shown &a, const Shown &b) {
+    size_t row = 0;
+    while (row < kHeight && SameRows(a, b, row, 1)) ++row;
+    return row;
 }
 
 class Concealment : public ::testing::Test {
@@ -82,18 +91,32 @@ protected:
     std::vector<Shown> clean_;
 };
 
+// Fed as a live port feeds it; also when the cut picture is closed by a D1
+// key frame, whose parameter sets are active by then.
 TEST_F(Concealment, MacroblocksACutPictureLostComeFromThePictureBefore) {
-    const auto shown = Decode(units_, [](size_t n, std::vector<uint8_t> &unit) {
+    const auto cut = [](size_t n, std::vector<uint8_t> &unit) {
         if (n == 10) unit.resize(unit.size() / 2);
-    });
+    };
+    const auto shown = Decode(units_, cut, 0);
     ASSERT_EQ(shown.size(), 75u);
     EXPECT_FALSE(shown[9].damaged);
     EXPECT_TRUE(shown[10].damaged);
-    // The top macroblock row decoded (bar the rows the filter of the edge
+    // The top macroblock rows decoded (bar the rows the filter of the edge
     // below may still change); the bottom one was lost and is picture 9's.
-    EXPECT_TRUE(SameRows(shown[10], clean_[10], 0, 12));
+    const size_t decodedRows = LeadingSameRows(shown[10], clean_[10]);
+    EXPECT_GE(decodedRows, 12u);
+    EXPECT_LT(decodedRows, kHeight - 16);
     EXPECT_TRUE(SameRows(shown[10], clean_[9], kHeight - 16, 16));
-    EXPECT_FALSE(SameRows(shown[10], clean_[10], kHeight - 16, 16));
+
+    auto units = units_;
+    const auto larger = Units(ReadStream("gen/bl_cavlc_704x576_gop25.264"));
+    ASSERT_FALSE(larger.empty());
+    units.resize(11);
+    units.insert(units.end(), larger.begin(), larger.begin() + 2);
+    const auto then = Decode(units, cut, 0);
+    ASSERT_EQ(then.size(), units.size());
+    EXPECT_TRUE(then[10].damaged);
+    EXPECT_EQ(then[10].yuv, shown[10].yuv);
 }
 
 TEST_F(Concealment, LostPicturesAcrossTheFrameNumWrapAreAGapAndALostIdrWaits) {
