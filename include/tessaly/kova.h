@@ -283,8 +283,11 @@ typedef void(KOVA_CALL *KOVA_VoiceFrameCallback)(const uint8_t *frame, uint32_t 
 KOVA_API int32_t KOVA_CALL KOVA_Init(void);
 
 /*
- * Closes every open port and stops the playback timer. Does nothing when the
- * library is not initialised. Unloading the library calls it. Always returns 0.
+ * Closes every open port, stops the playback timer and closes the library's
+ * connection to the X server, so that a shut-down library holds no thread,
+ * descriptor or connection of its own (two-way voice, which does not need
+ * KOVA_Init, runs on). Does nothing when the library is not initialised.
+ * Unloading the library calls it. Always returns 0.
  */
 KOVA_API int32_t KOVA_CALL KOVA_DeInit(void);
 

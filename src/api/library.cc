@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "audio/sdl_audio_system.h"
+#include "platform/x11_windows.h"
 #include "video/ffmpeg_library.h"
 
 namespace tessaly::api {
@@ -111,6 +112,7 @@ KOVA_API int32_t KOVA_CALL KOVA_DeInit(void) {
     auto &lib = TheLibrary();
     if (!lib.initialised.load()) return KOVA_OK;
     tessaly::api::CloseAllPorts(lib);
+    tessaly::platform::ReleaseSharedXConnection();
     lib.timer.Stop();
     tessaly::audio::SdlAudioSystem::Instance().KeepRunning(false);
     lib.initialised.store(0, std::memory_order_release);

@@ -73,6 +73,15 @@ std::shared_ptr<xcb_connection_t> SharedXConnection() {
     return sharedConnection;
 }
 
+void ReleaseSharedXConnection() {
+    std::shared_ptr<xcb_connection_t> released;
+    {
+        std::lock_guard<std::mutex> lock(connectionMutex);
+        released = std::move(sharedConnection);
+    }
+    // Disconnected here, outside the lock, unless a renderer still holds it.
+}
+
 bool WindowExists(unsigned long window) {
     const std::shared_ptr<xcb_connection_t> shared = SharedXConnection();
     xcb_connection_t *c = shared.get();

@@ -27,6 +27,9 @@ struct WindowState {
 
 // The shared connection, or null when there is no usable X server.
 std::shared_ptr<xcb_connection_t> SharedXConnection();
+// Lets go of the shared connection (renderers that still hold it keep it
+// until they let go): a library that is shut down holds no connection.
+void ReleaseSharedXConnection();
 
 // XCB writes to its socket without MSG_NOSIGNAL. It reads before it writes, so
 // a server that has gone is normally noticed first, but one that dies between
