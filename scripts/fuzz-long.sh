@@ -13,14 +13,20 @@
 # survives every later minimisation; one that still fails is listed and kept
 # out of the corpus.
 #
-# Usage: fuzz-long.sh BUILD_DIR [SECONDS_PER_TARGET]   (default 3600)
+# A minimised corpus larger than CORPUS_KB keeps its named seeds and, of the
+# rest, the smallest files that fit: the merge already prefers small inputs,
+# and a repository holds no multi-megabyte corpora.
+#
+# Usage: fuzz-long.sh BUILD_DIR [SECONDS_PER_TARGET]   (default 3600; 0 only
+#   minimises the corpora again and prints the last runs' table)
 # Environment: JOBS (default 2), TARGETS (default every fuzzer in the build),
-#   MERGE=0 to leave the committed corpora as they are.
+#   MERGE=0 to leave the committed corpora as they are, CORPUS_KB (default 1024).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 seconds=${2:-3600}
 jobs=${JOBS:-2}
 merge=${MERGE:-1}
+budget=$((${CORPUS_KB:-1024} * 1024))
 out=$build/fuzz-long
 kMaxRestarts=5
 cd "$(dirname "$0")/.."
@@ -49,8 +55,8 @@ FindingName() {
   local log=$1 artifact=$2 kind summary
   kind=$(basename "$artifact" | cut -d- -f1)
   [[ $(basename "$artifact") == slow-unit-* ]] && kind=slow-unit
-  summary=$(grep -m1 '^SUMMARY:' "$log" | sed -E 's/^SUMMARY: [A-Za-z]+: //; s/ [^ ]*:[0-9]+(:[0-9]+)?//; s/\(.*\)//g' || true)
-  summary=$(tr -cs 'A-Za-z0-9_' '-' <<<"$summary" | sed -E 's/^-+|-+$//g' | cut -c1-60)
+  summary=$(grep -m1 '^SUMMARY:' "$log" | sed -E 's/^SUMMARY: [A-Za-z]+: //; s/ [^ ]*:[0-9]+(:[0-9]+)?//; s/\([^)]*\)//g' || true)
+  summary=$(tr -cs 'A-Za-z0-9_' '-' <<<"$summary" | sed -E "s/^-+|-+\$//g; s/^$kind(-|\$)//" | cut -c1-60)
   echo "$kind${summary:+-$summary}-$(sha1sum "$artifact" | cut -c1-8)"
 }
 
@@ -104,8 +110,9 @@ RunTarget() {
   echo "$name|$cpu|$execs|$cov|$ft|$found" >"$dir/result"
 }
 
-echo "fuzzing ${#targets[@]} targets for $seconds s each, $jobs at a time"
+((seconds == 0)) || echo "fuzzing ${#targets[@]} targets for $seconds s each, $jobs at a time"
 for name in "${targets[@]}"; do
+  ((seconds > 0)) || break
   while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
   echo "$(date -u +%H:%M:%S) $name"
   RunTarget "$name" &
@@ -132,11 +139,21 @@ for name in "${targets[@]}"; do
   # Committed seeds the merge kept keep their names; regression seeds stay whatever they add.
   for seed in "fuzz/corpus/$name"/*; do
     hash=$(sha1sum "$seed" | cut -d' ' -f1)
-    if [[ -f $fresh/$hash ]]; then
+    if [[ $(basename "$seed") == "$hash" ]]; then
+      continue
+    elif [[ -f $fresh/$hash ]]; then
       mv "$fresh/$hash" "$fresh/$(basename "$seed")"
     elif IsRegressionSeed "$seed"; then
       cp "$seed" "$fresh/"
     fi
+  done
+  # Over the budget: the largest hash-named files go first.
+  total=$(cat "$fresh"/* | wc -c)
+  while ((total > budget)); do
+    largest=$(find "$fresh" -type f -regextype egrep -regex '.*/[0-9a-f]{40}' -printf '%s %p\n' | sort -n | tail -1)
+    [[ -n $largest ]] || break
+    total=$((total - ${largest%% *}))
+    rm "${largest#* }"
   done
   rm -rf "fuzz/corpus/$name" && cp -r "$fresh" "fuzz/corpus/$name"
   # The grown corpus of this run is the next run's starting point.
