@@ -13,11 +13,22 @@ namespace {
 // is there for every device that closes while the library unloads.
 constinit SdlAudioSystem theSystem;
 static_assert(std::is_trivially_destructible_v<SdlAudioSystem>);
+
+// SDL keeps per-thread data (its error text, for one) that it frees only for
+// threads it created. Host threads come and go in a long-running client, so
+// each call frees what SDL left on the calling thread before returning.
+struct ThreadDataCleanup {
+    ThreadDataCleanup() = default;
+    ThreadDataCleanup(const ThreadDataCleanup &) = delete;
+    ThreadDataCleanup &operator=(const ThreadDataCleanup &) = delete;
+    ~ThreadDataCleanup() { SDL_TLSCleanup(); }
+};
 }  // namespace
 
 SdlAudioSystem &SdlAudioSystem::Instance() { return theSystem; }
 
 uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback, void *user) {
+    const ThreadDataCleanup cleanup;
     std::unique_lock<std::mutex> lock(mutex_);
     if (!running_) {
         // SDL would take over SIGINT and SIGTERM while its audio is up; a
@@ -56,6 +67,7 @@ uint32_t SdlAudioSystem::Open(bool capture, uint16_t samples, Callback callback,
 
 void SdlAudioSystem::Close(uint32_t device) {
     if (device == 0) return;
+    const ThreadDataCleanup cleanup;
     SDL_CloseAudioDevice(device);  // counted open until here: SDL stays up meanwhile
     std::lock_guard<std::mutex> lock(mutex_);
     --openDevices_;
@@ -63,12 +75,14 @@ void SdlAudioSystem::Close(uint32_t device) {
 }
 
 void SdlAudioSystem::KeepRunning(bool keep) {
+    const ThreadDataCleanup cleanup;
     std::lock_guard<std::mutex> lock(mutex_);
     keep_ = keep;
     ShutDownIfIdle();
 }
 
 void SdlAudioSystem::ReleaseAtUnload() {
+    const ThreadDataCleanup cleanup;
     std::lock_guard<std::mutex> lock(mutex_);
     keep_ = false;
     ShutDownIfIdle();
