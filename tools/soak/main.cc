@@ -96,7 +96,7 @@ void CloseEverything(SoakState &state, ResultTally &tally, int slot) {
 // census see what is really held.
 ProcessCensus TrimmedCensus() {
     malloc_trim(0);
-    return ProcessCensus::Take();
+    return ProcessCensus::Take(true);
 }
 
 bool Same(const char *what, const ProcessCensus &before, const ProcessCensus &after) {
@@ -169,7 +169,7 @@ int main(int argc, char **argv) {
         const Clock::time_point now = Clock::now();
         if (now >= nextSample) {
             const double part = std::chrono::duration<double>(now - start) / runFor;
-            const uint64_t resident = ProcessCensus::Take().residentBytes;
+            const uint64_t resident = ProcessCensus::Take(false).residentBytes;
             if (part > 0.25 && part <= 0.5) earlyPeak = std::max(earlyPeak, resident);
             if (part > 0.75) latePeak = std::max(latePeak, resident);
             nextSample += std::chrono::seconds(1);
@@ -180,7 +180,7 @@ int main(int argc, char **argv) {
                                            std::chrono::duration<double>(options.cycleSeconds));
         }
         if (now >= nextReport) {
-            const ProcessCensus census = ProcessCensus::Take();
+            const ProcessCensus census = ProcessCensus::Take(false);
             std::printf("%4.0f s: %" PRIu64 " calls, longest %" PRId64 " ms (%s); %s\n",
                         std::chrono::duration<double>(now - start).count(), state.watchdog.Calls(),
                         state.watchdog.LongestMillis(), state.watchdog.LongestCall(), census.ToString().c_str());

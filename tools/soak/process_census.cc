@@ -40,13 +40,14 @@ bool IsXConnection(int fd) {
 
 }  // namespace
 
-ProcessCensus ProcessCensus::Take() {
+ProcessCensus ProcessCensus::Take(bool lookAtSockets) {
     ProcessCensus census;
+    if (lookAtSockets) census.xConnections = 0;
     ForEachEntry("/proc/self/task", [&](const char *) { ++census.threads; });
     // The directory stream's own descriptor is counted too; it is the same at every census.
     ForEachEntry("/proc/self/fd", [&](const char *name) {
         ++census.descriptors;
-        if (IsXConnection(std::atoi(name))) ++census.xConnections;
+        if (lookAtSockets && IsXConnection(std::atoi(name))) ++census.xConnections;
     });
     if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
         unsigned long long pages = 0, resident = 0;
@@ -59,8 +60,10 @@ ProcessCensus ProcessCensus::Take() {
 
 std::string ProcessCensus::ToString() const {
     char text[160];
-    std::snprintf(text, sizeof text, "%d threads, %d descriptors, %d X connections, %.1f MiB resident", threads,
-                  descriptors, xConnections, double(residentBytes) / (1 << 20));
+    char connections[32] = "";
+    if (xConnections >= 0) std::snprintf(connections, sizeof connections, ", %d X connections", xConnections);
+    std::snprintf(text, sizeof text, "%d threads, %d descriptors%s, %.1f MiB resident", threads, descriptors,
+                  connections, double(residentBytes) / (1 << 20));
     return text;
 }
 

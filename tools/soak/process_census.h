@@ -11,10 +11,12 @@ namespace tessaly::soak {
 struct ProcessCensus {
     int threads = 0;
     int descriptors = 0;
-    int xConnections = 0;  // sockets connected to an X server's socket
+    int xConnections = -1;  // sockets connected to an X server's socket; -1: not looked at
     uint64_t residentBytes = 0;
 
-    static ProcessCensus Take();
+    // Looking at the sockets touches descriptors that other threads may be
+    // opening and closing: only when the process is quiet.
+    static ProcessCensus Take(bool lookAtSockets);
     std::string ToString() const;
 };
 
