@@ -302,7 +302,8 @@ KOVA_API int32_t KOVA_CALL KOVA_DeInit(void);
  *             whether a sound device opened does not change the result).
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
- * 255, or a non-zero window that is not a window) or KOVA_ERR_ALREADY_OPEN.
+ * 255, or a non-zero window that is not a window), KOVA_ERR_ALREADY_OPEN or
+ * KOVA_ERR_MISSING_OBJECT (memory or a thread not had; the port stays closed).
  */
 KOVA_API int32_t KOVA_CALL KOVA_OpenStream(uint32_t port, KOVA_HWND window, uint32_t streamKind, uint32_t sound);
 
@@ -688,15 +689,18 @@ KOVA_API int32_t KOVA_CALL KOVA_AddStreamData_FT_Raw(uint32_t port, uint32_t fra
  * overwritten): the decoder's own picture, without any overlay; for a stream
  * of field pictures the last deinterlaced frame. Colours are converted from
  * BT.601 studio range. The picture is cropped as the callback's is. The file
- * is written after the picture has been converted, while the port decodes on.
+ * is written after the picture has been converted, while the port decodes on,
+ * under a temporary name in the same directory (which must be writable) that
+ * replaces the file once it is complete; a device or pipe is written in place.
  *
  * fileName: the path, a zero-terminated string.
  *
  * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT (port above
  * 255, fileName null), KOVA_ERR_NOT_OPEN, KOVA_ERR_NO_PICTURE (nothing shown
  * yet), KOVA_ERR_MISSING_OBJECT (no memory for the pixels) or
- * KOVA_ERR_FILE_OPEN (the file could not be created or written; no partial
- * file is left behind).
+ * KOVA_ERR_FILE_OPEN (the file could not be created or written in full, as on
+ * a full disk; no partial file is left behind, and a file of that name that
+ * was there stays as it was).
  */
 KOVA_API int32_t KOVA_CALL KOVA_Snapshot(uint32_t port, const char *fileName);
 
@@ -717,8 +721,8 @@ KOVA_API int32_t KOVA_CALL KOVA_SetDisplayWindow(uint32_t port, KOVA_HWND window
  * numbers (port 3 may be a stream port and a raw-picture port at once).
  *
  * KOVA_YUV_Open(port, window): window must be a window (0 is refused).
- * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT or
- * KOVA_ERR_ALREADY_OPEN.
+ * Returns 0, KOVA_ERR_NOT_INITIALISED, KOVA_ERR_INVALID_ARGUMENT,
+ * KOVA_ERR_ALREADY_OPEN or KOVA_ERR_MISSING_OBJECT.
  *
  * KOVA_YUV_Show(port, format, data, length, width, height): draws one picture
  * scaled to the whole window; the call returns once the picture is copied (the
