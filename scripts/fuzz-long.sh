@@ -46,7 +46,7 @@ mkdir -p "$out"
 IsRegressionSeed() { [[ $(basename "$1") =~ ^(crash|leak|timeout|oom|slow-unit)- ]]; }
 
 # Passes when the fuzzer runs the one input cleanly.
-Passes() { "$1" -runs=1 "$2" >/dev/null 2>&1; }
+Passes() { "$1" -runs=1 -timeout=30 "$2" >/dev/null 2>&1; }
 
 # A name for a fault from the fuzzer's log: the kind of artifact, the
 # sanitizer's short description and the function it happened in, and the
@@ -148,7 +148,7 @@ for name in "${targets[@]}"; do
     fi
   done
   # Over the budget: the largest hash-named files go first.
-  total=$(cat "$fresh"/* | wc -c)
+  total=$(find "$fresh" -type f -printf '%s\n' | awk '{ t += $1 } END { print t + 0 }')
   while ((total > budget)); do
     largest=$(find "$fresh" -type f -regextype egrep -regex '.*/[0-9a-f]{40}' -printf '%s %p\n' | sort -n | tail -1)
     [[ -n $largest ]] || break
