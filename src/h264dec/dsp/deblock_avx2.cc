@@ -60,9 +60,10 @@ inline void StoreColumns16(uint8_t *top, uint8_t *bottom, ptrdiff_t stride, cons
             const int k = 4 * j + 2 * h;  // rows k, k+1 of each half
             const __m128i lo = _mm256_castsi256_si128(rows), hi = _mm256_extracti128_si256(rows, 1);
             _mm_storel_epi64(reinterpret_cast<__m128i *>(top + k * stride), lo);
-            _mm_storeh_pd(reinterpret_cast<double *>(top + (k + 1) * stride), _mm_castsi128_pd(lo));
+            // The high halves with movhps: its intrinsic makes no aligned 8-byte access of the address.
+            _mm_storeh_pi(reinterpret_cast<__m64 *>(top + (k + 1) * stride), _mm_castsi128_ps(lo));
             _mm_storel_epi64(reinterpret_cast<__m128i *>(bottom + k * stride), hi);
-            _mm_storeh_pd(reinterpret_cast<double *>(bottom + (k + 1) * stride), _mm_castsi128_pd(hi));
+            _mm_storeh_pi(reinterpret_cast<__m64 *>(bottom + (k + 1) * stride), _mm_castsi128_ps(hi));
         }
     }
 }
