@@ -98,6 +98,10 @@ void SdlAudioSystem::ShutDownIfIdle() {
     if (!running_ || keep_ || openDevices_ > 0) return;
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     running_ = false;
+    // SDL's connections to the session and system buses (taken for real-time
+    // sound threads) are closed only by SDL_Quit; unless the host uses SDL
+    // itself, a library that is shut down must not keep them.
+    if (SDL_WasInit(SDL_INIT_EVERYTHING) == 0) SDL_Quit();
 }
 
 }  // namespace tessaly::audio
