@@ -42,9 +42,10 @@ scripts/run-fuzzers.sh build-fuzz
 tests/h264dec/conformance_all.sh build-fuzz/tools/h264dec/tessaly-h264dec | sed 's/^/asan: /'
 # And the unit and integration tests, the slow ones too: refusals, limits,
 # damaged input and faults beyond the corpus (which the lines above decode;
-# the packaging tests install and build hosts, which need no sanitizer).
+# the packaging tests install and build hosts, which need no sanitizer, and
+# the realtime ones count pictures shown at real-time pace).
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
-with_x ctest --test-dir build-fuzz -LE "h264conf|packaging" -j "$jobs" --output-on-failure >build-fuzz/ctest.log 2>&1 \
+with_x ctest --test-dir build-fuzz -LE "h264conf|packaging|realtime" -j "$jobs" --output-on-failure >build-fuzz/ctest.log 2>&1 \
   || { tail -60 build-fuzz/ctest.log; echo "ASan+UBSan pass failed"; exit 1; }
 grep -E 'tests passed' build-fuzz/ctest.log | sed 's/^/asan: /'
 soak build-fuzz asan --fps 10
