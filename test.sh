@@ -24,6 +24,13 @@ soak() {
     >"$build/soak.log" 2>&1 || { grep -v '^  ' "$build/soak.log" | tail -40; echo "$prefix soak failed"; exit 1; }
   grep -E '^(soak:|calls:|after KOVA|resident|soak )' "$build/soak.log" | sed "s/^/$prefix: /"
 }
+# What a failed ctest pass printed: each failed test's own output (its last
+# 80 lines), then the summary.
+failed_tests() {
+  awk '/Test +#[0-9]+:/ { keep = /\*\*\*|Failed|Timeout|Exception/; n = 0 }
+       keep && n++ < 400 { print }' "$1" | grep -v '^\[ *RUN\|^\[ *OK' | tail -160
+  sed -n '/tests passed/,$p' "$1"
+}
 
 # One layout (.clang-format, docs/style.md): nothing for clang-format to change.
 find src include tools tests bench fuzz \( -name '*.cc' -o -name '*.h' -o -name '*.c' \) -print0 |
@@ -46,7 +53,7 @@ tests/h264dec/conformance_all.sh build-fuzz/tools/h264dec/tessaly-h264dec | sed 
 # the realtime ones count pictures shown at real-time pace).
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 with_x ctest --test-dir build-fuzz -LE "h264conf|packaging|realtime" -j "$jobs" --output-on-failure >build-fuzz/ctest.log 2>&1 \
-  || { tail -60 build-fuzz/ctest.log; echo "ASan+UBSan pass failed"; exit 1; }
+  || { failed_tests build-fuzz/ctest.log; echo "ASan+UBSan pass failed"; exit 1; }
 grep -E 'tests passed' build-fuzz/ctest.log | sed 's/^/asan: /'
 soak build-fuzz asan --fps 10
 unset LSAN_OPTIONS
@@ -55,7 +62,7 @@ unset LSAN_OPTIONS
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_TSAN=ON -DTESSALY_BUILD_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs"
 with_x ctest --test-dir build-tsan -LE "slow|h264conf|packaging" -j "$jobs" --output-on-failure >build-tsan/ctest.log 2>&1 \
-  || { tail -60 build-tsan/ctest.log; echo "ThreadSanitizer pass failed"; exit 1; }
+  || { failed_tests build-tsan/ctest.log; echo "ThreadSanitizer pass failed"; exit 1; }
 grep -E 'tests passed' build-tsan/ctest.log | sed 's/^/tsan: /'
 soak build-tsan tsan --fps 5
 
