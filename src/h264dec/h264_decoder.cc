@@ -160,8 +160,6 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
         p.y = base;
         p.u = base + lumaBytes;
         p.v = p.u + lumaBytes / 4;
-        // Black until written: chroma mid-grey, luma zero.
-        std::memset(p.u, 128, lumaBytes / 2);
     }
     ResetStream(h);
     return h;

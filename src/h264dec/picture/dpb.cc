@@ -132,8 +132,10 @@ void DpbReset(Dpb *d) {
     for (int32_t i = 0; i < d->numPictures; ++i) {
         Picture &p = d->pictures[i];
         uint8_t *y = p.y, *u = p.u, *v = p.v;
+        const uint8_t blank = p.blank;
         p = Picture{};
         p.y = y, p.u = u, p.v = v;
+        p.blank = blank;
         p.index = i;
     }
     for (auto &e : d->entries) e = nullptr;

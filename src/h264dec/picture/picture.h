@@ -36,6 +36,7 @@ struct Picture {
     uint8_t firstSliceType = 0;
     uint8_t isIdr = 0;
     uint8_t damaged = 0;
+    uint8_t blank = 1;  // never taken into use: black once it is (see TakeFreeBuffer)
 
     uint32_t frameNum = 0;
     int32_t frameNumWrap = 0;

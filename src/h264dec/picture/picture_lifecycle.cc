@@ -15,6 +15,18 @@ const Picture *ConcealmentSource(const H264Decoder *h, const Picture *p, uint32_
     return s->width == width && s->height == height ? s : nullptr;
 }
 
+// A free buffer; black (chroma mid-grey, luma zero) the first time it is
+// taken, so that a picture whose macroblocks never arrive shows black, and
+// buffers a stream never needs are never touched.
+Picture *TakeFreeBuffer(H264Decoder *h) {
+    Picture *p = DpbFindFreeBuffer(&h->dpb);
+    if (p && p->blank) {
+        std::memset(p->u, 128, size_t(h->maxWidth) * h->maxHeight / 2);
+        p->blank = 0;
+    }
+    return p;
+}
+
 bool HasOperation5(const SliceHeader &sh) {
     for (uint8_t i = 0; i < sh.numMarkingCommands; ++i)
         if (sh.marking[i].op == 5) return true;
@@ -37,7 +49,7 @@ void FillFrameNumGap(H264Decoder *h, uint32_t frameNum) {
         missing = keep;
     }
     for (uint32_t k = 0; k < missing; ++k, next = (next + 1) % maxFrameNum) {
-        Picture *p = DpbFindFreeBuffer(&h->dpb);
+        Picture *p = TakeFreeBuffer(h);
         if (!p) return;
         if (const Picture *s = ConcealmentSource(h, p, sps.width, sps.height)) {
             const size_t luma = size_t(sps.width) * sps.height;
@@ -127,7 +139,7 @@ bool StartPicture(H264Decoder *h, const SliceHeader &sh) {
     Picture *p = SecondFieldPartner(h, sh);
     const bool secondField = p != nullptr;
     if (!p) {
-        p = DpbFindFreeBuffer(&h->dpb);
+        p = TakeFreeBuffer(h);
         if (!p) return false;
     }
     const bool mmco5 = sh.nalRefIdc && HasOperation5(sh);
