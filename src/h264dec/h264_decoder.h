@@ -59,8 +59,9 @@ enum : int32_t {
     DEC_BAD_ARGUMENT = -3,    // null handle or null out
 };
 
-// The output record. The planes belong to the decoder and stay valid until the
-// next H264Decoder_Decode call on the same handle. `damaged` marks a picture
+// The output record. The planes belong to the decoder and stay valid and
+// unchanged until the next picture is handed out (or the decoder is
+// destroyed); the other pointers until the next H264Decoder_Decode call. `damaged` marks a picture
 // that lost macroblocks (a missing slice, or slice data from an error on); a
 // frame picture has them from the same place in the last reference frame.
 // Pictures a stream lost are a frame_num gap, filled with copies of the last

@@ -355,7 +355,8 @@ int32_t VideoPlayer::Snapshot(const char *fileName) {
         platform::ScopedLock lock(session_->decoderLock);
         const video::I420View &last = session_->decoder.LastShown();
         if (!last.y) return KOVA_ERR_NO_PICTURE;
-        const int32_t rc = image.Convert({last.y, last.u, last.v, last.width, last.width / 2, last.width, last.height});
+        const int32_t rc =
+            image.Convert({last.y, last.u, last.v, last.yStride, last.uvStride, last.width, last.height});
         if (rc != KOVA_OK) return rc;
     }
     return image.Write(fileName);

@@ -113,6 +113,8 @@ int DecodeWorker::DecodeFrame(const uint8_t *data, uint32_t length, bool wholeAc
     while (r != DEC_NEED_MORE_DATA) {
         counters_.DecodeTime(PictureCounters::Clock::now() - started);
         if (r == DEC_OK) {
+            // The decoder keeps only the picture it handed out last.
+            if (lastShownInDecoder_) lastShown_ = I420View{};
             counters_.Decoded(currentPicture_.damaged != 0);
             if (ShowPicture(currentPicture_)) shown = 1;
         }
@@ -140,6 +142,17 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
     const size_t area = size_t{a.width} * a.height;
     if (area * 3 / 2 > pictureBufferBytes_) return false;  // never past the buffer
     const size_t chromaOffset = size_t{a.top / 2} * pic.uvStride + a.left / 2;
+    if (!callback_ && !(overlay_ && overlay_->HasLines())) {
+        // Nobody needs a packed copy of its own: the window and snapshots
+        // read the decoder's planes, which stay unchanged until it hands out
+        // the next picture (decoding happens under the DecoderLock, as do
+        // snapshots).
+        cleanLumaShown_ = false;
+        Show({pic.y + size_t{a.top} * pic.yStride + a.left, pic.u + chromaOffset, pic.v + chromaOffset, a.width,
+              a.height, pic.yStride, pic.uvStride},
+             nullptr);
+        return true;
+    }
     uint8_t *y = pictureBuffer_.get();
     CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
     CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
@@ -212,21 +225,26 @@ void DecodeWorker::Present(uint32_t width, uint32_t height) { PresentPicture(pic
 
 void DecodeWorker::PresentPicture(uint8_t *y, uint32_t width, uint32_t height) {
     if (y != pictureBuffer_.get()) cleanLumaShown_ = false;
-    counters_.Shown(width, height);
     const size_t area = size_t{width} * height;
-    lastShown_ = {y, y + area, y + area * 5 / 4, width, height};
-    if (width > shownWidth_ || height > shownHeight_) {
+    Show({y, y + area, y + area * 5 / 4, width, height, width, width / 2}, y);
+}
+
+void DecodeWorker::Show(const I420View &view, uint8_t *packed) {
+    counters_.Shown(view.width, view.height);
+    lastShown_ = view;
+    lastShownInDecoder_ = packed == nullptr;
+    if (view.width > shownWidth_ || view.height > shownHeight_) {
         // A picture larger than the setup (deinterlaced fields): the window's
         // surface grows once for it.
-        shownWidth_ = std::max(width, shownWidth_);
-        shownHeight_ = std::max(height, shownHeight_);
+        shownWidth_ = std::max(view.width, shownWidth_);
+        shownHeight_ = std::max(view.height, shownHeight_);
         if (renderer_.IsInitialised()) renderer_.GrowSurface(shownWidth_, shownHeight_);
     }
-    RunCallback(y, width, height);
+    if (packed) RunCallback(packed, view.width, view.height);
     if (window_) {
         progress_ = kProgressDrawing;
-        renderer_.SetPictureSize(width, height);
-        renderer_.DrawYuv(y, y + area, y + area * 5 / 4, 1);
+        renderer_.SetPictureSize(view.width, view.height);
+        renderer_.DrawYuvStrided(view.y, view.yStride, view.u, view.v, view.uvStride, 1);
         progress_ = kProgressDrawn;
     }
 }
@@ -283,7 +301,7 @@ void DecodeWorker::Redraw() {
     const I420View &last = lastShown_;
     if (!last.y || !window_) return;
     renderer_.SetPictureSize(last.width, last.height);
-    renderer_.DrawYuv(last.y, last.u, last.v, 1);
+    renderer_.DrawYuvStrided(last.y, last.yStride, last.u, last.v, last.uvStride, 1);
 }
 
 }  // namespace tessaly::video

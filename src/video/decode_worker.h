@@ -42,6 +42,7 @@ enum ProgressState : int32_t {
 struct I420View {
     const uint8_t *y = nullptr, *u = nullptr, *v = nullptr;
     uint32_t width = 0, height = 0;
+    uint32_t yStride = 0, uvStride = 0;
 };
 
 class DecodeWorker {
@@ -131,6 +132,9 @@ private:
     bool PrepareDeinterlacer(const DecodedPicture &pic, const VisibleArea &area);
     // Hands the PictureBuffer's width x height picture to the callback and the window.
     void Present(uint32_t width, uint32_t height);
+    // Counts the picture, keeps it as the last shown, hands the packed copy
+    // (null: none was made) to the callback and the view to the window.
+    void Show(const I420View &view, uint8_t *packed);
     void DrawOverlay(uint8_t *luma, uint32_t width, uint32_t height);
     void RunCallback(uint8_t *picture, uint32_t width, uint32_t height);
 
@@ -138,6 +142,7 @@ private:
     PictureCounters counters_;
     platform::RecursiveLock &decoderLock_;
     I420View lastShown_{};
+    bool lastShownInDecoder_ = false;  // lastShown_ names the decoder's planes
     KOVA_DecodedFrameCallback callback_ = nullptr;
     intptr_t user_ = 0;
     platform::CallbackGate callbackGate_;  // around each callback; closed by StopCallbacks

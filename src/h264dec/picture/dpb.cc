@@ -150,7 +150,7 @@ void DpbReset(Dpb *d) {
 Picture *DpbFindFreeBuffer(Dpb *d) {
     for (int32_t i = 0; i < d->numPictures; ++i) {
         Picture *p = &d->pictures[i];
-        if (!p->inDpb && p->outputState == kOutputFree && !p->IsRef()) return p;
+        if (!p->inDpb && p->outputState == kOutputFree && !p->IsRef() && i != d->held) return p;
     }
     return nullptr;
 }
@@ -323,6 +323,7 @@ Picture *DpbTakeOutput(Dpb *d) {
         if (idx >= 0 && idx < d->numPictures) {
             Picture *p = &d->pictures[idx];
             p->outputState = kOutputFree;
+            d->held = idx;
             return p;
         }
     }

@@ -29,6 +29,10 @@ struct Dpb {
 
     int32_t queue[kOutputQueueSize] = {};
     uint32_t queueRead = 0, queueWrite = 0;
+    // The picture last handed out: not decoded into until the next one is,
+    // so that its planes can be read (a snapshot, a redraw) without a copy.
+    // Outlives DpbReset; -1 before the first.
+    int32_t held = -1;
 };
 
 // How the picture being stored was coded.
