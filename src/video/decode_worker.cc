@@ -8,6 +8,7 @@
 
 #include "platform/trace.h"
 #include "tessaly/tq_deinterlace.h"
+#include "video/plane_copy.h"
 #include "video/sps_probe.h"
 #include "video/text_overlay.h"
 
@@ -19,10 +20,6 @@ constexpr int32_t kInitialHeight = 576;
 constexpr int32_t kMinSetupWidth = 320;
 constexpr int32_t kMinSetupHeight = 240;
 constexpr int32_t kMaxRefFrames = 16;
-
-void CopyPlane(uint8_t *dst, const uint8_t *src, size_t srcStride, uint32_t width, uint32_t rows) {
-    for (uint32_t r = 0; r < rows; ++r) std::memcpy(dst + size_t{r} * width, src + r * srcStride, width);
-}
 
 // Moves rows of `width` bytes at srcStride to dst at stride width. dst never
 // lies after src, so going forward row by row reads every row before it is
@@ -154,9 +151,9 @@ bool DecodeWorker::ShowPicture(const DecodedPicture &pic) {
         return true;
     }
     uint8_t *y = pictureBuffer_.get();
-    CopyPlane(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
-    CopyPlane(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
-    CopyPlane(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
+    CopyPlanePacked(y, pic.y + size_t{a.top} * pic.yStride + a.left, pic.yStride, a.width, a.height);
+    CopyPlanePacked(y + area, pic.u + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
+    CopyPlanePacked(y + area * 5 / 4, pic.v + chromaOffset, pic.uvStride, a.width / 2, a.height / 2);
     DrawOverlay(y, a.width, a.height);
     Present(a.width, a.height);
     return true;

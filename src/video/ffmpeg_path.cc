@@ -4,18 +4,10 @@
 
 #include "tessaly/kova.h"
 #include "video/decode_worker.h"
+#include "video/plane_copy.h"
 #include "video/text_overlay.h"
 
 namespace tessaly::video {
-
-namespace {
-
-void CopyPlane(uint8_t *to, const uint8_t *from, int stride, uint32_t width, uint32_t height) {
-    for (uint32_t row = 0; row < height; ++row)
-        std::memcpy(to + size_t{row} * width, from + size_t(stride) * row, width);
-}
-
-}  // namespace
 
 int FfmpegPath::KindOf(const uint8_t *data, uint32_t length) {
     return length >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 0 && data[3] == 1 ? kFfmpegH264 : kFfmpegMjpeg;
@@ -42,9 +34,9 @@ void FfmpegPath::Decode(const uint8_t *data, uint32_t length, TextOverlay *overl
         std::lock_guard<std::mutex> lock(pictureLock_);
         uint8_t *y = picture_.Hold(area * 3 / 2);  // a larger stream: grows once
         if (!y) return;
-        CopyPlane(y, decoded->y, decoded->yStride, width, height);
-        CopyPlane(y + area, decoded->u, decoded->uvStride, width / 2, height / 2);
-        CopyPlane(y + area * 5 / 4, decoded->v, decoded->uvStride, width / 2, height / 2);
+        CopyPlanePacked(y, decoded->y, decoded->yStride, width, height);
+        CopyPlanePacked(y + area, decoded->u, decoded->uvStride, width / 2, height / 2);
+        CopyPlanePacked(y + area * 5 / 4, decoded->v, decoded->uvStride, width / 2, height / 2);
         width_ = width;
         height_ = height;
         if (overlay) overlay->Render(y, width, height);
