@@ -107,6 +107,7 @@ int main(int argc, char **argv) {
     std::vector<Set> sets{{"c", KernelSetGetExact(2)}};
     if (const KernelSet *ks = KernelSetGetExact(4)) sets.push_back({"sse2", ks});
     if (const KernelSet *ks = KernelSetGetExact(kCpuLevelAvx2)) sets.push_back({"avx2", ks});
+    if (const KernelSet *ks = KernelSetGetExact(kCpuLevelAvx512)) sets.push_back({"avx512", ks});
     RegisterAll(sets);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

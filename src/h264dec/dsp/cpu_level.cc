@@ -52,4 +52,32 @@ bool CpuHasAvx2() {
 #endif
 }
 
+bool CpuHasAvx512Bw() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (!CpuHasAvx2()) return false;  // also establishes OSXSAVE
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    unsigned xcr0Low = 0, xcr0High = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 0xE6u) != 0xE6u) return false;  // XMM, YMM, opmask, ZMM 0-15 upper halves, ZMM 16-31
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    const unsigned f = 1u << 16, bw = 1u << 30, vl = 1u << 31;
+    return (ebx & (f | bw | vl)) == (f | bw | vl);
+#else
+    return false;
+#endif
+}
+
+bool CpuHasFullWidthAvx512() {
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
+    const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
+    if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return true;
+    const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
+    return family != 0x19;
+#else
+    return false;
+#endif
+}
+
 }  // namespace tessaly::h264

@@ -1,5 +1,5 @@
-// Assembles the kernel tables: the C reference set, the SSE2 set over it and
-// the AVX2 additions over that. Each table is built once, on first use.
+// Assembles the kernel tables: the C reference set, the SSE2 set over it, the
+// AVX2 additions over that and the AVX-512 ones over those. Each table is built once, on first use.
 #include "h264dec/dsp/kernel_set.h"
 
 #include <cstdlib>
@@ -47,13 +47,23 @@ KernelSet BuildAvx2() {
     InstallDeblockAvx2(ks);
     return ks;
 }
+
+KernelSet BuildAvx512() {
+    KernelSet ks = BuildAvx2();
+    InstallLumaMcAvx512(ks);
+    return ks;
+}
 #endif
 
-// The cap from TESSALY_CPU_LEVEL, or kCpuLevelAvx2 when it is unset or
-// unreadable. Never below 2: the decoder cannot run without a table.
+// Without TESSALY_CPU_LEVEL (or with an unreadable one) the table is the
+// processor's best that pays.
+constexpr int kLevelUnforced = 10;
+
+// The cap from TESSALY_CPU_LEVEL, or kLevelUnforced. Never below 2: the
+// decoder cannot run without a table.
 int ForcedLevel() {
     const char *text = std::getenv("TESSALY_CPU_LEVEL");
-    if (!text || *text < '0' || *text > '9' || text[1] != '\0') return kCpuLevelAvx2;
+    if (!text || *text < '0' || *text > '9' || text[1] != '\0') return kLevelUnforced;
     const int level = *text - '0';
     return level < 2 ? 2 : level;
 }
@@ -73,6 +83,21 @@ const KernelSet &Avx2Set() {
     static const KernelSet ks = BuildAvx2();
     return ks;
 }
+
+const KernelSet &Avx512Set() {
+    static const KernelSet ks = BuildAvx512();
+    return ks;
+}
+
+// The best vector table the processor runs, at most `forced`. Unforced, the
+// AVX-512 table only where 512-bit vectors run at full width: split in two
+// halves, its kernels lose to the AVX2 ones.
+const KernelSet &VectorSet(int forced) {
+    const bool avx512 = forced == kLevelUnforced ? CpuHasAvx512Bw() && CpuHasFullWidthAvx512() : CpuHasAvx512Bw();
+    if (forced >= kCpuLevelAvx512 && avx512) return Avx512Set();
+    if (forced >= kCpuLevelAvx2 && CpuHasAvx2()) return Avx2Set();
+    return Sse2Set();
+}
 #endif
 
 }  // namespace
@@ -82,7 +107,7 @@ const KernelSet *KernelSetGet(int cpuLevel) {
     const int forced = ForcedLevel();
     const int level = cpuLevel < forced ? cpuLevel : forced;
 #if TESSALY_H264_X86_SIMD
-    if (level >= 4) return forced >= kCpuLevelAvx2 && CpuHasAvx2() ? &Avx2Set() : &Sse2Set();
+    if (level >= 4) return &VectorSet(forced);
 #endif
     return &CSet();
 }
@@ -92,6 +117,7 @@ const KernelSet *KernelSetGetExact(int level) {
 #if TESSALY_H264_X86_SIMD
     if (level == 4) return &Sse2Set();
     if (level == kCpuLevelAvx2 && CpuHasAvx2()) return &Avx2Set();
+    if (level == kCpuLevelAvx512 && CpuHasAvx512Bw()) return &Avx512Set();
 #endif
     return nullptr;
 }

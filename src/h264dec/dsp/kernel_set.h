@@ -7,7 +7,8 @@
 // edge sets, the copies and the intra predictors but three (4x4 vertical,
 // 16x16 horizontal, chroma vertical: a plain copy or fill either way); AVX2
 // (when CpuHasAvx2()) also replaces 16-wide luma MC, 8- and 4-wide chroma MC,
-// the luma edge filters and the chroma edge sets. The luma and chroma DC
+// the luma edge filters and the chroma edge sets; AVX-512BW/VL (when
+// CpuHasAvx512Bw()) the 16-wide luma MC once more, two rows per register. The luma and chroma DC
 // dequantising transforms and the per-edge chroma filters are C everywhere.
 //
 // Common conventions (every member):
@@ -178,21 +179,34 @@ int CpuLevelProbe();
 // saving the SSE and AVX state). Separate from the level, which stops at 5.
 bool CpuHasAvx2();
 
-// Pseudo-level naming the AVX2 table, for KernelSetGetExact and
+// Whether the processor and the OS support AVX-512 F, BW and VL (CPUID leaf
+// 7, and XCR0 saving the opmask and all ZMM state besides SSE and AVX).
+bool CpuHasAvx512Bw();
+
+// Whether 512-bit vector instructions run at full width: false on the one
+// AVX-512 family that splits them into two 256-bit halves (AMD family 19h,
+// measured slower than its AVX2 there).
+bool CpuHasFullWidthAvx512();
+
+// Pseudo-levels naming the AVX2 and AVX-512 tables, for KernelSetGetExact and
 // TESSALY_CPU_LEVEL only.
 constexpr int kCpuLevelAvx2 = 6;
+constexpr int kCpuLevelAvx512 = 7;
 
 // The kernel table for a level (static storage, never freed); null below 2.
 // Levels 2 and 3 get the C set, 4 and 5 the SSE2 set, with the AVX2 members
-// on top when CpuHasAvx2().
+// on top when CpuHasAvx2() and the AVX-512 ones over those when
+// CpuHasAvx512Bw() and CpuHasFullWidthAvx512().
 // The environment variable TESSALY_CPU_LEVEL (one digit) caps the level for
 // testing: 2 (or less) forces the C set, 4 or 5 the SSE2 set without AVX2,
-// 6 or more changes nothing.
+// 6 the AVX2 set without AVX-512, 7 or more the best set the processor runs
+// (AVX-512 whenever CpuHasAvx512Bw(), to test it on any such processor).
 const KernelSet *KernelSetGet(int cpuLevel);
 
 // Exactly one table, ignoring TESSALY_CPU_LEVEL: 2 the C set, 4 the SSE2
-// set, kCpuLevelAvx2 the AVX2 set; null when that table does not exist on
-// this build or processor. For tests that compare the tables.
+// set, kCpuLevelAvx2 the AVX2 set, kCpuLevelAvx512 the AVX-512 set; null
+// when that table does not exist on this build or processor. For tests that
+// compare the tables.
 const KernelSet *KernelSetGetExact(int level);
 
 }  // namespace tessaly::h264

@@ -1,5 +1,7 @@
-// Lane-wise integer operations for kernels written once over both register
-// widths: Vec128 (SSE2) and Vec256 (AVX2, only in files built with -mavx2).
+// Lane-wise integer operations for kernels written once over the register
+// widths: Vec128 (SSE2), Vec256 (AVX2, only in files built with -mavx2) and
+// Vec512 (AVX-512BW, only in files built for it; the operations the
+// interpolation needs).
 // A kernel template instantiated with one of them is the same arithmetic at
 // either width; loads, stores and transposes stay with each instruction set.
 // Internal linkage on purpose, as in deblock_transpose.h: every file gets its
@@ -97,6 +99,39 @@ struct Vec256 {
         return _mm256_srai_epi32(a, N);
     }
     static T PackS32(T lo, T hi) { return _mm256_packs_epi32(lo, hi); }
+};
+#endif
+
+#ifdef __AVX512BW__
+// Two rows of 16 samples, one in each 256-bit half; unpacks and packs work
+// within each 128-bit quarter, which keeps the lane order as at 128 bits.
+struct Vec512 {
+    using T = __m512i;
+    static T Zero() { return _mm512_setzero_si512(); }
+    static T Set16(int16_t v) { return _mm512_set1_epi16(v); }
+    static T Set32(int32_t v) { return _mm512_set1_epi32(v); }
+    static T Add16(T a, T b) { return _mm512_add_epi16(a, b); }
+    static T Sub16(T a, T b) { return _mm512_sub_epi16(a, b); }
+    static T Mul16(T a, T b) { return _mm512_mullo_epi16(a, b); }
+    static T Min16(T a, T b) { return _mm512_min_epi16(a, b); }
+    static T Max16(T a, T b) { return _mm512_max_epi16(a, b); }
+    template <int N>
+    static T Shl16(T a) {
+        return _mm512_slli_epi16(a, N);
+    }
+    template <int N>
+    static T Sar16(T a) {
+        return _mm512_srai_epi16(a, N);
+    }
+    static T UnpackLo16(T a, T b) { return _mm512_unpacklo_epi16(a, b); }
+    static T UnpackHi16(T a, T b) { return _mm512_unpackhi_epi16(a, b); }
+    static T MulAdd16(T a, T b) { return _mm512_madd_epi16(a, b); }
+    static T Add32(T a, T b) { return _mm512_add_epi32(a, b); }
+    template <int N>
+    static T Sar32(T a) {
+        return _mm512_srai_epi32(a, N);
+    }
+    static T PackS32(T lo, T hi) { return _mm512_packs_epi32(lo, hi); }
 };
 #endif
 

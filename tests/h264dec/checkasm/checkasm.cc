@@ -74,17 +74,19 @@ int CheckSelection() {
         const char *value;
         int level;  // the table expected, as for KernelSetGetExact
     };
-    const int best = native >= 4 ? (KernelSetGetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : 4) : 2;
-    const Case cases[] = {
-        {"2", 2},   {"0", 2},    {"3", 2},    {"4", native >= 4 ? 4 : 2}, {"5", native >= 4 ? 4 : 2}, {"6", best},
-        {"", best}, {"x", best}, {"44", best}};
+    const int sse2 = native >= 4 ? 4 : 2;
+    const int avx2 = native >= 4 && KernelSetGetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : sse2;
+    const int top = native >= 4 && KernelSetGetExact(kCpuLevelAvx512) ? kCpuLevelAvx512 : avx2;
+    const int best = CpuHasFullWidthAvx512() ? top : avx2;  // unforced: AVX-512 only where it pays
+    const Case cases[] = {{"2", 2},    {"0", 2},   {"3", 2},   {"4", sse2}, {"5", sse2},
+                          {"6", avx2}, {"7", top}, {"", best}, {"x", best}, {"44", best}};
     for (const Case &c : cases) {
         setenv("TESSALY_CPU_LEVEL", c.value, 1);
         r.Expect(KernelSetGet(native) == KernelSetGetExact(c.level),
                  Format("TESSALY_CPU_LEVEL=\"%s\" should select table %d", c.value, c.level));
     }
     unsetenv("TESSALY_CPU_LEVEL");
-    r.Expect(KernelSetGet(native) == KernelSetGetExact(best), "no TESSALY_CPU_LEVEL: the best table");
+    r.Expect(KernelSetGet(native) == KernelSetGetExact(best), "no TESSALY_CPU_LEVEL: the best table that pays");
     r.Expect(KernelSetGet(2) == KernelSetGetExact(2) && KernelSetGet(1) == nullptr, "level 2 is C, level 1 none");
     if (saved) setenv("TESSALY_CPU_LEVEL", savedValue.c_str(), 1);
     std::printf("table selection  %d cases  %s\n", r.checked, r.failed ? "FAILED" : "ok");
@@ -105,9 +107,9 @@ int RunChecks(const KernelSet &ref, const std::vector<Candidate> &sets) {
             Report r;
             f.check(c, ref, r);
             if (r.checked == 0)
-                std::printf("%-5s %-10s  (C members)\n", c.name, f.name);
+                std::printf("%-6s %-10s  (C members)\n", c.name, f.name);
             else
-                std::printf("%-5s %-10s  %6d cases  %s\n", c.name, f.name, r.checked, r.failed ? "FAILED" : "ok");
+                std::printf("%-6s %-10s  %6d cases  %s\n", c.name, f.name, r.checked, r.failed ? "FAILED" : "ok");
             failures += r.failed;
         }
     }
@@ -134,6 +136,7 @@ int main(int argc, char **argv) {
     std::vector<Candidate> sets;
     if (const KernelSet *ks = KernelSetGetExact(4)) sets.push_back({"sse2", ks});
     if (const KernelSet *ks = KernelSetGetExact(kCpuLevelAvx2)) sets.push_back({"avx2", ks});
+    if (const KernelSet *ks = KernelSetGetExact(kCpuLevelAvx512)) sets.push_back({"avx512", ks});
     std::printf("checkasm seed %u\n", seed);
     const int failures = RunChecks(*ref, sets);
     if (sets.empty()) std::printf("no vector kernel set on this build or processor\n");
