@@ -18,6 +18,14 @@ constexpr uint32_t kDefaultWidthMbs = 120, kDefaultHeightMbs = 68;
 constexpr uint32_t kNalSlack = 4096;
 constexpr uint8_t kEndMarker[4] = {0, 0, 0, 1};
 
+// Distance between picture buffers. Common sizes are whole 4 KiB pages
+// (1920x1088 is 765 of them), and a still block copied from the same place
+// in the reference would then load from addresses whose low 12 bits equal
+// those of the stores just made: the processor takes every such load for a
+// possible reload of the store (4K aliasing) and waits. An odd number of
+// cache lines more sets each buffer apart.
+size_t PicturePitch(size_t pictureBytes) { return pictureBytes + 19 * 64; }
+
 template <typename T>
 T *AllocArray(size_t count) {
     void *block = AlignedAllocZeroed(sizeof(T) * count);
@@ -137,7 +145,7 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
     h->ppsStore = AllocArray<Pps>(kMaxPps);
     h->nalBuffer = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes + kNalSlack + 16));
     h->outputBuffer = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes));
-    h->pictureBlock = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes * numPictures));
+    h->pictureBlock = static_cast<uint8_t *>(AlignedAllocZeroed(PicturePitch(h->pictureBytes) * numPictures));
     if (h->modeFlags & DEC_MODE_FIELD_MERGE)
         h->historyPlane = static_cast<uint8_t *>(AlignedAllocZeroed(h->pictureBytes));
     h->mbDecoded = static_cast<uint8_t *>(AlignedAllocZeroed(size_t(h->widthMbs) * h->heightMbs));
@@ -155,7 +163,7 @@ H264Decoder *H264Decoder_Create(const DecoderAttr *attr) {
 
     const size_t lumaBytes = size_t(h->maxWidth) * h->maxHeight;
     for (uint32_t i = 0; i < numPictures; ++i) {
-        uint8_t *base = h->pictureBlock + i * h->pictureBytes;
+        uint8_t *base = h->pictureBlock + i * PicturePitch(h->pictureBytes);
         Picture &p = h->dpb.pictures[i];
         p.y = base;
         p.u = base + lumaBytes;
