@@ -1,14 +1,15 @@
 #include "h264dec/aligned_alloc.h"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdlib>
+
+#include "platform/page_block.h"
 
 namespace tessaly::h264 {
 namespace {
 
-// Picture pools and per-macroblock arrays are mapped from the system and
+// Picture pools and per-macroblock arrays are mapped from the system (as the
+// player's other per-port buffers, through the same platform call) and
 // unmapped when freed: a decoder lives from a port's open to its close, and
 // blocks this large taken from the C heap would stay parked in its arenas
 // after every close. Their first 64 bytes hold the mapping's length; the
@@ -17,11 +18,12 @@ constexpr size_t kMappedFrom = 128 * 1024;  // the C heap maps blocks from this 
 constexpr size_t kMappedHeader = 64;
 
 void *MapZeroed(size_t size) {
-    const size_t bytes = size + kMappedHeader;
-    void *base = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) return nullptr;
-    *static_cast<size_t *>(base) = bytes;
-    uint8_t *block = static_cast<uint8_t *>(base) + kMappedHeader;
+    platform::PageBlock pages = platform::AllocatePages(size + kMappedHeader);
+    if (!pages) return nullptr;
+    const size_t mapped = pages.get_deleter().bytes;
+    uint8_t *base = pages.release();
+    *reinterpret_cast<size_t *>(base) = mapped;
+    uint8_t *block = base + kMappedHeader;
     block[-1] = 0;
     return block;
 }
@@ -44,7 +46,7 @@ void AlignedFree(void *block) {
     auto *p = static_cast<uint8_t *>(block);
     if (p[-1] == 0) {
         uint8_t *base = p - kMappedHeader;
-        munmap(base, *reinterpret_cast<size_t *>(base));
+        platform::PageRelease{*reinterpret_cast<size_t *>(base)}(base);
         return;
     }
     std::free(p - p[-1]);
