@@ -1,7 +1,7 @@
-// 16-wide luma quarter-sample interpolation with AVX-512BW: two rows of 16
-// samples in one register of 16-bit lanes, half the instructions of the AVX2
-// rows. The 6-tap arithmetic is luma_mc_simd.h's, as for SSE2 and AVX2.
-// Blocks are 4, 8 or 16 rows high, so rows always come in pairs.
+// 16-wide luma quarter-sample interpolation with AVX-512BW: the AVX2
+// kernels' byte-pair multiply-adds for two rows of 16 samples at once, one
+// row in each 256-bit half; j's second pass is luma_mc_simd.h's. Blocks are
+// 4, 8 or 16 rows high, so rows always come in pairs.
 #include <immintrin.h>
 
 #include "h264dec/dsp/kernels_simd.h"
@@ -19,7 +19,6 @@ inline __m256i LoadPair(const uint8_t *p, ptrdiff_t stride) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(lo),
                                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + stride)), 1);
 }
-inline __m512i Widen(__m256i v) { return _mm512_cvtepu8_epi16(v); }
 inline void StorePair(uint8_t *p, ptrdiff_t stride, __m256i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), _mm256_castsi256_si128(v));
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p + stride), _mm256_extracti128_si256(v, 1));
@@ -31,16 +30,65 @@ inline __m256i PackBytes(__m512i v) {
 }
 inline __m256i Round5ToBytes(__m512i sum) { return PackBytes(Round5<Vec512>(sum)); }
 
-// Unrounded horizontal 6-tap sums of rows s and s + ss.
-inline __m512i SumH(const uint8_t *s, ptrdiff_t ss) {
-    return Tap6<Vec512>(Widen(LoadPair(s - 2, ss)), Widen(LoadPair(s - 1, ss)), Widen(LoadPair(s, ss)),
-                        Widen(LoadPair(s + 1, ss)), Widen(LoadPair(s + 2, ss)), Widen(LoadPair(s + 3, ss)));
+// The tap pairs (1, -5), (20, 20), (-5, 1) as signed bytes.
+inline __m512i Outer0() { return _mm512_set1_epi16(int16_t(0xFB01)); }
+inline __m512i Inner() { return _mm512_set1_epi16(int16_t(0x1414)); }
+inline __m512i Outer4() { return _mm512_set1_epi16(int16_t(0x01FB)); }
+
+// One row's samples for the horizontal pairs: s[-2..13] for outputs 0..7,
+// s[3..18] for 8..15 (nothing outside the allowed window).
+inline __m256i HorizontalSource(const uint8_t *s) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s - 2))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 3)), 1);
 }
 
-inline __m256i PairV(const uint8_t *s, ptrdiff_t ss) {
-    return Round5ToBytes(Tap6<Vec512>(Widen(LoadPair(s - 2 * ss, ss)), Widen(LoadPair(s - ss, ss)),
-                                      Widen(LoadPair(s, ss)), Widen(LoadPair(s + ss, ss)),
-                                      Widen(LoadPair(s + 2 * ss, ss)), Widen(LoadPair(s + 3 * ss, ss))));
+// Unrounded horizontal 6-tap sums of rows s and s + ss: pairs (s[x-2],
+// s[x-1]), (s[x], s[x+1]), (s[x+2], s[x+3]) picked per 128-bit quarter.
+inline __m512i SumH(const uint8_t *s, ptrdiff_t ss) {
+    const __m512i v = _mm512_inserti64x4(_mm512_castsi256_si512(HorizontalSource(s)), HorizontalSource(s + ss), 1);
+    const __m512i pairs0 = _mm512_broadcast_i64x4(_mm256_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8,  //
+                                                                   3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11));
+    const __m512i pairs2 =
+        _mm512_broadcast_i64x4(_mm256_setr_epi8(2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10,  //
+                                                5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13));
+    const __m512i pairs4 =
+        _mm512_broadcast_i64x4(_mm256_setr_epi8(4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12,  //
+                                                7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15));
+    const __m512i a = _mm512_maddubs_epi16(_mm512_shuffle_epi8(v, pairs0), Outer0());
+    const __m512i b = _mm512_maddubs_epi16(_mm512_shuffle_epi8(v, pairs2), Inner());
+    const __m512i c = _mm512_maddubs_epi16(_mm512_shuffle_epi8(v, pairs4), Outer4());
+    return _mm512_add_epi16(_mm512_add_epi16(a, c), b);
+}
+
+inline __m128i LoadRow(const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
+
+// Rows a and b interleaved byte by byte, columns 0..7 then 8..15.
+inline __m256i Interleave(__m128i a, __m128i b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi8(a, b)), _mm_unpackhi_epi8(a, b), 1);
+}
+inline __m512i Join(__m256i lo, __m256i hi) { return _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1); }
+
+// The rounded vertical 6-tap rows of the 16 columns at s, two at a time:
+// row(y, bytes of rows y and y + 1). Output row r is the multiply-add of the
+// interleaved source row pairs (r-2, r-1), (r, r+1), (r+2, r+3); each pair is
+// made once and each source row loaded once.
+template <typename Row>
+inline void ForEachPairV(const uint8_t *s, ptrdiff_t ss, int h, Row row) {
+    const __m128i m2 = LoadRow(s - 2 * ss), m1 = LoadRow(s - ss), r0 = LoadRow(s), r1 = LoadRow(s + ss);
+    __m128i last = LoadRow(s + 2 * ss);
+    __m512i z0 = Join(Interleave(m2, m1), Interleave(m1, r0));    // pairs for rows y, y + 1: (y-2, y-1)
+    __m512i z1 = Join(Interleave(r0, r1), Interleave(r1, last));  // (y, y+1)
+    for (int y = 0; y < h; y += 2) {
+        const __m128i a = LoadRow(s + (y + 3) * ss), b = LoadRow(s + (y + 4) * ss);
+        const __m512i z2 = Join(Interleave(last, a), Interleave(a, b));  // (y+2, y+3)
+        const __m512i sum =
+            _mm512_add_epi16(_mm512_add_epi16(_mm512_maddubs_epi16(z0, Outer0()), _mm512_maddubs_epi16(z2, Outer4())),
+                             _mm512_maddubs_epi16(z1, Inner()));
+        row(y, Round5ToBytes(sum));
+        z0 = z1;
+        z1 = z2;
+        last = b;
+    }
 }
 
 // The high row of a and the low row of b: the pair between two pairs.
@@ -57,11 +105,10 @@ void LumaMc16Avx512(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss
             StorePair(dst + y * ds, ds, v);
         }
     } else if constexpr (MX == 0) {  // d, h, n
-        for (int y = 0; y < h; y += 2) {
-            __m256i v = PairV(src + y * ss, ss);
+        ForEachPairV(src, ss, h, [&](int y, __m256i v) {
             if constexpr (MY != 2) v = _mm256_avg_epu8(v, LoadPair(down + y * ss, ss));
             StorePair(dst + y * ds, ds, v);
-        }
+        });
     } else if constexpr (MX == 2 || MY == 2) {  // j; f, q; i, k
         // pairs[i]: the sums of window rows i and i + 1 (window row 0 is two
         // above the block). Even pairs are computed, odd ones taken from
@@ -72,17 +119,24 @@ void LumaMc16Avx512(uint8_t *dst, ptrdiff_t ds, const uint8_t *src, ptrdiff_t ss
         for (int i = 0; i < h + 4; i += 2) pairs[i] = SumH(s + i * ss, ss);
         pairs[h + 4] = SumH(s + (h + 4) * ss, 0);
         for (int i = 1; i < h + 4; i += 2) pairs[i] = Between(pairs[i - 1], pairs[i + 1]);
-        for (int y = 0; y < h; y += 2) {
+        auto centre = [&](int y) {
             const __m512i *m = pairs + y;
-            __m256i v = PackBytes(Tap6Mid<Vec512>(m[0], m[1], m[2], m[3], m[4], m[5]));
-            if constexpr (MX == 2 && MY != 2) v = _mm256_avg_epu8(v, Round5ToBytes(m[2 + (MY == 3 ? 1 : 0)]));
-            if constexpr (MX != 2) v = _mm256_avg_epu8(v, PairV(right + y * ss, ss));
-            StorePair(dst + y * ds, ds, v);
+            return PackBytes(Tap6Mid<Vec512>(m[0], m[1], m[2], m[3], m[4], m[5]));
+        };
+        if constexpr (MX != 2) {  // i, k: j averaged with the vertical half-sample column
+            ForEachPairV(right, ss, h,
+                         [&](int y, __m256i v) { StorePair(dst + y * ds, ds, _mm256_avg_epu8(centre(y), v)); });
+        } else {
+            for (int y = 0; y < h; y += 2) {
+                __m256i v = centre(y);
+                if constexpr (MY != 2) v = _mm256_avg_epu8(v, Round5ToBytes(pairs[y + 2 + (MY == 3 ? 1 : 0)]));
+                StorePair(dst + y * ds, ds, v);
+            }
         }
     } else {  // e, g, p, r
-        for (int y = 0; y < h; y += 2)
-            StorePair(dst + y * ds, ds,
-                      _mm256_avg_epu8(Round5ToBytes(SumH(down + y * ss, ss)), PairV(right + y * ss, ss)));
+        ForEachPairV(right, ss, h, [&](int y, __m256i v) {
+            StorePair(dst + y * ds, ds, _mm256_avg_epu8(Round5ToBytes(SumH(down + y * ss, ss)), v));
+        });
     }
 }
 
