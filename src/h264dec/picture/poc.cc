@@ -1,13 +1,18 @@
 #include "h264dec/picture/poc.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace tessaly::h264 {
 namespace {
 
+// Order counts are worked out in 64 bits and kept within 32: a conforming
+// stream never leaves that range, and a damaged one may not overflow it.
+int32_t ClampPoc(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
 int32_t FrameNumOffset(const Sps &sps, bool idr, uint32_t frameNum, const PocState &s) {
     if (idr) return 0;
-    if (s.prevFrameNum > frameNum) return s.prevFrameNumOffset + int32_t(sps.maxFrameNum);
+    if (s.prevFrameNum > frameNum) return ClampPoc(int64_t(s.prevFrameNumOffset) + sps.maxFrameNum);
     return s.prevFrameNumOffset;
 }
 
@@ -27,18 +32,18 @@ PocResult ComputeFromFrameNum(const Sps &sps, bool idr, bool reference, uint32_t
             for (int64_t i = 0; i <= inCycle; ++i) expected += sps.offsetForRefFrame[i];
         }
         if (!reference) expected += sps.offsetForNonRefPic;
-        const int32_t e = int32_t(expected);
+        const int64_t e = ClampPoc(expected);
         if (!fieldPic) {
-            r.top = e + deltaPoc[0];
-            r.bottom = r.top + sps.offsetForTopToBottomField + deltaPoc[1];
+            r.top = ClampPoc(e + deltaPoc[0]);
+            r.bottom = ClampPoc(int64_t(r.top) + sps.offsetForTopToBottomField + deltaPoc[1]);
         } else if (!bottomField) {
-            r.top = r.bottom = e + deltaPoc[0];
+            r.top = r.bottom = ClampPoc(e + deltaPoc[0]);
         } else {
-            r.top = r.bottom = e + sps.offsetForTopToBottomField + deltaPoc[0];
+            r.top = r.bottom = ClampPoc(e + sps.offsetForTopToBottomField + deltaPoc[0]);
         }
     } else {
         int32_t temp = 0;
-        if (!idr) temp = 2 * (offset + int32_t(frameNum)) - (reference ? 0 : 1);
+        if (!idr) temp = ClampPoc(2 * (int64_t(offset) + frameNum) - (reference ? 0 : 1));
         r.top = r.bottom = temp;
     }
     s->prevFrameNumOffset = mmco5 ? 0 : offset;
@@ -58,21 +63,22 @@ PocResult ComputePoc(const Sps &sps, const SliceHeader &sh, bool mmco5, PocState
         const int32_t maxLsb = 1 << sps.log2MaxPocLsb;
         const int32_t lsb = int32_t(sh.pocLsb);
         int32_t msb = s->prevPocMsb;
-        if (lsb < s->prevPocLsb && s->prevPocLsb - lsb >= maxLsb / 2)
-            msb = s->prevPocMsb + maxLsb;
-        else if (lsb > s->prevPocLsb && lsb - s->prevPocLsb > maxLsb / 2)
-            msb = s->prevPocMsb - maxLsb;
+        if (lsb < s->prevPocLsb && int64_t(s->prevPocLsb) - lsb >= maxLsb / 2)
+            msb = ClampPoc(int64_t(s->prevPocMsb) + maxLsb);
+        else if (lsb > s->prevPocLsb && int64_t(lsb) - s->prevPocLsb > maxLsb / 2)
+            msb = ClampPoc(int64_t(s->prevPocMsb) - maxLsb);
         if (!sh.fieldPic) {
-            r.top = msb + lsb;
-            r.bottom = r.top + sh.deltaPocBottom;
+            r.top = ClampPoc(int64_t(msb) + lsb);
+            r.bottom = ClampPoc(int64_t(r.top) + sh.deltaPocBottom);
         } else {
-            r.top = r.bottom = msb + lsb;
+            r.top = r.bottom = ClampPoc(int64_t(msb) + lsb);
         }
         if (sh.nalRefIdc) {
             if (mmco5) {
                 // The picture's counts become relative to their minimum.
                 s->prevPocMsb = 0;
-                s->prevPocLsb = (sh.fieldPic && sh.bottomField) ? 0 : r.top - std::min(r.top, r.bottom);
+                s->prevPocLsb =
+                    (sh.fieldPic && sh.bottomField) ? 0 : ClampPoc(int64_t(r.top) - std::min(r.top, r.bottom));
             } else {
                 s->prevPocMsb = msb;
                 s->prevPocLsb = lsb;
