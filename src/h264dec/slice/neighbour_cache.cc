@@ -27,6 +27,19 @@ void CopyBlock(NeighbourCache &c, int idx, const MbRecord &r, int raster, bool i
     if (cabac) std::memcpy(c.mvd[idx], r.mvd[raster], sizeof c.mvd[idx]);
 }
 
+// Motion of one neighbouring 4x4 block, or "unavailable" without a record.
+inline void CopyMotion(NeighbourCache &c, int idx, const MbRecord *r, int raster) {
+    if (r) {
+        c.ref[idx] = r->ref[Ref8x8(raster & 3, raster >> 2)];
+        std::memcpy(c.mv[idx], r->mv[raster], sizeof c.mv[idx]);
+    } else {
+        c.ref[idx] = kRefUnavailable;
+        std::memset(c.mv[idx], 0, sizeof c.mv[idx]);
+    }
+}
+
+}  // namespace
+
 // Fills sd.nb with the records of the neighbours in the current slice.
 void FindNeighbours(SliceDecoder &sd) {
     const int w = sd.p->widthMbs;
@@ -47,21 +60,7 @@ void FindNeighbours(SliceDecoder &sd) {
     }
 }
 
-// Motion of one neighbouring 4x4 block, or "unavailable" without a record.
-inline void CopyMotion(NeighbourCache &c, int idx, const MbRecord *r, int raster) {
-    if (r) {
-        c.ref[idx] = r->ref[Ref8x8(raster & 3, raster >> 2)];
-        std::memcpy(c.mv[idx], r->mv[raster], sizeof c.mv[idx]);
-    } else {
-        c.ref[idx] = kRefUnavailable;
-        std::memset(c.mv[idx], 0, sizeof c.mv[idx]);
-    }
-}
-
-}  // namespace
-
-void LoadSkipNeighbours(SliceDecoder &sd) {
-    FindNeighbours(sd);
+void LoadSkipMotion(SliceDecoder &sd) {
     const MbNeighbours &nb = sd.nb;
     // Without A or B the skip motion is zero and reads nothing.
     if (nb.left < 0 || nb.top < 0) return;
@@ -72,9 +71,8 @@ void LoadSkipNeighbours(SliceDecoder &sd) {
     CopyMotion(c, Cache(-1, -1), nb.topLeft >= 0 ? &sd.mbs[nb.topLeft] : nullptr, 15);
 }
 
-void LoadNeighbours(SliceDecoder &sd) {
+void LoadNeighbourData(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
-    FindNeighbours(sd);
     const MbNeighbours &nb = sd.nb;
 
     // Intra prediction may use a neighbour unless constrained intra

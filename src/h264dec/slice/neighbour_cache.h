@@ -6,13 +6,27 @@
 
 namespace tessaly::h264 {
 
-// Finds the neighbours available to the current macroblock (same slice) and
-// loads their data into sd.cache.
-void LoadNeighbours(SliceDecoder &sd);
+// Finds the neighbours available to the current macroblock (same slice):
+// sd.nb. CABAC decides mb_skip_flag from these alone, before it knows how
+// much of their data the macroblock needs.
+void FindNeighbours(SliceDecoder &sd);
 
-// The part of LoadNeighbours a P_Skip macroblock needs: the neighbours and
-// the motion of blocks A, B, C and D of its prediction.
-void LoadSkipNeighbours(SliceDecoder &sd);
+// Loads the data of the neighbours in sd.nb into sd.cache.
+void LoadNeighbourData(SliceDecoder &sd);
+
+// The part of LoadNeighbourData a P_Skip macroblock needs: the motion of
+// blocks A, B, C and D of its prediction.
+void LoadSkipMotion(SliceDecoder &sd);
+
+inline void LoadNeighbours(SliceDecoder &sd) {
+    FindNeighbours(sd);
+    LoadNeighbourData(sd);
+}
+
+inline void LoadSkipNeighbours(SliceDecoder &sd) {
+    FindNeighbours(sd);
+    LoadSkipMotion(sd);
+}
 
 // Stores the decoded macroblock from sd.mb and sd.cache into its record.
 void StoreMbRecord(SliceDecoder &sd);

@@ -128,13 +128,15 @@ public:
 
     // Unfiltered bottom rows of the previous and current macroblock rows
     // (double-buffered by row parity), for intra prediction. The left
-    // neighbour needs no copy: its deblocking waits until the macroblock to
-    // its right has been reconstructed (see FinishMb).
+    // neighbour needs no copy: the row is deblocked after its last
+    // macroblock (see FinishMb).
     uint8_t *topLuma[2] = {};  // (maxWidthMbs + 2) * 16, offset by 16
     uint8_t *topChroma[2][2] = {};
-    DeblockMb deblock[2];  // alternating; the previous one may be pending
-    int deblockNext = 0;
-    bool deblockPending = false;
+    // Deblocking parameters of the current row's macroblocks, filtered when
+    // the row (or the slice) ends: the filters then run back to back, not
+    // between the parsing of every two macroblocks.
+    DeblockMb *deblockRow = nullptr;  // maxWidthMbs
+    int deblockPending = 0;
 
     // Current slice.
     const SliceParams *p = nullptr;
