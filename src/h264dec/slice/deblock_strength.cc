@@ -144,6 +144,37 @@ void InterStrengths(const MbRecord &cur, const MbRecord &left, const MbRecord &t
     std::memcpy(d.bsH, &h, sizeof h);
 }
 
+// A skipped macroblock whose filtered neighbours are inter coded from the
+// same picture, moved exactly as it did and have no coefficients along the
+// shared edges has no edge to filter. That is most macroblocks of a still
+// scene, and far cheaper to see than to compute.
+struct SharedEdge {
+    uint16_t nonzero;   // the neighbour's blocks along it (raster bits)
+    uint8_t refs[2];    // its 8x8 blocks along it
+    uint8_t blocks[4];  // its 4x4 blocks along it
+};
+constexpr SharedEdge kLeftEdge{0x8888u, {1, 3}, {3, 7, 11, 15}};
+constexpr SharedEdge kTopEdge{0xf000u, {2, 3}, {12, 13, 14, 15}};
+
+bool QuietAcross(const MbRecord &n, const SharedEdge &e, uint32_t mv, int32_t id) {
+    if (MbIsIntra(n.cls) || (n.nonzero & e.nonzero) || n.refId[e.refs[0]] != id || n.refId[e.refs[1]] != id)
+        return false;
+    for (const uint8_t b : e.blocks) {
+        uint32_t other;
+        std::memcpy(&other, n.mv[b], sizeof other);
+        if (other != mv) return false;
+    }
+    return true;
+}
+
+bool QuietSkip(const MbRecord &cur, const MbRecord *left, const MbRecord *top) {
+    if (cur.cls != kMbPSkip) return false;
+    uint32_t mv;
+    std::memcpy(&mv, cur.mv[0], sizeof mv);
+    const int32_t id = cur.refId[0];
+    return (!left || QuietAcross(*left, kLeftEdge, mv, id)) && (!top || QuietAcross(*top, kTopEdge, mv, id));
+}
+
 }  // namespace
 
 void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
@@ -165,6 +196,12 @@ void ComputeDeblockParams(const SliceDecoder &sd, DeblockMb &d) {
 
     const MbRecord &left = d.filterLeftEdge ? sd.mbs[leftIndex] : cur;
     const MbRecord &top = d.filterTopEdge ? sd.mbs[topIndex] : cur;
+    if (QuietSkip(cur, d.filterLeftEdge ? &left : nullptr, d.filterTopEdge ? &top : nullptr)) {
+        const U8x16 none{};
+        std::memcpy(d.bsV, &none, sizeof none);
+        std::memcpy(d.bsH, &none, sizeof none);
+        return;
+    }
     d.qpLeft = left.qpDeblock;
     d.chromaQpLeft[0] = left.qpcDeblock[0];
     d.chromaQpLeft[1] = left.qpcDeblock[1];
