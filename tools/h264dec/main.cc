@@ -49,7 +49,12 @@ bool ParseCount(const char *text, unsigned long max, unsigned long *value) {
 void SizeFromStream(const std::vector<uint8_t> &bytes, uint32_t *widthMbs, uint32_t *heightMbs) {
     const size_t n = bytes.size();
     for (size_t i = 0; i + 3 < n; ++i) {
-        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1) continue;
+        // Start codes end in a 1: memchr finds those candidates far faster
+        // than a byte loop (this scan is part of every timed run).
+        const void *one = std::memchr(bytes.data() + i + 2, 1, n - 3 - i);
+        if (!one) break;
+        i = size_t(static_cast<const uint8_t *>(one) - bytes.data()) - 2;
+        if (bytes[i] != 0 || bytes[i + 1] != 0) continue;
         tessaly::h264::SpsSummary sps;
         if (!tessaly::h264::ParseSpsSummary(bytes.data() + i + 3, n - i - 3, &sps)) continue;
         if (sps.widthMbs > *widthMbs) *widthMbs = sps.widthMbs;
@@ -178,6 +183,11 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::vector<uint8_t> bytes;
+    if (std::fseek(in, 0, SEEK_END) == 0) {
+        const long size = std::ftell(in);
+        if (size > 0) bytes.reserve(size_t(size));
+        std::rewind(in);
+    }
     uint8_t buf[1 << 16];
     for (size_t got; (got = std::fread(buf, 1, sizeof buf, in)) > 0;) bytes.insert(bytes.end(), buf, buf + got);
     std::fclose(in);
