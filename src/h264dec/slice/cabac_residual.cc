@@ -24,6 +24,27 @@ constexpr uint8_t kLast8x8CtxInc[63] = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1
                                         2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4, 4,
                                         4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7, 8, 8, 8};
 
+// Where one block's coefficients go.
+struct CabacBlockTarget {
+    int16_t *coeffs;        // destination, raster
+    const uint8_t *scan;    // coefficient list index -> raster position
+    const uint16_t *scale;  // LevelScale by raster position; null: store levels as read
+    int qpDiv6;
+};
+
+// 4x4 blocks of one category decoded in a row, their coded_block_flag
+// contexts taken from the counts of the blocks left and above.
+struct CabacBlockGroup {
+    int16_t *coeffs;        // block k at coeffs + 16 * k, raster
+    const uint8_t *scan;    // as in CabacBlockTarget
+    const uint16_t *scale;  // LevelScale by raster position
+    int qpDiv6;
+    uint8_t *nnz;             // coefficient counts, neighbour cache layout
+    const uint8_t *cachePos;  // block k -> index into nnz
+    uint32_t blocks;          // bit k set: block k is present
+    unsigned codedBelow;      // as in CabacResidualJob
+};
+
 inline int TopBit(uint32_t mask) { return 31 - __builtin_clz(mask); }
 inline int TopBit(uint64_t mask) { return 63 - __builtin_clzll(mask); }
 
@@ -111,21 +132,20 @@ inline __attribute__((always_inline)) int DecodeCodedBlock(CabacEngine &e, Cabac
     return count;
 }
 
-}  // namespace
-
+// A block with its coded_block_flag (8x8 blocks have none: always coded);
+// returns its count of coefficients, 0 when not coded.
 template <int cat>
-int DecodeCabacBlock(CabacEngine &engine, CabacContext *ctx, bool field, int cbfInc, const CabacBlockTarget &t) {
-    CabacEngine e = engine;
-    int count = 0;
-    if (cat == kCatLuma8x8 || e.DecodeDecision(ctx + CodedBlockFlagCtx(cat, cbfInc)))
-        count = DecodeCodedBlock<cat>(e, ctx, field, t);
-    engine.TakeProgress(e);
-    return count;
+inline __attribute__((always_inline)) int DecodeFlaggedBlock(CabacEngine &e, CabacContext *ctx, bool field, int cbfInc,
+                                                             const CabacBlockTarget &t) {
+    if (cat != kCatLuma8x8 && !e.DecodeDecision(ctx + CodedBlockFlagCtx(cat, cbfInc))) return 0;
+    return DecodeCodedBlock<cat>(e, ctx, field, t);
 }
 
+// The blocks of `g` in order of k, each coded block's count stored in g.nnz
+// (uncoded blocks keep theirs: zero).
 template <int cat>
-void DecodeCabacBlocks(CabacEngine &engine, CabacContext *ctx, bool field, const CabacBlockGroup &g) {
-    CabacEngine e = engine;
+inline __attribute__((always_inline)) void DecodeBlockGroup(CabacEngine &e, CabacContext *ctx, bool field,
+                                                            const CabacBlockGroup &g) {
     CabacContext *cbf = ctx + CodedBlockFlagCtx(cat, 0);
     for (uint32_t m = g.blocks; m; m &= m - 1) {
         const int k = __builtin_ctz(m);
@@ -137,14 +157,60 @@ void DecodeCabacBlocks(CabacEngine &engine, CabacContext *ctx, bool field, const
         const CabacBlockTarget t{g.coeffs + 16 * k, g.scan, g.scale, g.qpDiv6};
         g.nnz[idx] = uint8_t(DecodeCodedBlock<cat>(e, ctx, field, t));
     }
-    engine.TakeProgress(e);
 }
 
-template int DecodeCabacBlock<kCatLumaDc>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatChromaDc>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
-template int DecodeCabacBlock<kCatLuma8x8>(CabacEngine &, CabacContext *, bool, int, const CabacBlockTarget &);
-template void DecodeCabacBlocks<kCatLumaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
-template void DecodeCabacBlocks<kCatLuma4x4>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
-template void DecodeCabacBlocks<kCatChromaAc>(CabacEngine &, CabacContext *, bool, const CabacBlockGroup &);
+}  // namespace
+
+int DecodeCabacResidual(CabacEngine &engine, CabacContext *ctx, const CabacResidualJob &j) {
+    CabacEngine e = engine;  // a local copy lives in registers
+    const bool field = j.field;
+    const int cbp = j.cbp;
+    auto dcInc = [&](int bit) { return int((j.dcLeft & bit) != 0) + 2 * int((j.dcTop & bit) != 0); };
+    int cbfDc = 0;
+    if (j.i16x16) {
+        const CabacBlockTarget dc{j.lumaDc, j.scan4x4, nullptr, 0};
+        if (DecodeFlaggedBlock<kCatLumaDc>(e, ctx, field, dcInc(1), dc)) cbfDc |= 1;
+        if (cbp & 15) {
+            const CabacBlockGroup g{j.luma, j.scan4x4 + 1, j.lumaScale, j.qpDiv6,
+                                    j.nnz,  kBlkCache,     0xffff,      j.codedBelow};
+            DecodeBlockGroup<kCatLumaAc>(e, ctx, field, g);
+        }
+    } else if (j.transform8x8) {
+        for (int b8 = 0; b8 < 4; ++b8) {
+            if (!((cbp >> b8) & 1)) continue;
+            const CabacBlockTarget t{j.luma + 64 * b8, j.scan8x8, j.scale8x8, j.qpDiv6};
+            // Only "coded or not" matters to neighbours; 64 would read as unavailable.
+            const int count = DecodeFlaggedBlock<kCatLuma8x8>(e, ctx, field, 0, t);
+            const uint8_t n = uint8_t(count > 16 ? 16 : count);
+            const int idx = kBlkCache[4 * b8];
+            j.nnz[idx] = j.nnz[idx + 1] = j.nnz[idx + kCacheStride] = j.nnz[idx + kCacheStride + 1] = n;
+        }
+    } else if (cbp & 15) {
+        // Each cbp bit stands for four consecutive 4x4 blocks.
+        uint32_t blocks = 0;
+        for (int b8 = 0; b8 < 4; ++b8) blocks |= uint32_t((cbp >> b8) & 1) * (0xfu << (4 * b8));
+        const CabacBlockGroup g{j.luma, j.scan4x4, j.lumaScale, j.qpDiv6, j.nnz, kBlkCache, blocks, j.codedBelow};
+        DecodeBlockGroup<kCatLuma4x4>(e, ctx, field, g);
+    }
+
+    if (cbp & 0x30) {
+        static constexpr uint8_t kIdentity[4] = {0, 1, 2, 3};
+        for (int k = 0; k < 2; ++k) {
+            const int bit = 2 << k;
+            const CabacBlockTarget t{j.chromaDc[k], kIdentity, nullptr, 0};
+            if (DecodeFlaggedBlock<kCatChromaDc>(e, ctx, field, dcInc(bit), t)) cbfDc |= bit;
+        }
+        if (cbp & 0x20) {
+            for (int k = 0; k < 2; ++k) {
+                const CabacBlockGroup g{
+                    j.chroma[k],  j.scan4x4 + 1, j.chromaScale[k], j.chromaQpDiv6[k], j.nnzChroma[k],
+                    kChromaCache, 0xf,           j.codedBelow};
+                DecodeBlockGroup<kCatChromaAc>(e, ctx, field, g);
+            }
+        }
+    }
+    engine.TakeProgress(e);
+    return cbfDc;
+}
 
 }  // namespace tessaly::h264

@@ -19,39 +19,34 @@ enum CabacBlockCat : int {
     kCatLuma8x8 = 5,   // 64
 };
 
-struct CabacBlockTarget {
-    int16_t *coeffs;        // destination, raster
-    const uint8_t *scan;    // coefficient list index -> raster position
-    const uint16_t *scale;  // LevelScale by raster position; null: store levels as read
+// Everything the residual of one macroblock needs. It is decoded in one call
+// with the engine in machine registers from its first bin to its last: a call
+// per category would hand the engine's state through memory each time, on
+// the path every bin waits for.
+struct CabacResidualJob {
+    int16_t *luma;           // 4x4 block b at luma + 16 * b, 8x8 block k at luma + 64 * k
+    int16_t *lumaDc;         // Intra16x16 DC levels (unscaled)
+    int16_t *chroma[2];      // four 4x4 blocks per component
+    int16_t *chromaDc[2];    // unscaled
+    uint8_t *nnz;            // coefficient counts, neighbour cache layout
+    uint8_t *nnzChroma[2];   // the same for each chroma component
+    const uint8_t *scan4x4;  // coefficient list index -> raster position
+    const uint8_t *scan8x8;
+    const uint16_t *lumaScale;       // LevelScale of 4x4 luma blocks by raster position
+    const uint16_t *scale8x8;        // of 8x8 blocks
+    const uint16_t *chromaScale[2];  // of the chroma AC blocks
     int qpDiv6;
+    int chromaQpDiv6[2];
+    unsigned codedBelow;    // a neighbour is coded when its count - 1 < this (64: unavailable counts)
+    uint8_t dcLeft, dcTop;  // the neighbours' coded_block_flag bits of the DC blocks (cbfDc)
+    uint8_t cbp;
+    bool i16x16, transform8x8, field;
 };
 
-// 4x4 blocks of one category decoded in a row, their coded_block_flag
-// contexts taken from the counts of the blocks left and above.
-struct CabacBlockGroup {
-    int16_t *coeffs;        // block k at coeffs + 16 * k, raster
-    const uint8_t *scan;    // as in CabacBlockTarget
-    const uint16_t *scale;  // LevelScale by raster position
-    int qpDiv6;
-    uint8_t *nnz;             // coefficient counts, neighbour cache layout
-    const uint8_t *cachePos;  // block k -> index into nnz
-    uint32_t blocks;          // bit k set: block k is present
-    unsigned codedBelow;      // a neighbour is coded when its count - 1 < this (64: unavailable counts)
-};
-
-// Decodes one block of category `cat` (DC or 8x8), starting with its
-// coded_block_flag under ctxIdxInc `cbfInc` (8x8 blocks have none: always
-// coded). Returns the number of non-zero coefficients, 0 for an uncoded
-// block. One entry point per category: each call site jumps straight to its
-// own decoder, and the flag is decided with the engine already in registers.
-template <int cat>
-int DecodeCabacBlock(CabacEngine &e, CabacContext *ctx, bool field, int cbfInc, const CabacBlockTarget &t);
-
-// Decodes the blocks of `g` in order of k, storing each coded block's count
-// in g.nnz (uncoded blocks keep theirs: zero). The engine stays in registers
-// across the whole group.
-template <int cat>
-void DecodeCabacBlocks(CabacEngine &e, CabacContext *ctx, bool field, const CabacBlockGroup &g);
+// Decodes the residual of `j`: the coded blocks' coefficients (raster, AC
+// levels scaled) and counts. Returns the macroblock's DC coded_block_flag
+// bits: luma (bit 0), Cb (1), Cr (2).
+int DecodeCabacResidual(CabacEngine &e, CabacContext *ctx, const CabacResidualJob &j);
 
 // ctxIdx of coded_block_flag for the category (0..4) and ctxIdxInc: the
 // categories' contexts follow each other, four apiece.

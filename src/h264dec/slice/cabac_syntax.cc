@@ -166,60 +166,35 @@ int CabacSyntax::Residual(SliceDecoder &sd) {
     CurrentMb &mb = sd.mb;
     NeighbourCache &c = sd.cache;
     const SliceParams &p = *sd.p;
-    const bool field = p.fieldPic != 0;
     const bool intra = MbIsIntra(mb.cls);
-    const int cbp = mb.cbp;
-    const int qpDiv6 = mb.qp / 6, qpMod6 = mb.qp % 6;
-    // Unavailable neighbours (count 64) count as coded for intra macroblocks.
-    const unsigned codedBelow = intra ? 64 : 63;
+    const int qpMod6 = mb.qp % 6;
     const MbNeighbours &nb = sd.nb;
-    const int dcLeft = nb.left >= 0 ? sd.mbs[nb.left].cbfDc : (intra ? 7 : 0);
-    const int dcTop = nb.top >= 0 ? sd.mbs[nb.top].cbfDc : (intra ? 7 : 0);
-    auto dcInc = [&](int bit) { return int((dcLeft & bit) != 0) + 2 * int((dcTop & bit) != 0); };
-
-    const uint16_t *lumaScale = p.dequant->scale4x4[intra ? 0 : 3][qpMod6];
-    if (mb.cls == kMbI16x16) {
-        const CabacBlockTarget dc{mb.lumaDc, sd.scan4x4, nullptr, 0};
-        if (DecodeCabacBlock<kCatLumaDc>(e_, ctx_, field, dcInc(1), dc)) mb.cbfDc |= 1;
-        if (cbp & 15) {
-            const CabacBlockGroup g{mb.luma, sd.scan4x4 + 1, lumaScale, qpDiv6, c.nnz, kBlkCache, 0xffff, codedBelow};
-            DecodeCabacBlocks<kCatLumaAc>(e_, ctx_, field, g);
-        }
-    } else if (mb.transform8x8) {
-        for (int b8 = 0; b8 < 4; ++b8) {
-            if (!((cbp >> b8) & 1)) continue;
-            const CabacBlockTarget t{mb.luma + 64 * b8, sd.scan8x8, p.dequant->scale8x8[intra ? 0 : 1][qpMod6], qpDiv6};
-            // Only "coded or not" matters to neighbours; 64 would read as unavailable.
-            const int count = DecodeCabacBlock<kCatLuma8x8>(e_, ctx_, field, 0, t);
-            const uint8_t n = uint8_t(count > 16 ? 16 : count);
-            const int idx = kBlkCache[4 * b8];
-            c.nnz[idx] = c.nnz[idx + 1] = c.nnz[idx + kCacheStride] = c.nnz[idx + kCacheStride + 1] = n;
-        }
-    } else if (cbp & 15) {
-        // Each cbp bit stands for four consecutive 4x4 blocks.
-        uint32_t blocks = 0;
-        for (int b8 = 0; b8 < 4; ++b8) blocks |= uint32_t((cbp >> b8) & 1) * (0xfu << (4 * b8));
-        const CabacBlockGroup g{mb.luma, sd.scan4x4, lumaScale, qpDiv6, c.nnz, kBlkCache, blocks, codedBelow};
-        DecodeCabacBlocks<kCatLuma4x4>(e_, ctx_, field, g);
+    CabacResidualJob j;
+    j.luma = mb.luma;
+    j.lumaDc = mb.lumaDc;
+    j.nnz = c.nnz;
+    j.scan4x4 = sd.scan4x4;
+    j.scan8x8 = sd.scan8x8;
+    j.lumaScale = p.dequant->scale4x4[intra ? 0 : 3][qpMod6];
+    j.scale8x8 = p.dequant->scale8x8[intra ? 0 : 1][qpMod6];
+    j.qpDiv6 = mb.qp / 6;
+    for (int k = 0; k < 2; ++k) {
+        const int qpc = mb.qpc[k];
+        j.chroma[k] = mb.chroma[k];
+        j.chromaDc[k] = mb.chromaDc[k];
+        j.nnzChroma[k] = c.nnzChroma[k];
+        j.chromaScale[k] = p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6];
+        j.chromaQpDiv6[k] = qpc / 6;
     }
-
-    if (cbp & 0x30) {
-        static constexpr uint8_t kIdentity[4] = {0, 1, 2, 3};
-        for (int k = 0; k < 2; ++k) {
-            const int bit = 2 << k;
-            const CabacBlockTarget t{mb.chromaDc[k], kIdentity, nullptr, 0};
-            if (DecodeCabacBlock<kCatChromaDc>(e_, ctx_, field, dcInc(bit), t)) mb.cbfDc |= uint8_t(bit);
-        }
-        if (cbp & 0x20) {
-            for (int k = 0; k < 2; ++k) {
-                const int qpc = mb.qpc[k];
-                const uint16_t *scale = p.dequant->scale4x4[(intra ? 1 : 4) + k][qpc % 6];
-                const CabacBlockGroup g{mb.chroma[k],   sd.scan4x4 + 1, scale, qpc / 6,
-                                        c.nnzChroma[k], kChromaCache,   0xf,   codedBelow};
-                DecodeCabacBlocks<kCatChromaAc>(e_, ctx_, field, g);
-            }
-        }
-    }
+    // Unavailable neighbours (count 64) count as coded for intra macroblocks.
+    j.codedBelow = intra ? 64 : 63;
+    j.dcLeft = uint8_t(nb.left >= 0 ? sd.mbs[nb.left].cbfDc : (intra ? 7 : 0));
+    j.dcTop = uint8_t(nb.top >= 0 ? sd.mbs[nb.top].cbfDc : (intra ? 7 : 0));
+    j.cbp = mb.cbp;
+    j.i16x16 = mb.cls == kMbI16x16;
+    j.transform8x8 = mb.transform8x8 != 0;
+    j.field = p.fieldPic != 0;
+    mb.cbfDc |= uint8_t(DecodeCabacResidual(e_, ctx_, j));
     return e_.Overrun() ? kErrOverrun : kErrNone;
 }
 
