@@ -1,5 +1,6 @@
-// CABAC residual blocks: significance map and levels of one block, placed in
-// raster order and scaled (or left unscaled for the DC blocks).
+// CABAC residual of a macroblock: each coded block's significance map and
+// levels, placed in raster order and scaled (or left unscaled for the DC
+// blocks).
 #pragma once
 
 #include <cstdint>
