@@ -28,6 +28,10 @@ inline __m128i Round5ToBytes(__m256i sum) { return PackBytes(Round5<Vec256>(sum)
 // (s[x+2], s[x+3]) by (-5, 1), none of which can saturate. The low lane makes
 // outputs 0..7 from s[-2..13], the high lane 8..15 from s[3..18]: nothing
 // outside the window the table allows is read.
+inline __m256i Outer0() { return _mm256_set1_epi16(kTapPairOuter0); }
+inline __m256i Inner() { return _mm256_set1_epi16(kTapPairInner); }
+inline __m256i Outer4() { return _mm256_set1_epi16(kTapPairOuter4); }
+
 inline __m256i SumH(const uint8_t *s) {
     const __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(Load16Bytes(s - 2)), Load16Bytes(s + 3), 1);
     const __m256i pairs0 = _mm256_setr_epi8(0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8,  //
@@ -36,12 +40,9 @@ inline __m256i SumH(const uint8_t *s) {
                                             5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13);
     const __m256i pairs4 = _mm256_setr_epi8(4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12,  //
                                             7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15);
-    const __m256i outer0 = _mm256_set1_epi16(int16_t(0xFB01));  // bytes 1, -5
-    const __m256i inner = _mm256_set1_epi16(int16_t(0x1414));   // bytes 20, 20
-    const __m256i outer4 = _mm256_set1_epi16(int16_t(0x01FB));  // bytes -5, 1
-    const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs0), outer0);
-    const __m256i b = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs2), inner);
-    const __m256i c = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs4), outer4);
+    const __m256i a = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs0), Outer0());
+    const __m256i b = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs2), Inner());
+    const __m256i c = _mm256_maddubs_epi16(_mm256_shuffle_epi8(v, pairs4), Outer4());
     return _mm256_add_epi16(_mm256_add_epi16(a, c), b);
 }
 
@@ -57,9 +58,6 @@ inline __m256i Interleave(__m128i a, __m128i b) {
 // output rows and each source row is loaded once.
 template <typename Row>
 inline void ForEachRowV(const uint8_t *s, ptrdiff_t ss, int h, Row row) {
-    const __m256i outer0 = _mm256_set1_epi16(int16_t(0xFB01));  // bytes 1, -5
-    const __m256i inner = _mm256_set1_epi16(int16_t(0x1414));   // bytes 20, 20
-    const __m256i outer4 = _mm256_set1_epi16(int16_t(0x01FB));  // bytes -5, 1
     const __m128i above = Load16Bytes(s - ss), r0 = Load16Bytes(s), r1 = Load16Bytes(s + ss);
     __m128i last = Load16Bytes(s + 2 * ss);
     __m256i q0 = Interleave(Load16Bytes(s - 2 * ss), above), q1 = Interleave(above, r0);
@@ -68,8 +66,8 @@ inline void ForEachRowV(const uint8_t *s, ptrdiff_t ss, int h, Row row) {
         const __m128i next = Load16Bytes(s + (y + 3) * ss);
         const __m256i q4 = Interleave(last, next);
         const __m256i sum =
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(q0, outer0), _mm256_maddubs_epi16(q4, outer4)),
-                             _mm256_maddubs_epi16(q2, inner));
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_maddubs_epi16(q0, Outer0()), _mm256_maddubs_epi16(q4, Outer4())),
+                             _mm256_maddubs_epi16(q2, Inner()));
         row(y, Round5ToBytes(sum));
         q0 = q1;
         q1 = q2;

@@ -30,10 +30,9 @@ inline __m256i PackBytes(__m512i v) {
 }
 inline __m256i Round5ToBytes(__m512i sum) { return PackBytes(Round5<Vec512>(sum)); }
 
-// The tap pairs (1, -5), (20, 20), (-5, 1) as signed bytes.
-inline __m512i Outer0() { return _mm512_set1_epi16(int16_t(0xFB01)); }
-inline __m512i Inner() { return _mm512_set1_epi16(int16_t(0x1414)); }
-inline __m512i Outer4() { return _mm512_set1_epi16(int16_t(0x01FB)); }
+inline __m512i Outer0() { return _mm512_set1_epi16(kTapPairOuter0); }
+inline __m512i Inner() { return _mm512_set1_epi16(kTapPairInner); }
+inline __m512i Outer4() { return _mm512_set1_epi16(kTapPairOuter4); }
 
 // One row's samples for the horizontal pairs: s[-2..13] for outputs 0..7,
 // s[3..18] for 8..15 (nothing outside the allowed window).

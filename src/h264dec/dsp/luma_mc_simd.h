@@ -11,6 +11,14 @@ namespace {
 
 // a - 5b + 20c + 20d - 5e + f, as a + f + 5 * (4(c + d) - (b + e)): the sums
 // of 8-bit samples fit in 16 bits.
+// The 6-tap filter as three pairs of signed byte taps, for byte-pair
+// multiply-adds (pmaddubsw): (1, -5), (20, 20) and (-5, 1), each pair one
+// 16-bit word, first tap in the low byte. No sum of samples by them can
+// saturate.
+inline constexpr int16_t kTapPairOuter0 = int16_t(0xFB01);
+inline constexpr int16_t kTapPairInner = int16_t(0x1414);
+inline constexpr int16_t kTapPairOuter4 = int16_t(0x01FB);
+
 template <class V>
 inline typename V::T Tap6(typename V::T a, typename V::T b, typename V::T c, typename V::T d, typename V::T e,
                           typename V::T f) {

@@ -105,20 +105,12 @@ struct Vec256 {
 #ifdef __AVX512BW__
 // Two rows of 16 samples, one in each 256-bit half; unpacks and packs work
 // within each 128-bit quarter, which keeps the lane order as at 128 bits.
+// Only what the shared rounding and centre-position filters use.
 struct Vec512 {
     using T = __m512i;
-    static T Zero() { return _mm512_setzero_si512(); }
     static T Set16(int16_t v) { return _mm512_set1_epi16(v); }
     static T Set32(int32_t v) { return _mm512_set1_epi32(v); }
     static T Add16(T a, T b) { return _mm512_add_epi16(a, b); }
-    static T Sub16(T a, T b) { return _mm512_sub_epi16(a, b); }
-    static T Mul16(T a, T b) { return _mm512_mullo_epi16(a, b); }
-    static T Min16(T a, T b) { return _mm512_min_epi16(a, b); }
-    static T Max16(T a, T b) { return _mm512_max_epi16(a, b); }
-    template <int N>
-    static T Shl16(T a) {
-        return _mm512_slli_epi16(a, N);
-    }
     template <int N>
     static T Sar16(T a) {
         return _mm512_srai_epi16(a, N);
