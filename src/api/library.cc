@@ -94,7 +94,6 @@ extern "C" {
 KOVA_API int32_t KOVA_CALL KOVA_Init(void) {
     auto &lib = TheLibrary();
     if (lib.initialised.load()) return KOVA_OK;
-    for (auto &port : lib.ports) port.opened = 0;
     tessaly::audio::SdlAudioSystem::Instance().KeepRunning(true);
     try {
         tessaly::video::LoadFfmpeg();  // without it only the FFmpeg path is off
