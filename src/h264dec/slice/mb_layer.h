@@ -5,6 +5,7 @@
 
 #include "h264dec/slice/mb_common.h"
 #include "h264dec/slice/mv_prediction.h"
+#include "h264dec/slice/reference_prefetch.h"
 
 namespace tessaly::h264 {
 
@@ -209,6 +210,7 @@ int DecodeMacroblock(SliceDecoder &sd, Entropy &ent) {
         SetPredModes(sd, kPredModeDc);
         const int err = detail::ParseInterPrediction(sd, ent, type);
         if (err) return err;
+        PrefetchReferenceWindow(sd);
     }
 
     if (mb.cls != kMbI16x16) {
