@@ -127,9 +127,9 @@ public:
     uint32_t pictureFirstSlice = 1;  // serial of the picture's first slice
 
     // Unfiltered bottom rows of the previous and current macroblock rows
-    // (double-buffered by row parity), for intra prediction. The left
-    // neighbour needs no copy: the row is deblocked after its last
-    // macroblock (see FinishMb).
+    // (double-buffered by row parity), for intra prediction, saved just
+    // before the macroblocks are deblocked. The left neighbour needs no
+    // copy: the row is deblocked after its last macroblock (see FinishMb).
     uint8_t *topLuma[2] = {};  // (maxWidthMbs + 2) * 16, offset by 16
     uint8_t *topChroma[2][2] = {};
     // Deblocking parameters of the current row's macroblocks, filtered when
@@ -137,6 +137,7 @@ public:
     // between the parsing of every two macroblocks.
     DeblockMb *deblockRow = nullptr;  // maxWidthMbs
     int deblockPending = 0;
+    int deblockRowX = 0;  // column of deblockRow[0]
 
     // Current slice.
     const SliceParams *p = nullptr;
