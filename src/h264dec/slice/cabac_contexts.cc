@@ -1,5 +1,6 @@
 #include "h264dec/slice/cabac_contexts.h"
 
+#include "h264dec/tables/cabac_decision_table.h"
 #include "h264dec/tables/tables.h"
 
 namespace tessaly::h264 {
@@ -10,7 +11,8 @@ void InitCabacContexts(CabacContext *ctx, SliceType type, int cabacInitIdc, int 
     for (int i = 0; i < kNumCabacContexts; ++i) {
         int pre = ((mn[i][0] * qp) >> 4) + mn[i][1];
         pre = pre < 1 ? 1 : (pre > 126 ? 126 : pre);
-        ctx[i] = pre <= 63 ? CabacContext((63 - pre) << 1) : CabacContext(((pre - 64) << 1) | 1);
+        const int s = pre <= 63 ? (63 - pre) << 1 : ((pre - 64) << 1) | 1;  // pStateIdx << 1 | valMPS
+        ctx[i] = CabacContext(kCabacDecisionTable.word[s]);
     }
 }
 

@@ -1,5 +1,5 @@
 // The arithmetic decoder's state machine reshaped for its hot path: a
-// context's four LPS sub-ranges in one word, and the LPS outcome already
+// context's four LPS sub-ranges in its own word, and the LPS outcome already
 // renormalised, so that a decision needs no bit scan.
 #pragma once
 
@@ -7,13 +7,13 @@
 
 namespace tessaly::h264 {
 
-// s = pStateIdx << 1 | valMPS (the context byte); [4 * s + q] entries are by
-// context byte and qCodIRangeIdx q.
+// s = pStateIdx << 1 | valMPS; [4 * s + q] entries are by s and
+// qCodIRangeIdx q.
 struct CabacDecisionTable {
-    uint32_t lpsByQuarter[128];  // by s: codIRangeLPS for q in byte q
-    uint8_t lpsShift[512];       // [4 * s + q]: renormalisation shift after an LPS
-    uint16_t lpsRange[512];      // [4 * s + q]: codIRangeLPS << lpsShift
-    uint8_t next[2][128];        // by s: context byte after an MPS [0] / LPS [1]
+    uint64_t word[128];         // by s: the context word (CabacContext): codIRangeLPS for q in byte q, s above
+    uint64_t nextWord[2][128];  // by s: the word after an MPS [0] / LPS [1]
+    uint8_t lpsShift[512];      // [4 * s + q]: renormalisation shift after an LPS
+    uint16_t lpsRange[512];     // [4 * s + q]: codIRangeLPS << lpsShift
 };
 
 // Hidden: read through a direct address rather than the GOT.

@@ -92,20 +92,25 @@ namespace {
 
 constexpr CabacDecisionTable BuildDecisionTable() {
     CabacDecisionTable t{};
+    uint8_t next[2][128] = {};
     for (int s = 0; s < 128; ++s) {
         const int state = s >> 1, mps = s & 1;
+        uint64_t quartet = 0;
         for (int q = 0; q < 4; ++q) {
             const int lps = kCabacRangeLps[state][q];
             int shift = 0;
             while ((lps << shift) < 256) ++shift;
-            t.lpsByQuarter[s] |= uint32_t(lps) << (8 * q);
+            quartet |= uint64_t(lps) << (8 * q);
             t.lpsShift[4 * s + q] = uint8_t(shift);
             t.lpsRange[4 * s + q] = uint16_t(lps << shift);
         }
-        t.next[0][s] = uint8_t(kCabacTransIdxMps[state] << 1 | mps);
+        t.word[s] = quartet | uint64_t(s) << 32;
+        next[0][s] = uint8_t(kCabacTransIdxMps[state] << 1 | mps);
         // In the equiprobable state an LPS swaps the MPS.
-        t.next[1][s] = uint8_t(kCabacTransIdxLps[state] << 1 | (state == 0 ? 1 - mps : mps));
+        next[1][s] = uint8_t(kCabacTransIdxLps[state] << 1 | (state == 0 ? 1 - mps : mps));
     }
+    for (int b = 0; b < 2; ++b)
+        for (int s = 0; s < 128; ++s) t.nextWord[b][s] = t.word[next[b][s]];
     return t;
 }
 
