@@ -76,6 +76,10 @@ struct SliceParams {
     // 32 names a usable picture.
     RefPicture refList[33];
 
+    // The picture a reference index from the neighbour cache names, the
+    // index clamped into the list (the cache's negative marks read entry 0).
+    const RefPicture &Ref(int ref) const { return refList[ref < 0 ? 0 : (ref > 32 ? 32 : ref)]; }
+
     // Slice data: the NAL unit's bytes with emulation prevention removed.
     // bitPos is the first bit after the slice header; bitEnd is one past the
     // rbsp_stop_one_bit's byte. The buffer stays readable 8 bytes past bitEnd.

@@ -43,7 +43,7 @@ void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
     const KernelSet &ks = *sd.ks;
     const int idx = Cache(x4, y4);
     const int ref = sd.cache.ref[idx];
-    const RefPicture &r = p.refList[ref < 0 ? 0 : (ref > 32 ? 32 : ref)];
+    const RefPicture &r = p.Ref(ref);
     if (!r.y || !r.u || !r.v) return;
     const int mvx = sd.cache.mv[idx][0], mvy = sd.cache.mv[idx][1];
     const int planeW = p.widthMbs * 16, planeH = p.heightMbs * 16;

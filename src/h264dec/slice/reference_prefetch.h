@@ -18,7 +18,7 @@ namespace tessaly::h264 {
 inline __attribute__((always_inline)) void PrefetchReferenceWindow(const SliceDecoder &sd) {
     const int idx = Cache(0, 0);
     const int ref = sd.cache.ref[idx];
-    const RefPicture &r = sd.p->refList[ref < 0 ? 0 : (ref > 32 ? 32 : ref)];
+    const RefPicture &r = sd.p->Ref(ref);
     if (!r.y || !r.u || !r.v) return;
     const int mvx = sd.cache.mv[idx][0], mvy = sd.cache.mv[idx][1];
     // A fractional vector reads 2 samples before the block and 3 after.
