@@ -35,24 +35,22 @@ void EdgeExtend(uint8_t *scratch, const uint8_t *plane, ptrdiff_t stride, int pl
     }
 }
 
-// W4 x H4 4x4 blocks at (x4, y4); the shape is a template argument so that
-// the kernel choice and the window sizes fold to constants.
+// W4 x H4 4x4 blocks at (x4, y4) of the macroblock at (mbX, mbY), moved by
+// (mvx, mvy) in r; the shape is a template argument so that the kernel
+// choice and the window sizes fold to constants.
 template <int W4, int H4>
-void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
+void PredictBlock(SliceDecoder &sd, const MbPlanes &out, int mbX, int mbY, int x4, int y4, const RefPicture &r, int mvx,
+                  int mvy) {
     const SliceParams &p = *sd.p;
     const KernelSet &ks = *sd.ks;
-    const int idx = Cache(x4, y4);
-    const int ref = sd.cache.ref[idx];
-    const RefPicture &r = p.Ref(ref);
     if (!r.y || !r.u || !r.v) return;
-    const int mvx = sd.cache.mv[idx][0], mvy = sd.cache.mv[idx][1];
     const int planeW = p.widthMbs * 16, planeH = p.heightMbs * 16;
 
     // Luma: fractional positions read 2 samples before and 3 after the
     // block, full-sample ones (a plain copy) just the block.
     constexpr int bw = W4 * 4, bh = H4 * 4;
-    const int lx = sd.mbX * 16 + x4 * 4 + (mvx >> 2);
-    const int ly = sd.mbY * 16 + y4 * 4 + (mvy >> 2);
+    const int lx = mbX * 16 + x4 * 4 + (mvx >> 2);
+    const int ly = mbY * 16 + y4 * 4 + (mvy >> 2);
     const int frac = (mvx & 3) + 4 * (mvy & 3);
     const int before = frac ? 2 : 0, after = frac ? 3 : 0;
     const uint8_t *src;
@@ -77,8 +75,8 @@ void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
         if (!r.bottomField && p.bottomField) cmvy += 2;
     }
     constexpr int cw = bw >> 1, ch = bh >> 1;
-    const int cx = sd.mbX * 8 + x4 * 2 + (mvx >> 3);
-    const int cy = sd.mbY * 8 + y4 * 2 + (cmvy >> 3);
+    const int cx = mbX * 8 + x4 * 2 + (mvx >> 3);
+    const int cy = mbY * 8 + y4 * 2 + (cmvy >> 3);
     const int chromaW = planeW >> 1, chromaH = planeH >> 1;
     constexpr int chromaIdx = cw == 8 ? 0 : (cw == 4 ? 1 : 2);
     const int fx = mvx & 7, fy = cmvy & 7;
@@ -119,7 +117,23 @@ void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
     }
 }
 
+// A partition of the current macroblock, with its motion from the cache.
+template <int W4, int H4>
+void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
+    const int idx = Cache(x4, y4);
+    PredictBlock<W4, H4>(sd, out, sd.mbX, sd.mbY, x4, y4, sd.p->Ref(sd.cache.ref[idx]), sd.cache.mv[idx][0],
+                         sd.cache.mv[idx][1]);
+}
+
 }  // namespace
+
+void PredictSkipped(SliceDecoder &sd, const SkippedMb &mb) {
+    const SliceParams &p = *sd.p;
+    const MbPlanes out = {p.y + ptrdiff_t(mb.mbY) * 16 * p.lumaStride + mb.mbX * 16,
+                          p.u + ptrdiff_t(mb.mbY) * 8 * p.chromaStride + mb.mbX * 8,
+                          p.v + ptrdiff_t(mb.mbY) * 8 * p.chromaStride + mb.mbX * 8, p.lumaStride, p.chromaStride};
+    PredictBlock<4, 4>(sd, out, mb.mbX, mb.mbY, 0, 0, p.Ref(0), mb.mvx, mb.mvy);
+}
 
 void ReconstructInter(SliceDecoder &sd, const MbPlanes &out) {
     const CurrentMb &mb = sd.mb;

@@ -16,6 +16,8 @@ struct MbPlanes {
 void ReconstructIntra(SliceDecoder &sd);
 void ReconstructInter(SliceDecoder &sd, const MbPlanes &out);
 void ReconstructPcm(SliceDecoder &sd);
+// The prediction of a P_Skip macroblock (its whole reconstruction).
+void PredictSkipped(SliceDecoder &sd, const SkippedMb &mb);
 
 // Residual helpers shared by both paths.
 void AddLumaResidual(SliceDecoder &sd, uint8_t *dst, ptrdiff_t stride);  // 16 4x4 or 4 8x8 blocks (not Intra_NxN)

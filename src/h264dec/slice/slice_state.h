@@ -114,6 +114,12 @@ inline constexpr int kLumaWorkStride = 48;
 inline constexpr int kChromaWorkStride = 32;
 inline constexpr int kMcScratchStride = 32;
 
+// A P_Skip macroblock whose prediction waits for its reference samples.
+struct SkippedMb {
+    int16_t mbX, mbY, mvx, mvy;
+};
+inline constexpr int kMaxDeferredSkips = 2;
+
 class SliceDecoder {
 public:
     const KernelSet *ks = nullptr;
@@ -138,6 +144,9 @@ public:
     DeblockMb *deblockRow = nullptr;  // maxWidthMbs
     int deblockPending = 0;
     int deblockRowX = 0;  // column of deblockRow[0]
+    // P_Skip predictions not yet made, oldest at deferredHead (see FinishMb).
+    SkippedMb deferredSkips[kMaxDeferredSkips] = {};
+    int deferredCount = 0, deferredHead = 0;
 
     // Current slice.
     const SliceParams *p = nullptr;
