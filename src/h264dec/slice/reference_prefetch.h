@@ -30,17 +30,20 @@ inline __attribute__((always_inline)) void PrefetchReferenceWindow(const SliceDe
     // when the stride is a whole number of lines, as it usually is.
     const uint8_t *luma = r.y + ptrdiff_t(ly) * r.lumaStride + lx;
     const int lumaLast = (uintptr_t(luma) & 63) + size > 64 ? size - 1 : 0;
-    for (int k = 0; k < size; ++k) {
-        __builtin_prefetch(luma + k * r.lumaStride);
-        __builtin_prefetch(luma + k * r.lumaStride + lumaLast);
-    }
+    for (int k = 0; k < size; ++k) __builtin_prefetch(luma + k * r.lumaStride);
+    if (lumaLast)
+        for (int k = 0; k < size; ++k) __builtin_prefetch(luma + k * r.lumaStride + lumaLast);
     const ptrdiff_t chroma = ptrdiff_t(sd.mbY * 8 + (mvy >> 3)) * r.chromaStride + sd.mbX * 8 + (mvx >> 3);
     const int chromaLast = (uintptr_t(r.u + chroma) & 63) + 9 > 64 ? 8 : 0;
     for (int k = 0; k < 9; ++k) {
         __builtin_prefetch(r.u + chroma + k * r.chromaStride);
-        __builtin_prefetch(r.u + chroma + k * r.chromaStride + chromaLast);
         __builtin_prefetch(r.v + chroma + k * r.chromaStride);
-        __builtin_prefetch(r.v + chroma + k * r.chromaStride + chromaLast);
+    }
+    if (chromaLast) {
+        for (int k = 0; k < 9; ++k) {
+            __builtin_prefetch(r.u + chroma + k * r.chromaStride + chromaLast);
+            __builtin_prefetch(r.v + chroma + k * r.chromaStride + chromaLast);
+        }
     }
 }
 
