@@ -45,6 +45,7 @@ KernelSet BuildAvx2() {
     InstallLumaMcAvx2(ks);
     InstallChromaMcAvx2(ks);
     InstallDeblockAvx2(ks);
+    InstallIdctAvx2(ks);
     return ks;
 }
 

@@ -26,6 +26,7 @@ void InstallCopySse2(KernelSet &ks);
 void InstallLumaMcAvx2(KernelSet &ks);
 void InstallChromaMcAvx2(KernelSet &ks);
 void InstallDeblockAvx2(KernelSet &ks);
+void InstallIdctAvx2(KernelSet &ks);
 
 // AVX-512BW/VL, on top of the AVX2 set; only called when CpuHasAvx512Bw().
 void InstallLumaMcAvx512(KernelSet &ks);
