@@ -5,6 +5,7 @@
 // kernel, so every 16-bit input gives the same pixels.
 #include <immintrin.h>
 
+#include "h264dec/dsp/idct8_stage.h"
 #include "h264dec/dsp/kernels_simd.h"
 
 namespace tessaly::h264 {
@@ -30,34 +31,13 @@ inline void Transpose8x8(__m256i (&r)[8]) {
     }
 }
 
-// One 8-point stage on lanes over x[0..7].
-inline void Idct8Stage(__m256i (&x)[8]) {
-    auto add = [](__m256i a, __m256i b) { return _mm256_add_epi32(a, b); };
-    auto sub = [](__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); };
-    auto half = [](__m256i a) { return _mm256_srai_epi32(a, 1); };
-    auto quarter = [](__m256i a) { return _mm256_srai_epi32(a, 2); };
-    const __m256i d0 = x[0], d1 = x[1], d2 = x[2], d3 = x[3], d4 = x[4], d5 = x[5], d6 = x[6], d7 = x[7];
-    const __m256i e0 = add(d0, d4);
-    const __m256i e1 = sub(sub(sub(d5, d3), d7), half(d7));
-    const __m256i e2 = sub(d0, d4);
-    const __m256i e3 = sub(sub(add(d1, d7), d3), half(d3));
-    const __m256i e4 = sub(half(d2), d6);
-    const __m256i e5 = add(add(sub(d7, d1), d5), half(d5));
-    const __m256i e6 = add(d2, half(d6));
-    const __m256i e7 = add(add(add(d3, d5), d1), half(d1));
-    const __m256i f0 = add(e0, e6), f1 = add(e1, quarter(e7));
-    const __m256i f2 = add(e2, e4), f3 = add(e3, quarter(e5));
-    const __m256i f4 = sub(e2, e4), f5 = sub(quarter(e3), e5);
-    const __m256i f6 = sub(e0, e6), f7 = sub(e7, quarter(e1));
-    x[0] = add(f0, f7);
-    x[1] = add(f2, f5);
-    x[2] = add(f4, f3);
-    x[3] = add(f6, f1);
-    x[4] = sub(f6, f1);
-    x[5] = sub(f4, f3);
-    x[6] = sub(f2, f5);
-    x[7] = sub(f0, f7);
-}
+struct Avx2Lanes {
+    static __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+    static __m256i Sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
+    static __m256i Sar(__m256i a, int n) { return _mm256_srai_epi32(a, n); }
+};
+
+inline void Idct8Stage(__m256i (&x)[8]) { Idct8Butterfly<Avx2Lanes>(x); }
 
 // Adds (v + 32) >> 6 of rows a and b to the 8 pixels at p and at p + stride,
 // clipping. Saturating to 16 bits first cannot change a clipped sum.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "h264dec/dsp/idct8_stage.h"
 #include "h264dec/dsp/kernels_simd.h"
 
 namespace tessaly::h264 {
@@ -77,34 +78,14 @@ void Idct4x4AddSse2(uint8_t *dst, ptrdiff_t stride, int16_t *c) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 8), zero);
 }
 
+struct Sse2Lanes {
+    static __m128i Add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+    static __m128i Sub(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
+    static __m128i Sar(__m128i a, int n) { return _mm_srai_epi32(a, n); }
+};
+
 // One 8-point stage on lanes over x[0..7].
-inline void Idct8Stage(__m128i *x) {
-    const __m128i d0 = x[0], d1 = x[1], d2 = x[2], d3 = x[3], d4 = x[4], d5 = x[5], d6 = x[6], d7 = x[7];
-    const __m128i e0 = _mm_add_epi32(d0, d4);
-    const __m128i e1 = _mm_sub_epi32(_mm_sub_epi32(_mm_sub_epi32(d5, d3), d7), _mm_srai_epi32(d7, 1));
-    const __m128i e2 = _mm_sub_epi32(d0, d4);
-    const __m128i e3 = _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(d1, d7), d3), _mm_srai_epi32(d3, 1));
-    const __m128i e4 = _mm_sub_epi32(_mm_srai_epi32(d2, 1), d6);
-    const __m128i e5 = _mm_add_epi32(_mm_add_epi32(_mm_sub_epi32(d7, d1), d5), _mm_srai_epi32(d5, 1));
-    const __m128i e6 = _mm_add_epi32(d2, _mm_srai_epi32(d6, 1));
-    const __m128i e7 = _mm_add_epi32(_mm_add_epi32(_mm_add_epi32(d3, d5), d1), _mm_srai_epi32(d1, 1));
-    const __m128i f0 = _mm_add_epi32(e0, e6);
-    const __m128i f1 = _mm_add_epi32(e1, _mm_srai_epi32(e7, 2));
-    const __m128i f2 = _mm_add_epi32(e2, e4);
-    const __m128i f3 = _mm_add_epi32(e3, _mm_srai_epi32(e5, 2));
-    const __m128i f4 = _mm_sub_epi32(e2, e4);
-    const __m128i f5 = _mm_sub_epi32(_mm_srai_epi32(e3, 2), e5);
-    const __m128i f6 = _mm_sub_epi32(e0, e6);
-    const __m128i f7 = _mm_sub_epi32(e7, _mm_srai_epi32(e1, 2));
-    x[0] = _mm_add_epi32(f0, f7);
-    x[1] = _mm_add_epi32(f2, f5);
-    x[2] = _mm_add_epi32(f4, f3);
-    x[3] = _mm_add_epi32(f6, f1);
-    x[4] = _mm_sub_epi32(f6, f1);
-    x[5] = _mm_sub_epi32(f4, f3);
-    x[6] = _mm_sub_epi32(f2, f5);
-    x[7] = _mm_sub_epi32(f0, f7);
-}
+inline void Idct8Stage(__m128i *x) { Idct8Butterfly<Sse2Lanes>(x); }
 
 // An 8x8 int32 matrix as m[row][half], half 0: columns 0..3, 1: 4..7.
 // Transposes in place through its four 4x4 quarters.
