@@ -266,7 +266,10 @@ bool DpbStorePicture(Dpb *d, Picture *p, const StoreParams &sp) {
 
     // A new frame or first field. A first field whose partner never came
     // leaves as a frame before this one takes its place.
-    if (d->count >= d->size) RemoveUnused(d);
+    // Pictures neither referenced nor waiting to be shown leave at once:
+    // their buffers are the next ones decoded into, and the most recently
+    // read ones are the likeliest to be in the caches still.
+    while (RemoveUnused(d)) {}
     ReleaseUnpaired(d, p);
     const bool field = sp.structure != kStructFrame;
     // A non-reference first field waits outside the DPB: bumping must not
