@@ -21,18 +21,19 @@ inline __attribute__((always_inline)) void PrefetchReferenceWindow(const SliceDe
     const RefPicture &r = sd.p->Ref(ref);
     if (!r.y || !r.u || !r.v) return;
     const int mvx = sd.cache.mv[idx][0], mvy = sd.cache.mv[idx][1];
-    // A fractional vector reads 2 samples before the block and 3 after.
-    const bool fractional = (mvx | mvy) & 3;
-    const int before = fractional ? 2 : 0, size = fractional ? 21 : 16;
-    const int lx = sd.mbX * 16 + (mvx >> 2) - before, ly = sd.mbY * 16 + (mvy >> 2) - before;
-    if (lx < 0 || ly < 0 || lx + size > sd.p->widthMbs * 16 || ly + size > sd.p->heightMbs * 16) return;
+    // The window a fractional vector reads, 2 samples before the block and
+    // 3 after, whatever the vector: a full-sample one reads less, but a
+    // fixed size unrolls without a loop whose exit would mispredict.
+    constexpr int kSize = 21;
+    const int lx = sd.mbX * 16 + (mvx >> 2) - 2, ly = sd.mbY * 16 + (mvy >> 2) - 2;
+    if (lx < 0 || ly < 0 || lx + kSize > sd.p->widthMbs * 16 || ly + kSize > sd.p->heightMbs * 16) return;
     // A row spans one line or two; which holds for every row of a window
     // when the stride is a whole number of lines, as it usually is.
     const uint8_t *luma = r.y + ptrdiff_t(ly) * r.lumaStride + lx;
-    const int lumaLast = (uintptr_t(luma) & 63) + size > 64 ? size - 1 : 0;
-    for (int k = 0; k < size; ++k) __builtin_prefetch(luma + k * r.lumaStride);
+    const int lumaLast = (uintptr_t(luma) & 63) + kSize > 64 ? kSize - 1 : 0;
+    for (int k = 0; k < kSize; ++k) __builtin_prefetch(luma + k * r.lumaStride);
     if (lumaLast)
-        for (int k = 0; k < size; ++k) __builtin_prefetch(luma + k * r.lumaStride + lumaLast);
+        for (int k = 0; k < kSize; ++k) __builtin_prefetch(luma + k * r.lumaStride + lumaLast);
     const ptrdiff_t chroma = ptrdiff_t(sd.mbY * 8 + (mvy >> 3)) * r.chromaStride + sd.mbX * 8 + (mvx >> 3);
     const int chromaLast = (uintptr_t(r.u + chroma) & 63) + 9 > 64 ? 8 : 0;
     for (int k = 0; k < 9; ++k) {
