@@ -14,8 +14,10 @@ public:
     // Inline: decided for every macroblock of a P slice, most often in runs.
     int MbSkipFlag() {
         const MbNeighbours &nb = sd_.nb;
-        const int inc =
-            (nb.left >= 0 && sd_.mbs[nb.left].cls != kMbPSkip) + (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbPSkip);
+        // The left neighbour is the macroblock just finished, whose class is
+        // still in sd_.mb: its record was stored too recently to read back
+        // without a wait.
+        const int inc = (nb.left >= 0 && sd_.mb.cls != kMbPSkip) + (nb.top >= 0 && sd_.mbs[nb.top].cls != kMbPSkip);
         return e_.DecodeDecision(ctx_ + kCtxMbSkipP + inc);
     }
     int MbType();

@@ -40,26 +40,6 @@ inline void CopyMotion(NeighbourCache &c, int idx, const MbRecord *r, int raster
 
 }  // namespace
 
-// Fills sd.nb with the records of the neighbours in the current slice.
-void FindNeighbours(SliceDecoder &sd) {
-    const int w = sd.p->widthMbs;
-    const int cur = sd.mbIndex;
-    const uint32_t serial = sd.sliceSerial;
-    MbNeighbours &nb = sd.nb;
-    // A record with the current slice's serial in the place of a neighbour is
-    // that neighbour: slices are contiguous runs of addresses, so a slice that
-    // holds a macroblock two rows up also holds the one in between.
-    nb.left = (sd.mbX > 0 && sd.mbs[cur - 1].slice == serial) ? cur - 1 : -1;
-    if (sd.mbY > 0) {
-        const int above = AboveIndex(sd);
-        nb.top = sd.mbs[above].slice == serial ? above : -1;
-        nb.topRight = (sd.mbX < w - 1 && sd.mbs[above + 1].slice == serial) ? above + 1 : -1;
-        nb.topLeft = (sd.mbX > 0 && sd.mbs[above - 1].slice == serial) ? above - 1 : -1;
-    } else {
-        nb.top = nb.topRight = nb.topLeft = -1;
-    }
-}
-
 void LoadSkipMotion(SliceDecoder &sd) {
     const MbNeighbours &nb = sd.nb;
     // Without A or B the skip motion is zero and reads nothing.
