@@ -57,7 +57,7 @@ KernelSet BuildAvx512() {
 #endif
 
 // Without TESSALY_CPU_LEVEL (or with an unreadable one) the table is the
-// processor's best that pays (see VectorSet).
+// processor's best that pays.
 constexpr int kLevelUnforced = 10;
 
 // The cap from TESSALY_CPU_LEVEL, or kLevelUnforced. Never below 2: the
@@ -90,14 +90,12 @@ const KernelSet &Avx512Set() {
     return ks;
 }
 
-// The best vector table the processor runs, at most `forced`; AVX-512 only
-// when asked for. Its kernels are luma interpolation alone (a few percent of
-// the time), and on processors that run 512-bit multiply-adds at full width
-// the core drops to a lower clock for milliseconds after them, which the
-// scalar entropy decoding around them pays in full; where they are split in
-// two halves (Zen 4) they are slower outright.
+// The best vector table the processor runs, at most `forced`. Unforced, the
+// AVX-512 table only where 512-bit vectors run at full width: split in two
+// halves, its kernels lose to the AVX2 ones.
 const KernelSet &VectorSet(int forced) {
-    if (forced != kLevelUnforced && forced >= kCpuLevelAvx512 && CpuHasAvx512Bw()) return Avx512Set();
+    const bool avx512 = forced == kLevelUnforced ? CpuHasAvx512Bw() && CpuHasFullWidthAvx512() : CpuHasAvx512Bw();
+    if (forced >= kCpuLevelAvx512 && avx512) return Avx512Set();
     if (forced >= kCpuLevelAvx2 && CpuHasAvx2()) return Avx2Set();
     return Sse2Set();
 }

@@ -183,6 +183,11 @@ bool CpuHasAvx2();
 // 7, and XCR0 saving the opmask and all ZMM state besides SSE and AVX).
 bool CpuHasAvx512Bw();
 
+// Whether 512-bit vector instructions run at full width: false on the one
+// AVX-512 family that splits them into two 256-bit halves (AMD family 19h,
+// measured slower than its AVX2 there).
+bool CpuHasFullWidthAvx512();
+
 // Pseudo-levels naming the AVX2 and AVX-512 tables, for KernelSetGetExact and
 // TESSALY_CPU_LEVEL only.
 constexpr int kCpuLevelAvx2 = 6;
@@ -190,8 +195,8 @@ constexpr int kCpuLevelAvx512 = 7;
 
 // The kernel table for a level (static storage, never freed); null below 2.
 // Levels 2 and 3 get the C set, 4 and 5 the SSE2 set, with the AVX2 members
-// on top when CpuHasAvx2(); the AVX-512 members only through
-// TESSALY_CPU_LEVEL 7 (they cost more than they gain, see kernel_set.cc).
+// on top when CpuHasAvx2() and the AVX-512 ones over those when
+// CpuHasAvx512Bw() and CpuHasFullWidthAvx512().
 // The environment variable TESSALY_CPU_LEVEL (one digit) caps the level for
 // testing: 2 (or less) forces the C set, 4 or 5 the SSE2 set without AVX2,
 // 6 the AVX2 set without AVX-512, 7 or more the best set the processor runs
