@@ -67,14 +67,17 @@ bool CpuHasAvx512Bw() {
 #endif
 }
 
-bool CpuHasFullWidthAvx512() {
+bool CpuRunsAvx512Cheaply() {
 #if defined(__x86_64__) || defined(__i386__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (!__get_cpuid(0, &eax, &ebx, &ecx, &edx)) return false;
     const bool amd = ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163;  // "AuthenticAMD"
-    if (!amd || !__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return true;
-    const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
-    return family != 0x19;
+    if (amd && __get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        const unsigned family = ((eax >> 8) & 0xF) + ((eax >> 20) & 0xFF);
+        if (family == 0x19) return false;
+    }
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    return ecx & (1u << 6);  // AVX512_VBMI2
 #else
     return false;
 #endif

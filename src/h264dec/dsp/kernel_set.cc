@@ -91,10 +91,10 @@ const KernelSet &Avx512Set() {
 }
 
 // The best vector table the processor runs, at most `forced`. Unforced, the
-// AVX-512 table only where 512-bit vectors run at full width: split in two
-// halves, its kernels lose to the AVX2 ones.
+// AVX-512 table only where 512-bit vectors cost no more than 256-bit ones
+// (see CpuRunsAvx512Cheaply).
 const KernelSet &VectorSet(int forced) {
-    const bool avx512 = forced == kLevelUnforced ? CpuHasAvx512Bw() && CpuHasFullWidthAvx512() : CpuHasAvx512Bw();
+    const bool avx512 = forced == kLevelUnforced ? CpuHasAvx512Bw() && CpuRunsAvx512Cheaply() : CpuHasAvx512Bw();
     if (forced >= kCpuLevelAvx512 && avx512) return Avx512Set();
     if (forced >= kCpuLevelAvx2 && CpuHasAvx2()) return Avx2Set();
     return Sse2Set();

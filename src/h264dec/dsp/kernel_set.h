@@ -183,10 +183,13 @@ bool CpuHasAvx2();
 // 7, and XCR0 saving the opmask and all ZMM state besides SSE and AVX).
 bool CpuHasAvx512Bw();
 
-// Whether 512-bit vector instructions run at full width: false on the one
-// AVX-512 family that splits them into two 256-bit halves (AMD family 19h,
-// measured slower than its AVX2 there).
-bool CpuHasFullWidthAvx512();
+// Whether 512-bit vectors cost no more than 256-bit ones: false where they
+// are split into two 256-bit halves (AMD family 19h, measured slower than its
+// AVX2 there) and on the first AVX-512 generation (Skylake and Cascade Lake
+// server parts), whose cores run slower for milliseconds after 512-bit
+// multiplies, a cost the scalar entropy decoding around the kernels would pay
+// in full. Later generations are told apart by the AVX512_VBMI2 they add.
+bool CpuRunsAvx512Cheaply();
 
 // Pseudo-levels naming the AVX2 and AVX-512 tables, for KernelSetGetExact and
 // TESSALY_CPU_LEVEL only.
@@ -196,7 +199,7 @@ constexpr int kCpuLevelAvx512 = 7;
 // The kernel table for a level (static storage, never freed); null below 2.
 // Levels 2 and 3 get the C set, 4 and 5 the SSE2 set, with the AVX2 members
 // on top when CpuHasAvx2() and the AVX-512 ones over those when
-// CpuHasAvx512Bw() and CpuHasFullWidthAvx512().
+// CpuHasAvx512Bw() and CpuRunsAvx512Cheaply().
 // The environment variable TESSALY_CPU_LEVEL (one digit) caps the level for
 // testing: 2 (or less) forces the C set, 4 or 5 the SSE2 set without AVX2,
 // 6 the AVX2 set without AVX-512, 7 or more the best set the processor runs

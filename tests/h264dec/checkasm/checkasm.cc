@@ -77,7 +77,7 @@ int CheckSelection() {
     const int sse2 = native >= 4 ? 4 : 2;
     const int avx2 = native >= 4 && KernelSetGetExact(kCpuLevelAvx2) ? kCpuLevelAvx2 : sse2;
     const int top = native >= 4 && KernelSetGetExact(kCpuLevelAvx512) ? kCpuLevelAvx512 : avx2;
-    const int best = CpuHasFullWidthAvx512() ? top : avx2;  // unforced: AVX-512 only where it pays
+    const int best = CpuRunsAvx512Cheaply() ? top : avx2;  // unforced: AVX-512 only where it pays
     const Case cases[] = {{"2", 2},    {"0", 2},   {"3", 2},   {"4", sse2}, {"5", sse2},
                           {"6", avx2}, {"7", top}, {"", best}, {"x", best}, {"44", best}};
     for (const Case &c : cases) {
