@@ -129,10 +129,7 @@ void PredictPartition(SliceDecoder &sd, const MbPlanes &out, int x4, int y4) {
 
 void PredictSkipped(SliceDecoder &sd, const SkippedMb &mb) {
     const SliceParams &p = *sd.p;
-    const MbPlanes out = {p.y + ptrdiff_t(mb.mbY) * 16 * p.lumaStride + mb.mbX * 16,
-                          p.u + ptrdiff_t(mb.mbY) * 8 * p.chromaStride + mb.mbX * 8,
-                          p.v + ptrdiff_t(mb.mbY) * 8 * p.chromaStride + mb.mbX * 8, p.lumaStride, p.chromaStride};
-    PredictBlock<4, 4>(sd, out, mb.mbX, mb.mbY, 0, 0, p.Ref(0), mb.mvx, mb.mvy);
+    PredictBlock<4, 4>(sd, MbPlanesAt(p, mb.mbX, mb.mbY), mb.mbX, mb.mbY, 0, 0, p.Ref(0), mb.mvx, mb.mvy);
 }
 
 void ReconstructInter(SliceDecoder &sd, const MbPlanes &out) {

@@ -13,6 +13,12 @@ struct MbPlanes {
     ptrdiff_t lumaStride, chromaStride;
 };
 
+// The picture's planes at the macroblock (mbX, mbY) of the slice's picture.
+inline MbPlanes MbPlanesAt(const SliceParams &p, int mbX, int mbY) {
+    return {p.y + ptrdiff_t(mbY) * 16 * p.lumaStride + mbX * 16, p.u + ptrdiff_t(mbY) * 8 * p.chromaStride + mbX * 8,
+            p.v + ptrdiff_t(mbY) * 8 * p.chromaStride + mbX * 8, p.lumaStride, p.chromaStride};
+}
+
 void ReconstructIntra(SliceDecoder &sd);
 void ReconstructInter(SliceDecoder &sd, const MbPlanes &out);
 void ReconstructPcm(SliceDecoder &sd);

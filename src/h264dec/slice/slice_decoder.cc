@@ -1,5 +1,6 @@
 // Entry points of the slice-data layer and the macroblock loop: parse,
 // reconstruct, keep the unfiltered edges, store and deblock each macroblock.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -37,10 +38,8 @@ void SaveBottomRows(SliceDecoder &sd, const MbPlanes &mb, int x, int count) {
 
 // Makes the P_Skip predictions still waiting, oldest first.
 void PredictDeferredSkips(SliceDecoder &sd) {
-    for (int i = 0; i < sd.deferredCount; ++i)
-        PredictSkipped(sd, sd.deferredSkips[(sd.deferredHead + i) % kMaxDeferredSkips]);
+    for (int i = 0; i < sd.deferredCount; ++i) PredictSkipped(sd, sd.deferredSkips[i]);
     sd.deferredCount = 0;
-    sd.deferredHead = 0;
 }
 
 // Queues the current P_Skip macroblock's prediction behind a fetch of its
@@ -51,14 +50,13 @@ void PredictDeferredSkips(SliceDecoder &sd) {
 // nothing in between (3% slower there).
 void DeferSkip(SliceDecoder &sd) {
     PrefetchReferenceWindow(sd);
-    const SkippedMb mb = {int16_t(sd.mbX), int16_t(sd.mbY), sd.cache.mv[Cache(0, 0)][0], sd.cache.mv[Cache(0, 0)][1]};
-    if (sd.deferredCount < kMaxDeferredSkips) {
-        sd.deferredSkips[(sd.deferredHead + sd.deferredCount++) % kMaxDeferredSkips] = mb;
-        return;
+    if (sd.deferredCount == kMaxDeferredSkips) {
+        PredictSkipped(sd, sd.deferredSkips[0]);
+        std::copy(sd.deferredSkips + 1, sd.deferredSkips + kMaxDeferredSkips, sd.deferredSkips);
+        --sd.deferredCount;
     }
-    PredictSkipped(sd, sd.deferredSkips[sd.deferredHead]);
-    sd.deferredSkips[sd.deferredHead] = mb;
-    sd.deferredHead = (sd.deferredHead + 1) % kMaxDeferredSkips;
+    const int16_t *mv = sd.cache.mv[Cache(0, 0)];
+    sd.deferredSkips[sd.deferredCount++] = {int16_t(sd.mbX), int16_t(sd.mbY), mv[0], mv[1]};
 }
 
 // Filters the queued macroblocks, after saving their bottom rows: one copy
@@ -103,12 +101,7 @@ void FinishMb(SliceDecoder &sd) {
     const SliceParams &p = *sd.p;
     const KernelSet &ks = *sd.ks;
     const uint8_t cls = sd.mb.cls;
-    MbPlanes pic;
-    pic.y = p.y + ptrdiff_t(sd.mbY) * 16 * p.lumaStride + sd.mbX * 16;
-    pic.u = p.u + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
-    pic.v = p.v + ptrdiff_t(sd.mbY) * 8 * p.chromaStride + sd.mbX * 8;
-    pic.lumaStride = p.lumaStride;
-    pic.chromaStride = p.chromaStride;
+    const MbPlanes pic = MbPlanesAt(p, sd.mbX, sd.mbY);
     PrefetchPictureAhead(sd, pic);
     if (MbIsIntra(cls)) {
         PredictDeferredSkips(sd);  // the left neighbour must be there

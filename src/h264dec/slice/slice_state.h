@@ -144,9 +144,9 @@ public:
     DeblockMb *deblockRow = nullptr;  // maxWidthMbs
     int deblockPending = 0;
     int deblockRowX = 0;  // column of deblockRow[0]
-    // P_Skip predictions not yet made, oldest at deferredHead (see FinishMb).
+    // P_Skip predictions not yet made, oldest first (see FinishMb).
     SkippedMb deferredSkips[kMaxDeferredSkips] = {};
-    int deferredCount = 0, deferredHead = 0;
+    int deferredCount = 0;
 
     // Current slice.
     const SliceParams *p = nullptr;
